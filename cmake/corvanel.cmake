@@ -1,0 +1,34 @@
+# Shared build settings: warnings as errors for our own code, optional sanitizers.
+
+if(CORVANEL_SANITIZE)
+  add_compile_options(-fsanitize=address,undefined -fno-sanitize-recover=undefined -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=address,undefined)
+endif()
+
+# Applied to every target of ours; third-party headers come in as system includes.
+function(corvanel_warnings target)
+  if(MSVC)
+    target_compile_options(${target} PRIVATE /W4 /WX)
+  else()
+    target_compile_options(${target} PRIVATE -Wall -Wextra -Wpedantic -Wshadow -Wnon-virtual-dtor
+                                             -Wold-style-cast -Wcast-align -Woverloaded-virtual -Werror)
+  endif()
+endfunction()
+
+# A GoogleTest executable registered with CTest. Usage:
+#   corvanel_gtest(NAME name SOURCES a.cpp b.cpp LIBS lib... [LABELS l...])
+function(corvanel_gtest)
+  cmake_parse_arguments(T "" "NAME" "SOURCES;LIBS;LABELS" ${ARGN})
+  add_executable(${T_NAME} ${T_SOURCES})
+  corvanel_warnings(${T_NAME})
+  target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} GTest::gtest GTest::gmock GTest::gtest_main)
+  gtest_discover_tests(${T_NAME} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
+                       PROPERTIES LABELS "${T_LABELS}")
+endfunction()
+
+# Adds a folder that may not hold a build of its own yet.
+macro(corvanel_optional_subdirectory dir)
+  if(EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/${dir}/CMakeLists.txt)
+    add_subdirectory(${dir})
+  endif()
+endmacro()
