@@ -1,0 +1,75 @@
+// CSerialPort: one COM port for plain, synchronous byte-stream use, and the process-wide
+// terminal port through which detection, the download worker and the transfer talk.
+//
+// Contract:
+// - Every call blocks the calling thread until the platform call returns. A read that times out
+//   returns a short count (0 when nothing came), never an error; nothing throws.
+// - Read ends at the first of: capacity bytes in; 50 ms without a further byte once one is in;
+//   10 x capacity + 50 ms since it began. A device that hangs up ends the read at once.
+// - Open always closes what was open first; a failed Open leaves the port closed.
+// - No lock: g_terminalPort and g_replyBuffer are used by one thread at a time (detection on the
+//   UI thread, then the worker, kept apart by the order at the start of a download).
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+
+#include "serial/serial_backend.h"
+
+// Port status codes, the result of Open: exactly one is reported, never combined.
+enum PortStatus : std::uint16_t {
+  PORT_OK = 0,
+  PORT_ERR_COMMMASK = 1,   // clearing the device's event mask failed
+  PORT_ERR_TIMEOUTS = 2,   // setting the time-outs failed
+  PORT_ERR_COMMSTATE = 4,  // setting the line settings failed
+  PORT_ERR_CREATE = 8,     // the device cannot be opened (absent, held elsewhere, refused)
+  PORT_ERR_NONAME = 16,    // no device name was given
+};
+
+// Line settings and time-outs of the terminal link.
+inline constexpr std::int32_t kTerminalBaudRate = 230400;
+inline constexpr std::int32_t kTerminalParity = 0;           // none
+inline constexpr std::size_t kPortNameCapacity = 10;         // "\\.\COM100" exactly
+inline constexpr std::uint32_t kReadIntervalTimeoutMs = 50;  // gap that ends a started read
+inline constexpr std::uint32_t kReadTotalMultiplierMs = 10;  // per byte asked for
+inline constexpr std::uint32_t kReadTotalConstantMs = 50;    // added to the per-byte part
+inline constexpr std::uint32_t kWriteTotalMultiplierMs = 10;
+inline constexpr std::uint32_t kWriteTotalConstantMs = 40;
+inline constexpr std::size_t kReplyBufferSize = 512;  // one read from the terminal
+
+class CSerialPort {
+ public:
+  CSerialPort();
+  ~CSerialPort();
+  CSerialPort(const CSerialPort&) = delete;
+  CSerialPort& operator=(const CSerialPort&) = delete;
+
+  // Opens and configures the named device ("\\.\COMn" or a device path); see PortStatus.
+  std::uint16_t Open(const char* name, std::int32_t baudRate, std::int32_t parityMode);
+  void Close();
+  // One synchronous write; its outcome is not reported. Nothing happens when closed.
+  void Write(const std::uint8_t* bytes, std::uint32_t count);
+  // One synchronous read of at most capacity bytes; 0 at once when closed.
+  std::uint32_t Read(std::uint8_t* buffer, std::uint32_t capacity);
+
+  bool IsOpen() const { return m_handle != kInvalidPortHandle; }
+  const char* PortName() const { return m_portName; }
+  std::int32_t BaudRate() const { return m_baudRate; }
+  std::int32_t ParityMode() const { return m_parityMode; }
+
+ private:
+  char m_portName[kPortNameCapacity + 1];
+  std::int32_t m_baudRate;
+  std::int32_t m_parityMode;
+  PortHandle m_handle;
+};
+
+extern CSerialPort g_terminalPort;
+extern std::array<std::uint8_t, kReplyBufferSize> g_replyBuffer;
+
+// The terminal-port operations; the rest of the system uses only these.
+std::uint16_t OpenTerminalPort(const char* name);  // Open(name, 230400, 0)
+void CloseTerminalPort();
+void WriteTerminal(const std::uint8_t* bytes, std::uint16_t count);
+std::uint16_t ReadTerminal(std::uint8_t* buffer);  // Read(buffer, 512)

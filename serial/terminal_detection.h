@@ -1,0 +1,17 @@
+// Terminal detection: finds the COM port (COM2 to COM100) whose device answers an AT
+// identification command with a known word, and leaves g_terminalPort open on it.
+// Runs on the UI thread and blocks it for the whole scan; displays nothing.
+#pragma once
+
+#include <cstdint>
+
+inline constexpr int kFirstCandidatePort = 2;   // COM1 is never tried
+inline constexpr int kLastCandidatePort = 100;  // included
+
+// 0: a terminal answered and g_terminalPort is left open on its port; 1: none did, port closed.
+std::uint16_t DetectTerminal();
+
+// The reply search shared by detection and the worker's AT check and dial: the first `count`
+// bytes of `reply`, taken as text that ends at the first zero byte among them, contain `word`
+// as one unbroken run of bytes (case sensitive). A count of 0 never matches.
+bool ReplyContainsWord(const std::uint8_t* reply, std::uint32_t count, const char* word);
