@@ -1,0 +1,89 @@
+// The platform seam under CSerialPort: a handle type, the line settings and time-outs as plain
+// records, and the few operations one backend file per platform provides (serial_posix.cpp on
+// Linux, serial_win32.cpp on Windows). Exactly one backend is linked.
+//
+// Contract:
+// - The records are built by portable code (BuildLineSettings, BuildTerminalTimeouts) from zeroed
+//   storage, never from a device's current state, so every backend applies the same values.
+// - PortOpenExclusive gives kInvalidPortHandle when the device is absent, held by another open,
+//   or refused. Each PortSet... reports success; CSerialPort maps the failures to its codes.
+// - PortRead follows the read-completion rule of the time-outs; PortWrite gives up at the write
+//   time-out. Neither reports an error: a read gives the bytes it got, 0 when none.
+#pragma once
+
+#include <cstdint>
+
+// A POSIX file descriptor or a Win32 HANDLE, widened to one integer type; both use -1 as
+// their invalid value.
+using PortHandle = std::intptr_t;
+inline constexpr PortHandle kInvalidPortHandle = -1;
+
+// Line settings, member for member the Win32 device control block, so the Win32 backend copies
+// them and the POSIX backend translates them to termios.
+struct SerialLineSettings {
+  std::uint32_t DCBlength;
+  std::uint32_t BaudRate;
+  std::uint8_t fBinary;
+  std::uint8_t fParity;  // parity checking on input
+  std::uint8_t fOutxCtsFlow;
+  std::uint8_t fOutxDsrFlow;
+  std::uint8_t fDtrControl;  // kDtrControlDisable holds DTR off
+  std::uint8_t fDsrSensitivity;
+  std::uint8_t fTXContinueOnXoff;
+  std::uint8_t fOutX;
+  std::uint8_t fInX;
+  std::uint8_t fErrorChar;
+  std::uint8_t fNull;
+  std::uint8_t fRtsControl;  // kRtsControlDisable holds RTS off
+  std::uint8_t fAbortOnError;
+  std::uint16_t XonLim;
+  std::uint16_t XoffLim;
+  std::uint8_t ByteSize;
+  std::uint8_t Parity;    // kNoParity, kOddParity or kEvenParity
+  std::uint8_t StopBits;  // kOneStopBit
+  char XonChar;
+  char XoffChar;
+  char ErrorChar;
+  char EofChar;
+  char EvtChar;
+};
+
+inline constexpr std::uint32_t kDcbLength = 28;  // size of the Win32 record
+inline constexpr std::uint8_t kDtrControlDisable = 0;
+inline constexpr std::uint8_t kDtrControlEnable = 1;
+inline constexpr std::uint8_t kRtsControlDisable = 0;
+inline constexpr std::uint8_t kRtsControlEnable = 1;
+inline constexpr std::uint8_t kNoParity = 0;
+inline constexpr std::uint8_t kOddParity = 1;
+inline constexpr std::uint8_t kEvenParity = 2;
+inline constexpr std::uint8_t kOneStopBit = 0;
+inline constexpr std::uint8_t kTwoStopBits = 2;
+
+// Time-outs in milliseconds, member for member the Win32 COMMTIMEOUTS.
+struct SerialTimeouts {
+  std::uint32_t ReadIntervalTimeout;  // gap that ends a read once a byte is in; 0: no gap rule
+  std::uint32_t ReadTotalTimeoutMultiplier;
+  std::uint32_t ReadTotalTimeoutConstant;  // with the multiplier 0 as well: no total limit
+  std::uint32_t WriteTotalTimeoutMultiplier;
+  std::uint32_t WriteTotalTimeoutConstant;
+};
+
+// The line settings of an Open: 8 data bits, one stop bit, the given speed, no flow control,
+// DTR and RTS off; parity mode 1 odd, 2 even, anything else none.
+SerialLineSettings BuildLineSettings(std::int32_t baudRate, std::int32_t parityMode);
+// The fixed time-outs of every port.
+SerialTimeouts BuildTerminalTimeouts();
+
+// Backend operations, one implementation per platform.
+PortHandle PortOpenExclusive(const char* name);
+bool PortClearEventMask(PortHandle handle);
+bool PortSetTimeouts(PortHandle handle, const SerialTimeouts& timeouts);
+bool PortSetLineSettings(PortHandle handle, const SerialLineSettings& settings);
+// Hands over up to count bytes; gives up at the write time-out. The time-outs are those the port
+// was configured with (a backend whose driver keeps them may ignore the argument).
+void PortWrite(PortHandle handle, const std::uint8_t* bytes, std::uint32_t count,
+               const SerialTimeouts& timeouts);
+// One read of at most capacity bytes under the read-completion rule; returns the count received.
+std::uint32_t PortRead(PortHandle handle, std::uint8_t* buffer, std::uint32_t capacity,
+                       const SerialTimeouts& timeouts);
+void PortClose(PortHandle handle);

@@ -1,0 +1,145 @@
+// CSerialPort over the platform seam, the terminal port and the reply buffer.
+#include "serial/serial_port.h"
+
+#include <cstring>
+
+CSerialPort g_terminalPort;
+std::array<std::uint8_t, kReplyBufferSize> g_replyBuffer{};
+
+namespace {
+
+constexpr std::uint16_t kXonLimit = 2;   // no effect: input flow control is off
+constexpr std::uint16_t kXoffLimit = 4;  // no effect: input flow control is off
+constexpr char kXonChar = 0x13;          // no effect: software flow control is off
+constexpr char kXoffChar = 0x19;         // no effect: software flow control is off
+constexpr std::uint8_t kDataBits = 8;
+
+// Length of name, counting no further than limit.
+std::size_t BoundedLength(const char* name, std::size_t limit) {
+  std::size_t length = 0;
+  while (length < limit && name[length] != '\0') {
+    ++length;
+  }
+  return length;
+}
+
+}  // namespace
+
+SerialLineSettings BuildLineSettings(std::int32_t baudRate, std::int32_t parityMode) {
+  SerialLineSettings settings;
+  std::memset(&settings, 0, sizeof settings);  // every member not set below stays zero
+  settings.DCBlength = kDcbLength;
+  settings.BaudRate = static_cast<std::uint32_t>(baudRate);
+  settings.fBinary = 1;
+  const bool odd = parityMode == 1;
+  const bool even = parityMode == 2;
+  settings.fParity = (odd || even) ? 1 : 0;
+  settings.Parity = odd ? kOddParity : (even ? kEvenParity : kNoParity);
+  settings.fDtrControl = kDtrControlDisable;
+  settings.fRtsControl = kRtsControlDisable;
+  settings.XonLim = kXonLimit;
+  settings.XoffLim = kXoffLimit;
+  settings.ByteSize = kDataBits;
+  settings.StopBits = kOneStopBit;
+  settings.XonChar = kXonChar;
+  settings.XoffChar = kXoffChar;
+  return settings;
+}
+
+SerialTimeouts BuildTerminalTimeouts() {
+  SerialTimeouts timeouts;
+  std::memset(&timeouts, 0, sizeof timeouts);
+  timeouts.ReadIntervalTimeout = kReadIntervalTimeoutMs;
+  timeouts.ReadTotalTimeoutMultiplier = kReadTotalMultiplierMs;
+  timeouts.ReadTotalTimeoutConstant = kReadTotalConstantMs;
+  timeouts.WriteTotalTimeoutMultiplier = kWriteTotalMultiplierMs;
+  timeouts.WriteTotalTimeoutConstant = kWriteTotalConstantMs;
+  return timeouts;
+}
+
+CSerialPort::CSerialPort()
+    : m_portName{}, m_baudRate(0), m_parityMode(0), m_handle(kInvalidPortHandle) {}
+
+CSerialPort::~CSerialPort() { Close(); }
+
+std::uint16_t CSerialPort::Open(const char* name, std::int32_t baudRate,
+                                std::int32_t parityMode) {
+  // Whatever happens below, the device open before is released first.
+  Close();
+  if (name == nullptr) {
+    return PORT_ERR_NONAME;  // the stored name, speed and parity stay as they were
+  }
+
+  const std::size_t length = BoundedLength(name, kPortNameCapacity + 1);
+  const std::size_t kept = length < kPortNameCapacity ? length : kPortNameCapacity;
+  std::memcpy(m_portName, name, kept);
+  m_portName[kept] = '\0';
+  m_baudRate = baudRate;
+  m_parityMode = parityMode;
+  const SerialLineSettings settings = BuildLineSettings(m_baudRate, m_parityMode);
+
+  // A name cut to fit could name another device ("\\.\COM1000" would become COM100): such a
+  // name opens nothing.
+  if (length > kPortNameCapacity) {
+    return PORT_ERR_CREATE;
+  }
+
+  const PortHandle handle = PortOpenExclusive(m_portName);
+  if (handle == kInvalidPortHandle) {
+    return PORT_ERR_CREATE;
+  }
+
+  // Every step is attempted; a later failure replaces the code of an earlier one.
+  std::uint16_t result = PORT_OK;
+  if (!PortClearEventMask(handle)) {
+    result = PORT_ERR_COMMMASK;
+  }
+  if (!PortSetTimeouts(handle, BuildTerminalTimeouts())) {
+    result = PORT_ERR_TIMEOUTS;
+  }
+  if (!PortSetLineSettings(handle, settings)) {
+    result = PORT_ERR_COMMSTATE;
+  }
+  if (result != PORT_OK) {
+    PortClose(handle);
+    return result;
+  }
+  m_handle = handle;
+  return PORT_OK;
+}
+
+void CSerialPort::Close() {
+  if (m_handle != kInvalidPortHandle) {
+    PortClose(m_handle);
+  }
+  m_handle = kInvalidPortHandle;
+}
+
+void CSerialPort::Write(const std::uint8_t* bytes, std::uint32_t count) {
+  if (m_handle == kInvalidPortHandle || bytes == nullptr) {
+    return;
+  }
+  PortWrite(m_handle, bytes, count, BuildTerminalTimeouts());
+}
+
+std::uint32_t CSerialPort::Read(std::uint8_t* buffer, std::uint32_t capacity) {
+  if (m_handle == kInvalidPortHandle || buffer == nullptr) {
+    return 0;
+  }
+  return PortRead(m_handle, buffer, capacity, BuildTerminalTimeouts());
+}
+
+std::uint16_t OpenTerminalPort(const char* name) {
+  return g_terminalPort.Open(name, kTerminalBaudRate, kTerminalParity);
+}
+
+void CloseTerminalPort() { g_terminalPort.Close(); }
+
+void WriteTerminal(const std::uint8_t* bytes, std::uint16_t count) {
+  g_terminalPort.Write(bytes, count);
+}
+
+std::uint16_t ReadTerminal(std::uint8_t* buffer) {
+  return static_cast<std::uint16_t>(
+      g_terminalPort.Read(buffer, static_cast<std::uint32_t>(kReplyBufferSize)));
+}

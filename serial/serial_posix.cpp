@@ -1,0 +1,338 @@
+// POSIX backend of the serial port: termios for the line, poll() for the read-completion rule,
+// TIOCEXCL plus flock() for the exclusive open.
+//
+// The fd is non-blocking with VMIN 0 and VTIME 0, so "no data yet" (EAGAIN) and "the other side
+// is gone" (read() == 0, EIO, POLLHUP without POLLIN) are told apart: the first is waited for
+// with poll() up to the deadlines, the second ends a read at once instead of spinning on it.
+#include "serial/serial_posix.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr const char kComPrefix[] = "\\\\.\\COM";  // "\\.\COM" of a Win32 COM device name
+constexpr std::size_t kComPrefixLength = sizeof kComPrefix - 1;
+constexpr const char kWin32DevicePrefix[] = "\\\\.\\";  // Win32 device namespace
+constexpr int kLargestComNumber = 99999;  // far beyond any name that fits a port name
+
+struct SpeedEntry {
+  std::uint32_t baudRate;
+  speed_t speed;
+};
+
+constexpr SpeedEntry kSpeeds[] = {
+    {1200, B1200},   {2400, B2400},   {4800, B4800},     {9600, B9600},
+    {19200, B19200}, {38400, B38400}, {57600, B57600},   {115200, B115200},
+    {230400, B230400},
+};
+
+int FdOf(PortHandle handle) { return static_cast<int>(handle); }
+
+// Milliseconds from now until deadline, rounded up so that poll() never wakes before it.
+int MillisecondsUntil(Clock::time_point deadline) {
+  const auto left = deadline - Clock::now();
+  if (left <= Clock::duration::zero()) {
+    return 0;
+  }
+  const auto ms = std::chrono::ceil<std::chrono::milliseconds>(left).count();
+  return ms > 1000000 ? 1000000 : static_cast<int>(ms);
+}
+
+// DTR and RTS on or off. A device without modem lines (a pseudo-terminal) refuses the request
+// with ENOTTY or EINVAL; that is no failure, there is simply nothing to hold off.
+bool SetModemLines(int fd, int lines, bool on) {
+  if (lines == 0) {
+    return true;
+  }
+  if (::ioctl(fd, on ? TIOCMBIS : TIOCMBIC, &lines) == 0) {
+    return true;
+  }
+  return errno == ENOTTY || errno == EINVAL;
+}
+
+}  // namespace
+
+int ParseComNumber(const char* name) {
+  if (name == nullptr || std::strncmp(name, kComPrefix, kComPrefixLength) != 0) {
+    return 0;
+  }
+  const char* digits = name + kComPrefixLength;
+  if (*digits < '1' || *digits > '9') {
+    return 0;  // no number, or a leading zero that "%d" never writes
+  }
+  int number = 0;
+  for (const char* p = digits; *p != '\0'; ++p) {
+    if (*p < '0' || *p > '9' || number > kLargestComNumber) {
+      return 0;
+    }
+    number = number * 10 + (*p - '0');
+  }
+  return number > kLargestComNumber ? 0 : number;
+}
+
+std::string ComDevicePath(int comNumber) {
+  if (comNumber >= 1 && comNumber <= kLastSerialCom) {
+    return "/dev/ttyS" + std::to_string(comNumber - 1);
+  }
+  if (comNumber > kLastSerialCom && comNumber <= kLastUsbCom) {
+    return "/dev/ttyUSB" + std::to_string(comNumber - kLastSerialCom - 1);
+  }
+  if (comNumber > kLastUsbCom && comNumber <= kLastAcmCom) {
+    return "/dev/ttyACM" + std::to_string(comNumber - kLastUsbCom - 1);
+  }
+  return {};
+}
+
+std::string ResolveDevicePath(const char* name, const char* comDir) {
+  if (name == nullptr || *name == '\0') {
+    return {};
+  }
+  const int comNumber = ParseComNumber(name);
+  if (comNumber == 0) {
+    // Another Win32 device name has no device here; anything else is a path as given.
+    if (std::strncmp(name, kWin32DevicePrefix, sizeof kWin32DevicePrefix - 1) == 0) {
+      return {};
+    }
+    return name;
+  }
+  if (comDir != nullptr && *comDir != '\0') {
+    return std::string(comDir) + "/COM" + std::to_string(comNumber);
+  }
+  return ComDevicePath(comNumber);
+}
+
+bool LineSettingsToTermios(const SerialLineSettings& settings, termios* out) {
+  termios t;
+  std::memset(&t, 0, sizeof t);  // raw: no input, output or local processing at all
+  bool ok = true;
+
+  t.c_cflag = CLOCAL | CREAD;  // no modem control, no hang-up on close (HUPCL clear)
+  switch (settings.ByteSize) {
+    case 5: t.c_cflag |= CS5; break;
+    case 6: t.c_cflag |= CS6; break;
+    case 7: t.c_cflag |= CS7; break;
+    case 8: t.c_cflag |= CS8; break;
+    default: ok = false; break;
+  }
+  switch (settings.Parity) {
+    case kNoParity: break;
+    case kOddParity: t.c_cflag |= PARENB | PARODD; break;
+    case kEvenParity: t.c_cflag |= PARENB; break;
+    default: ok = false; break;  // mark and space parity are not offered
+  }
+  if (settings.fParity != 0 && settings.Parity != kNoParity) {
+    t.c_iflag |= INPCK;
+  }
+  switch (settings.StopBits) {
+    case kOneStopBit: break;
+    case kTwoStopBits: t.c_cflag |= CSTOPB; break;
+    default: ok = false; break;
+  }
+  if (settings.fOutxCtsFlow != 0 || settings.fOutxDsrFlow != 0 ||
+      (settings.fRtsControl != kRtsControlDisable && settings.fRtsControl != kRtsControlEnable) ||
+      (settings.fDtrControl != kDtrControlDisable && settings.fDtrControl != kDtrControlEnable)) {
+    ok = false;  // hardware handshaking is not offered
+  }
+  if (settings.fOutX != 0) {
+    t.c_iflag |= IXON;
+  }
+  if (settings.fInX != 0) {
+    t.c_iflag |= IXOFF;
+  }
+  if (settings.fOutX != 0 || settings.fInX != 0) {
+    t.c_cc[VSTART] = static_cast<cc_t>(settings.XonChar);
+    t.c_cc[VSTOP] = static_cast<cc_t>(settings.XoffChar);
+  }
+  t.c_cc[VMIN] = 0;
+  t.c_cc[VTIME] = 0;
+
+  bool speedFound = false;
+  for (const SpeedEntry& entry : kSpeeds) {
+    if (entry.baudRate == settings.BaudRate) {
+      speedFound = ::cfsetispeed(&t, entry.speed) == 0 && ::cfsetospeed(&t, entry.speed) == 0;
+      break;
+    }
+  }
+  *out = t;
+  return ok && speedFound;
+}
+
+PortHandle PortOpenExclusive(const char* name) {
+  const std::string path = ResolveDevicePath(name, std::getenv(kComDirVariable));
+  if (path.empty()) {
+    return kInvalidPortHandle;
+  }
+  // Non-blocking from the start: opening a modem port must not wait for carrier.
+  const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) {
+    return kInvalidPortHandle;
+  }
+  // flock holds against every other open, root's included; TIOCEXCL keeps out other
+  // programs that do not lock (it does not stop root). A non-tty path refuses TIOCEXCL and
+  // then fails in the configuration steps instead.
+  if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    ::close(fd);
+    return kInvalidPortHandle;
+  }
+  (void)::ioctl(fd, TIOCEXCL);
+  // Opening a real UART raises DTR and RTS; drop them at once.
+  (void)SetModemLines(fd, TIOCM_DTR | TIOCM_RTS, false);
+  return static_cast<PortHandle>(fd);
+}
+
+bool PortClearEventMask(PortHandle handle) {
+  // No line events are watched: no signal-driven notification on this fd.
+  const int fd = FdOf(handle);
+  const int flags = ::fcntl(fd, F_GETFL);
+  return flags >= 0 && ::fcntl(fd, F_SETFL, flags & ~O_ASYNC) == 0;
+}
+
+bool PortSetTimeouts(PortHandle handle, const SerialTimeouts& /*timeouts*/) {
+  // The time-outs themselves are kept by PortRead and PortWrite; the device must hand over what
+  // it has at once (VMIN 0, VTIME 0) on a non-blocking fd so that poll() does the timing.
+  const int fd = FdOf(handle);
+  const int flags = ::fcntl(fd, F_GETFL);
+  if (flags < 0 || ::fcntl(fd, F_SETFL, flags | O_NONBLOCK) != 0) {
+    return false;
+  }
+  termios t;
+  if (::tcgetattr(fd, &t) != 0) {
+    return false;
+  }
+  t.c_cc[VMIN] = 0;
+  t.c_cc[VTIME] = 0;
+  return ::tcsetattr(fd, TCSANOW, &t) == 0;
+}
+
+bool PortSetLineSettings(PortHandle handle, const SerialLineSettings& settings) {
+  const int fd = FdOf(handle);
+  termios t;
+  bool ok = LineSettingsToTermios(settings, &t);
+  if (ok) {
+    ok = ::tcsetattr(fd, TCSANOW, &t) == 0;
+  }
+  int off = 0;
+  int on = 0;
+  (settings.fDtrControl == kDtrControlEnable ? on : off) |= TIOCM_DTR;
+  (settings.fRtsControl == kRtsControlEnable ? on : off) |= TIOCM_RTS;
+  const bool linesOk = SetModemLines(fd, off, false) && SetModemLines(fd, on, true);
+  return ok && linesOk;
+}
+
+void PortWrite(PortHandle handle, const std::uint8_t* bytes, std::uint32_t count,
+               const SerialTimeouts& timeouts) {
+  const int fd = FdOf(handle);
+  const std::uint64_t limitMs =
+      std::uint64_t{timeouts.WriteTotalTimeoutMultiplier} * count +
+      timeouts.WriteTotalTimeoutConstant;
+  const bool limited =
+      timeouts.WriteTotalTimeoutMultiplier != 0 || timeouts.WriteTotalTimeoutConstant != 0;
+  const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(limitMs);
+
+  std::uint32_t sent = 0;
+  while (sent < count) {
+    const ssize_t n = ::write(fd, bytes + sent, count - sent);
+    if (n > 0) {
+      sent += static_cast<std::uint32_t>(n);
+      continue;
+    }
+    if (n < 0 && errno == EINTR) {
+      continue;
+    }
+    if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
+      return;  // the device is gone or refuses; not reported
+    }
+    // The output queue is full: wait for room until the write time-out.
+    const int waitMs = limited ? MillisecondsUntil(deadline) : -1;
+    if (limited && waitMs == 0) {
+      return;
+    }
+    pollfd p{fd, POLLOUT, 0};
+    const int ready = ::poll(&p, 1, waitMs);
+    if (ready < 0 && errno != EINTR) {
+      return;
+    }
+    if (ready > 0 && (p.revents & POLLOUT) == 0) {
+      return;  // hung up or in error: no room will come
+    }
+  }
+}
+
+std::uint32_t PortRead(PortHandle handle, std::uint8_t* buffer, std::uint32_t capacity,
+                       const SerialTimeouts& timeouts) {
+  if (capacity == 0) {
+    return 0;
+  }
+  const int fd = FdOf(handle);
+  const Clock::time_point start = Clock::now();
+  const bool totalLimited =
+      timeouts.ReadTotalTimeoutMultiplier != 0 || timeouts.ReadTotalTimeoutConstant != 0;
+  const Clock::time_point totalDeadline =
+      start + std::chrono::milliseconds(std::uint64_t{timeouts.ReadTotalTimeoutMultiplier} *
+                                            capacity +
+                                        timeouts.ReadTotalTimeoutConstant);
+  const std::chrono::milliseconds gap(timeouts.ReadIntervalTimeout);
+  const bool gapLimited = timeouts.ReadIntervalTimeout != 0;
+
+  std::uint32_t received = 0;
+  Clock::time_point lastByte = start;
+  while (received < capacity) {
+    // Until the first byte only the total limit counts; then also the gap after the last byte.
+    bool limited = totalLimited;
+    Clock::time_point deadline = totalDeadline;
+    if (received > 0 && gapLimited) {
+      const Clock::time_point gapDeadline = lastByte + gap;
+      if (!limited || gapDeadline < deadline) {
+        deadline = gapDeadline;
+      }
+      limited = true;
+    }
+    const int waitMs = limited ? MillisecondsUntil(deadline) : -1;
+    if (limited && waitMs == 0) {
+      break;
+    }
+    pollfd p{fd, POLLIN, 0};
+    const int ready = ::poll(&p, 1, waitMs);
+    if (ready < 0) {
+      if (errno == EINTR) {
+        continue;
+      }
+      break;
+    }
+    if (ready == 0) {
+      continue;  // the loop checks the deadline
+    }
+    if ((p.revents & POLLIN) == 0) {
+      break;  // POLLHUP, POLLERR or POLLNVAL without data: the device is gone
+    }
+    const ssize_t n = ::read(fd, buffer + received, capacity - received);
+    if (n > 0) {
+      received += static_cast<std::uint32_t>(n);
+      lastByte = Clock::now();
+      continue;
+    }
+    if (n < 0 && (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK)) {
+      continue;
+    }
+    break;  // read() == 0 after a readable poll, or EIO: hung up
+  }
+  return received;
+}
+
+void PortClose(PortHandle handle) {
+  const int fd = FdOf(handle);
+  // Clear exclusive mode, which outlives this fd while another fd keeps the device open.
+  (void)::ioctl(fd, TIOCNXCL);
+  ::close(fd);
+}
