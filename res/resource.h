@@ -1,0 +1,44 @@
+// Numbered resources: dialog templates, controls, strings, icons and menu commands.
+// IDs of controls are unique within their own dialog only (IDC_PATH and IDC_HELP_TEXT share 1000).
+#pragma once
+
+// Dialog templates.
+inline constexpr int IDD_ABOUT = 100;
+inline constexpr int IDD_MAIN = 102;
+inline constexpr int IDD_HELP = 103;
+
+// Strings.
+inline constexpr int IDS_ABOUTBOX = 101;  // the About item of the main window's system menu
+
+// Icons.
+inline constexpr int IDI_APP = 128;   // application icon, 32 x 32 and 16 x 16
+inline constexpr int IDI_MARK = 140;  // the mark beside the warning heading, 22 x 22
+
+// System-menu command of the About item; the window system keeps the low four bits for itself.
+inline constexpr unsigned IDM_ABOUTBOX = 0x0010;
+
+// Commands every dialog knows, and the identifier of controls that are never addressed.
+inline constexpr int IDOK = 1;
+inline constexpr int IDCANCEL = 2;
+inline constexpr int IDC_STATIC = -1;
+
+// Main window controls. The download engine changes them by the same numbers and owns their
+// declaration when it is present, so that the two can never disagree.
+#if __has_include("download/control_ids.h")
+#include "download/control_ids.h"
+#else
+inline constexpr int IDC_PATH = 1000;       // path box
+inline constexpr int IDC_BROWSE = 1001;     // Browse button
+inline constexpr int IDC_DOWNLOAD = 1002;   // Download button
+inline constexpr int IDC_PROGRESS = 1004;   // progress bar
+inline constexpr int IDC_STATUS = 1012;     // status line
+inline constexpr int IDC_HELP_BUTTON = 1013;
+inline constexpr int IDC_MESSAGE = 1019;    // message pane
+inline constexpr int IDC_WARNING = 1026;
+#endif
+static_assert(IDC_PATH == 1000 && IDC_BROWSE == 1001 && IDC_DOWNLOAD == 1002 &&
+              IDC_PROGRESS == 1004 && IDC_STATUS == 1012 && IDC_HELP_BUTTON == 1013 &&
+              IDC_MESSAGE == 1019 && IDC_WARNING == 1026);
+
+// Help window controls.
+inline constexpr int IDC_HELP_TEXT = 1000;

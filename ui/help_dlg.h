@@ -1,0 +1,20 @@
+// The help window: modeless, one more per press of Help, owned by the main window. It shows the
+// help text read-only (selectable and scrollable); OK, Enter, Escape and the close box hide it,
+// and a hidden help window frees itself, since it is never shown again and nothing refers to it.
+#pragma once
+
+#include "ui/dialog.h"
+
+class CHelpDlg : public CDialog {
+  Q_OBJECT
+
+ public:
+  explicit CHelpDlg(QWidget* parent = nullptr);
+  ~CHelpDlg() override;
+
+  CControl m_helpText;  // IDC_HELP_TEXT
+
+ protected:
+  void DoDataExchange() override;
+  bool OnInitDialog() override;
+};

@@ -1,0 +1,148 @@
+#include "ui/qt_window_link.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QEventLoop>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QMetaObject>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QThread>
+#include <algorithm>
+#include <future>
+
+CQtWindowLink::CQtWindowLink(QWidget* window, std::function<QWidget*(int)> find)
+    : m_window(window), m_find(std::move(find)) {}
+
+CQtWindowLink::~CQtWindowLink() = default;
+
+QString CQtWindowLink::DisplayText(const char* text) {
+  QString shown = QString::fromUtf8(text);
+  shown.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+  shown.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+  return shown;
+}
+
+void CQtWindowLink::OnUiThread(const std::function<void()>& change) {
+  if (QThread::currentThread() == thread()) {
+    change();
+  } else {
+    QMetaObject::invokeMethod(this, change, Qt::BlockingQueuedConnection);
+  }
+}
+
+std::string CQtWindowLink::GetItemText(int id) {
+  std::string text;
+  OnUiThread([&] {
+    QWidget* w = m_find(id);
+    if (auto* edit = qobject_cast<QLineEdit*>(w)) {
+      text = edit->text().toStdString();
+    } else if (auto* label = qobject_cast<QLabel*>(w)) {
+      text = label->text().toStdString();
+    } else if (auto* button = qobject_cast<QAbstractButton*>(w)) {
+      text = button->text().toStdString();
+    } else if (auto* plain = qobject_cast<QPlainTextEdit*>(w)) {
+      text = plain->toPlainText().toStdString();
+    }
+  });
+  return text;
+}
+
+void CQtWindowLink::SetItemText(int id, const char* text) {
+  const QString shown = DisplayText(text);
+  OnUiThread([&] {
+    QWidget* w = m_find(id);
+    if (auto* edit = qobject_cast<QLineEdit*>(w)) {
+      edit->setText(shown);
+    } else if (auto* label = qobject_cast<QLabel*>(w)) {
+      label->setText(shown);
+    } else if (auto* button = qobject_cast<QAbstractButton*>(w)) {
+      button->setText(shown);
+    } else if (auto* plain = qobject_cast<QPlainTextEdit*>(w)) {
+      plain->setPlainText(shown);
+    }
+  });
+}
+
+void CQtWindowLink::EnableItem(int id, bool enable) {
+  OnUiThread([&] {
+    if (QWidget* w = m_find(id)) {
+      w->setEnabled(enable);
+    }
+  });
+}
+
+void CQtWindowLink::ApplyProgress(int id) {
+  auto* bar = qobject_cast<QProgressBar*>(m_find(id));
+  if (bar == nullptr) {
+    return;
+  }
+  bar->setTextVisible(false);
+  if (m_upper > m_lower) {
+    bar->setRange(m_lower, m_upper);
+    bar->setValue(m_pos);
+  } else {
+    // An empty range: Qt would animate a busy bar. It stays empty until a position at or
+    // beyond its top arrives after the range was set, which shows the bar full.
+    bar->setRange(0, 1);
+    bar->setValue(m_pos >= m_upper && m_filled ? 1 : 0);
+  }
+}
+
+void CQtWindowLink::SetProgressRange(int id, std::int32_t lower, std::int32_t upper) {
+  OnUiThread([&] {
+    m_lower = lower;
+    m_upper = upper;
+    m_filled = false;
+    m_pos = std::clamp(m_pos, m_lower, std::max(m_lower, m_upper));
+    ApplyProgress(id);
+  });
+}
+
+void CQtWindowLink::SetProgressStep(int /*id*/, std::int32_t step) {
+  OnUiThread([&] { m_step = step; });
+}
+
+void CQtWindowLink::SetProgressPos(int id, std::int32_t position) {
+  OnUiThread([&] {
+    m_pos = std::clamp(position, m_lower, std::max(m_lower, m_upper));
+    m_filled = true;
+    ApplyProgress(id);
+  });
+}
+
+void CQtWindowLink::MessageBox(BoxOwner owner, const char* text, const char* caption) {
+  const QString shownText = DisplayText(text);
+  const QString shownCaption = QString::fromUtf8(caption);
+  // Built and shown on the UI thread. An ownerless box leaves the main window usable; the
+  // main window's own boxes are modal to it. The caller waits for OK either way.
+  auto makeBox = [this, owner, shownText, shownCaption] {
+    QWidget* parent = owner == BoxOwner::MainWindow ? m_window.data() : nullptr;
+    auto* box = new QMessageBox(QMessageBox::NoIcon, shownCaption, shownText, QMessageBox::Ok, parent);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setWindowModality(owner == BoxOwner::MainWindow ? Qt::WindowModal : Qt::NonModal);
+    box->setModal(owner == BoxOwner::MainWindow);
+    return box;
+  };
+  if (QThread::currentThread() == thread()) {
+    QEventLoop loop;
+    QMessageBox* box = makeBox();
+    QObject::connect(box, &QMessageBox::finished, &loop, &QEventLoop::quit);
+    box->show();
+    loop.exec();
+    return;
+  }
+  std::promise<void> pressed;
+  std::future<void> done = pressed.get_future();
+  QMetaObject::invokeMethod(
+      this,
+      [&] {
+        QMessageBox* box = makeBox();
+        QObject::connect(box, &QMessageBox::finished, box, [&pressed] { pressed.set_value(); });
+        box->show();
+      },
+      Qt::BlockingQueuedConnection);
+  done.wait();
+}

@@ -1,0 +1,46 @@
+// The Qt side of the worker's window link: every change the engine asks for is carried out on
+// the UI thread, and the calling thread waits until it is done. A call made on the UI thread
+// itself runs directly (a blocking queued call to one's own thread would never return).
+#pragma once
+
+#include <QObject>
+#include <QPointer>
+#include <functional>
+
+#include "download/window_link.h"
+
+class QWidget;
+class CProgressState;
+
+class CQtWindowLink : public QObject, public CWindowLink {
+  Q_OBJECT
+
+ public:
+  // `window` is the main window; `find` returns its control with a given ID (or null).
+  CQtWindowLink(QWidget* window, std::function<QWidget*(int)> find);
+  ~CQtWindowLink() override;
+
+  std::string GetItemText(int id) override;
+  void SetItemText(int id, const char* text) override;
+  void EnableItem(int id, bool enable) override;
+  void SetProgressRange(int id, std::int32_t lower, std::int32_t upper) override;
+  void SetProgressStep(int id, std::int32_t step) override;
+  void SetProgressPos(int id, std::int32_t position) override;
+  void MessageBox(BoxOwner owner, const char* text, const char* caption) override;
+
+  // The text a control shows for a text of the system's (CR LF and lone CR become line feeds).
+  static QString DisplayText(const char* text);
+
+ private:
+  void OnUiThread(const std::function<void()>& change);
+  void ApplyProgress(int id);
+
+  QPointer<QWidget> m_window;
+  std::function<QWidget*(int)> m_find;
+  // The platform bar's own state: positions are clamped into the range it was last given.
+  std::int32_t m_lower = 0;
+  std::int32_t m_upper = 100;
+  std::int32_t m_pos = 0;
+  std::int32_t m_step = 10;
+  bool m_filled = false;  // a position came after the range was last set
+};
