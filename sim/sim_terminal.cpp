@@ -1,0 +1,378 @@
+#include "sim/sim_terminal.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/inotify.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+namespace sim {
+namespace {
+
+// How long the master is left alone after an unexpected read failure, so that it cannot spin.
+constexpr std::chrono::milliseconds kMasterRetry{10};
+
+std::string Errno(const char* what) { return std::string(what) + ": " + std::strerror(errno); }
+
+void CloseFd(int& fd) {
+  if (fd >= 0) ::close(fd);
+  fd = -1;
+}
+
+void SetCloexec(int fd) { ::fcntl(fd, F_SETFD, ::fcntl(fd, F_GETFD) | FD_CLOEXEC); }
+
+timespec ToTimespec(SimClock::duration d) {
+  const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(std::max(d, SimClock::duration::zero()));
+  timespec ts{};
+  ts.tv_sec = static_cast<time_t>(ns.count() / 1000000000);
+  ts.tv_nsec = static_cast<long>(ns.count() % 1000000000);
+  return ts;
+}
+
+}  // namespace
+
+CSimTerminal::CSimTerminal(SimDeviceConfig config) : m_config(config), m_device(std::move(config)) {}
+
+CSimTerminal::~CSimTerminal() { Stop(); }
+
+std::string CSimTerminal::LinkPath() const {
+  return m_comDir + "/COM" + std::to_string(m_config.comNumber);
+}
+
+std::string CSimTerminal::SlavePath() const {
+  std::lock_guard lock(m_mutex);
+  return m_slavePath;
+}
+
+SimStats CSimTerminal::Stats() const {
+  std::lock_guard lock(m_mutex);
+  return m_device.Stats();
+}
+
+bool CSimTerminal::WaitFor(const std::function<bool(const SimStats&)>& condition,
+                           std::chrono::milliseconds timeout) const {
+  std::unique_lock lock(m_mutex);
+  return m_changed.wait_for(lock, timeout, [&] { return condition(m_device.Stats()); });
+}
+
+void CSimTerminal::Changed() { m_changed.notify_all(); }
+
+bool CSimTerminal::OpenPty(std::string& error) {
+  m_master = ::posix_openpt(O_RDWR | O_NOCTTY);
+  if (m_master < 0) {
+    error = Errno("posix_openpt");
+    return false;
+  }
+  SetCloexec(m_master);  // a command started by the simulator must not keep the line up
+  char name[128] = {};
+  if (::grantpt(m_master) != 0 || ::unlockpt(m_master) != 0 || ::ptsname_r(m_master, name, sizeof name) != 0) {
+    error = Errno("pty setup");
+    ClosePty();
+    return false;
+  }
+  m_slave = ::open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
+  termios tio{};
+  if (m_slave < 0 || ::tcgetattr(m_slave, &tio) != 0) {
+    error = Errno("opening the pty slave");
+    ClosePty();
+    return false;
+  }
+  ::cfmakeraw(&tio);
+  ::cfsetspeed(&tio, B230400);
+  tio.c_cflag |= CLOCAL | CREAD;
+  tio.c_cc[VMIN] = 0;
+  tio.c_cc[VTIME] = 0;
+  if (::tcsetattr(m_slave, TCSANOW, &tio) != 0) {
+    error = Errno("tcsetattr on the pty slave");
+    ClosePty();
+    return false;
+  }
+  ::fcntl(m_master, F_SETFL, ::fcntl(m_master, F_GETFL) | O_NONBLOCK);
+  // The PC's opens and closes of the slave: the only sign of a port closed and opened again.
+  m_watchFd = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+  if (m_watchFd >= 0) m_watch = ::inotify_add_watch(m_watchFd, name, IN_OPEN | IN_CLOSE);
+  if (m_watchFd < 0 || m_watch < 0) {
+    error = Errno("inotify on the pty slave");
+    ClosePty();
+    return false;
+  }
+  // Replace the link atomically, so that an open never finds COMn missing or half made.
+  const std::string link = LinkPath();
+  const std::string temp = link + ".new";
+  ::unlink(temp.c_str());
+  if (::symlink(name, temp.c_str()) != 0 || ::rename(temp.c_str(), link.c_str()) != 0) {
+    error = Errno(("linking " + link).c_str());
+    ::unlink(temp.c_str());
+    ClosePty();
+    return false;
+  }
+  std::lock_guard lock(m_mutex);
+  m_slavePath = name;
+  return true;
+}
+
+void CSimTerminal::ClosePty() {
+  CloseFd(m_watchFd);  // before the slave: the sim's own close is no event of the PC
+  m_watch = -1;
+  CloseFd(m_master);
+  CloseFd(m_slave);
+}
+
+bool CSimTerminal::Start(const std::string& comDir, std::string& error) {
+  if (m_thread.joinable()) {
+    error = "already started";
+    return false;
+  }
+  if (m_config.comNumber < 1) {
+    error = "COM number must be at least 1";
+    return false;
+  }
+  m_comDir = comDir;
+  if (::pipe2(m_wake, O_NONBLOCK | O_CLOEXEC) != 0) {
+    error = Errno("pipe2");
+    return false;
+  }
+  if (!OpenPty(error)) {
+    CloseFd(m_wake[0]);
+    CloseFd(m_wake[1]);
+    return false;
+  }
+  m_stop = false;
+  m_thread = std::thread([this] { Run(); });
+  return true;
+}
+
+void CSimTerminal::Stop() {
+  if (!m_thread.joinable()) return;
+  {
+    std::lock_guard lock(m_mutex);
+    m_stop = true;
+  }
+  const char wake = 1;
+  (void)!::write(m_wake[1], &wake, 1);
+  m_thread.join();
+  ClosePty();
+  CloseFd(m_wake[0]);
+  CloseFd(m_wake[1]);
+  ::unlink(LinkPath().c_str());
+}
+
+void CSimTerminal::AddChunks(const std::uint8_t* data, std::size_t size, SimClock::time_point& at) {
+  if (!m_config.pacing) {
+    if (size > 0) m_queue.push_back({at, std::vector<std::uint8_t>(data, data + size), false});
+    return;
+  }
+  for (std::size_t i = 0; i < size; i += kPaceChunk) {
+    const std::size_t n = std::min(kPaceChunk, size - i);
+    m_queue.push_back({at, std::vector<std::uint8_t>(data + i, data + i + n), false});
+    at += kByteTime * static_cast<long>(n);
+  }
+}
+
+void CSimTerminal::Schedule(SimOutput&& out, SimClock::time_point ready) {
+  // One answer after the other, as a device that handles its requests in turn.
+  SimClock::time_point at = std::max(ready + out.delay, m_outFree);
+  const std::size_t size = out.bytes.size();
+  if (out.cutAt && *out.cutAt < size) {
+    AddChunks(out.bytes.data(), *out.cutAt, at);
+    at += out.pause;
+    AddChunks(out.bytes.data() + *out.cutAt, size - *out.cutAt, at);
+  } else {
+    AddChunks(out.bytes.data(), size, at);
+  }
+  if (out.hangUp) m_queue.push_back({at, {}, true});
+  m_outFree = at;
+}
+
+void CSimTerminal::HandleWatch() {
+  alignas(inotify_event) char buffer[4096];
+  for (;;) {
+    const ssize_t n = ::read(m_watchFd, buffer, sizeof buffer);
+    if (n <= 0) return;
+    for (ssize_t at = 0; at < n;) {
+      inotify_event event;
+      std::memcpy(&event, buffer + at, sizeof event);
+      at += static_cast<ssize_t>(sizeof(inotify_event) + event.len);
+      if ((event.mask & IN_OPEN) != 0) {
+        std::lock_guard lock(m_mutex);
+        ++m_device.MutableStats().opens;
+        if (m_pcOpen++ == 0) ::tcflush(m_slave, TCIFLUSH);  // nothing stale for a fresh open
+        Changed();
+      }
+      if ((event.mask & IN_CLOSE) != 0) {
+        std::lock_guard lock(m_mutex);
+        ++m_device.MutableStats().closes;
+        if (m_pcOpen > 0 && --m_pcOpen == 0) {
+          // The port is closed: what it had not read is gone, and the link starts over.
+          m_queue.clear();
+          m_blocked = false;
+          m_outFree = m_inFree = SimClock::time_point{};
+          ::tcflush(m_slave, TCIFLUSH);
+          m_device.ResetLink();
+        }
+        Changed();
+      }
+    }
+  }
+}
+
+void CSimTerminal::HandleInput(SimClock::time_point now) {
+  std::uint8_t buffer[kReadChunk];
+  const ssize_t n = ::read(m_master, buffer, sizeof buffer);
+  if (n <= 0) return;
+  const auto count = static_cast<std::size_t>(n);
+  // With pacing the bytes "arrive" at the line rate: a request is complete only when its last
+  // byte would have passed the line.
+  const SimClock::time_point base = std::max(now, m_inFree);
+  if (m_config.pacing) m_inFree = base + kByteTime * static_cast<long>(count);
+  std::vector<SimOutput> outputs;
+  {
+    std::lock_guard lock(m_mutex);
+    m_device.OnInput(buffer, count, now, outputs);
+    Changed();
+  }
+  for (SimOutput& out : outputs) {
+    const SimClock::time_point ready =
+        m_config.pacing ? base + kByteTime * static_cast<long>(out.inputEnd) : now;
+    Schedule(std::move(out), ready);
+  }
+}
+
+void CSimTerminal::HangUp() {
+  m_queue.clear();
+  m_blocked = false;
+  m_outFree = m_inFree = SimClock::time_point{};
+  m_pcOpen = 0;
+  ClosePty();  // closing the master hangs the PC's slave fds up
+  {
+    std::lock_guard lock(m_mutex);
+    ++m_device.MutableStats().hangUps;
+    m_device.ResetLink();
+    m_slavePath.clear();
+    Changed();
+  }
+  std::string error;
+  if (!m_config.replugAfterHangUp || !OpenPty(error)) ::unlink(LinkPath().c_str());
+}
+
+void CSimTerminal::WriteDue(SimClock::time_point now) {
+  while (!m_queue.empty() && !m_blocked && m_queue.front().due <= now) {
+    Chunk& chunk = m_queue.front();
+    if (chunk.hangUp) {
+      HangUp();
+      return;
+    }
+    const ssize_t n = ::write(m_master, chunk.bytes.data(), chunk.bytes.size());
+    if (n == static_cast<ssize_t>(chunk.bytes.size())) {
+      m_queue.pop_front();
+    } else if (n >= 0) {
+      chunk.bytes.erase(chunk.bytes.begin(), chunk.bytes.begin() + n);
+      m_blocked = true;  // the pty buffer is full: the PC is not reading
+    } else if (errno == EAGAIN || errno == EINTR) {
+      m_blocked = errno == EAGAIN;
+    } else {
+      m_queue.pop_front();  // the line is gone for this chunk
+    }
+  }
+}
+
+void CSimTerminal::Run() {
+  SimClock::time_point masterQuietUntil{};
+  for (;;) {
+    {
+      std::lock_guard lock(m_mutex);
+      if (m_stop) return;
+    }
+    const SimClock::time_point now = SimClock::now();
+    const bool hasPty = m_master >= 0;
+    pollfd fds[3] = {{m_wake[0], POLLIN, 0}, {m_watchFd, POLLIN, 0}, {m_master, 0, 0}};
+    if (hasPty && now >= masterQuietUntil) fds[2].events = POLLIN;
+    if (hasPty && m_blocked) fds[2].events |= POLLOUT;
+    timespec timeout{};
+    timespec* wait = nullptr;
+    if (!m_queue.empty() && !m_blocked) {
+      timeout = ToTimespec(m_queue.front().due - now);
+      wait = &timeout;
+    } else if (hasPty && now < masterQuietUntil) {
+      timeout = ToTimespec(masterQuietUntil - now);
+      wait = &timeout;
+    }
+    const int ready = ::ppoll(fds, hasPty ? 3 : 1, wait, nullptr);
+    if (ready < 0 && errno != EINTR) return;
+    if ((fds[0].revents & POLLIN) != 0) {
+      char drain[16];
+      while (::read(m_wake[0], drain, sizeof drain) > 0) {
+      }
+    }
+    // Opens and closes first: a close must take effect before any later input is answered.
+    if (hasPty && (fds[1].revents & POLLIN) != 0) HandleWatch();
+    if (hasPty && (fds[2].revents & POLLOUT) != 0) m_blocked = false;
+    if (hasPty && (fds[2].revents & (POLLIN | POLLHUP | POLLERR)) != 0) {
+      if ((fds[2].revents & POLLIN) != 0) {
+        HandleInput(SimClock::now());
+      } else {
+        masterQuietUntil = SimClock::now() + kMasterRetry;  // no slave: cannot happen while ours is open
+      }
+    }
+    WriteDue(SimClock::now());
+  }
+}
+
+CSimulator::~CSimulator() { Stop(); }
+
+CSimTerminal& CSimulator::Add(SimDeviceConfig config) {
+  m_terminals.push_back(std::make_unique<CSimTerminal>(std::move(config)));
+  return *m_terminals.back();
+}
+
+CSimTerminal* CSimulator::Find(int comNumber) const {
+  for (const auto& t : m_terminals) {
+    if (t->ComNumber() == comNumber) return t.get();
+  }
+  return nullptr;
+}
+
+bool CSimulator::Start(std::string& error, const std::string& comDir) {
+  for (std::size_t i = 0; i < m_terminals.size(); ++i) {
+    for (std::size_t j = 0; j < i; ++j) {
+      if (m_terminals[i]->ComNumber() == m_terminals[j]->ComNumber()) {
+        error = "COM" + std::to_string(m_terminals[i]->ComNumber()) + " is given twice";
+        return false;
+      }
+    }
+  }
+  if (comDir.empty()) {
+    const char* tmp = std::getenv("TMPDIR");
+    std::string pattern = std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/corvanel-sim-XXXXXX";
+    if (::mkdtemp(pattern.data()) == nullptr) {
+      error = Errno("mkdtemp");
+      return false;
+    }
+    m_comDir = pattern;
+    m_ownDir = true;
+  } else {
+    m_comDir = comDir;
+    m_ownDir = false;
+  }
+  for (const auto& t : m_terminals) {
+    if (!t->Start(m_comDir, error)) {
+      Stop();
+      return false;
+    }
+  }
+  return true;
+}
+
+void CSimulator::Stop() {
+  for (const auto& t : m_terminals) t->Stop();
+  if (m_ownDir && !m_comDir.empty()) ::rmdir(m_comDir.c_str());
+  m_ownDir = false;
+}
+
+}  // namespace sim

@@ -1,0 +1,116 @@
+// A simulated terminal (and the handset behind it) on a pseudo-terminal, and a simulator that
+// runs several of them behind one COM directory.
+//
+// Contract:
+// - CSimTerminal owns a pty. Its own slave fd stays open for its whole life and the slave is set
+//   raw before the link COMn appears, so the PC may open, close and reopen the port freely.
+// - The PC's opens and closes of the slave are watched (inotify). When the last PC fd closes, what
+//   the device had not yet delivered is dropped, as a real port drops it, and the device goes back
+//   to AT mode.
+// - A hang-up closes the master and the sim's slave fd: the PC's port sees POLLHUP and end of
+//   input. With replugAfterHangUp a fresh pty takes the same COMn name at once.
+// - All timing runs on steady_clock deadlines in one thread per terminal; nothing busy-spins.
+// - Stats(), WaitFor() and the accessors are thread-safe; Start and Stop are for the owner thread.
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "sim/sim_device.h"
+
+namespace sim {
+
+// Line time of one byte at 230400 baud with 10 bits a byte.
+inline constexpr std::chrono::nanoseconds kByteTime{43403};
+// Bytes written at a time when pacing; small enough that the line rate shows byte by byte.
+inline constexpr std::size_t kPaceChunk = 8;
+// Largest read from the master at a time.
+inline constexpr std::size_t kReadChunk = 4096;
+
+class CSimTerminal {
+ public:
+  explicit CSimTerminal(SimDeviceConfig config);
+  ~CSimTerminal();
+  CSimTerminal(const CSimTerminal&) = delete;
+  CSimTerminal& operator=(const CSimTerminal&) = delete;
+
+  // Creates the pty and the link `comDir`/COMn and starts the thread.
+  bool Start(const std::string& comDir, std::string& error);
+  // Stops the thread, closes the pty and removes the link. Harmless when not started.
+  void Stop();
+
+  int ComNumber() const { return m_config.comNumber; }
+  std::string LinkPath() const;   // comDir/COMn
+  std::string SlavePath() const;  // the pty behind it now
+
+  SimStats Stats() const;
+  // Waits until `condition` holds for the stats (evaluated under the lock) or the timeout passes.
+  bool WaitFor(const std::function<bool(const SimStats&)>& condition,
+               std::chrono::milliseconds timeout) const;
+
+ private:
+  struct Chunk {
+    SimClock::time_point due;
+    std::vector<std::uint8_t> bytes;
+    bool hangUp = false;
+  };
+
+  bool OpenPty(std::string& error);  // m_mutex held or thread not running
+  void ClosePty();
+  void Run();
+  void HandleWatch();
+  void HandleInput(SimClock::time_point now);
+  void Schedule(SimOutput&& out, SimClock::time_point ready);
+  void AddChunks(const std::uint8_t* data, std::size_t size, SimClock::time_point& at);
+  void WriteDue(SimClock::time_point now);
+  void HangUp();
+  void Changed();
+
+  const SimDeviceConfig m_config;
+  std::string m_comDir;
+  mutable std::mutex m_mutex;
+  mutable std::condition_variable m_changed;
+  CSimDevice m_device;  // guarded by m_mutex
+  std::string m_slavePath;  // guarded by m_mutex
+  int m_master = -1, m_slave = -1, m_watchFd = -1, m_watch = -1;
+  int m_wake[2] = {-1, -1};
+  std::thread m_thread;
+  bool m_stop = false;  // guarded by m_mutex
+  // Thread-only state.
+  std::deque<Chunk> m_queue;
+  bool m_blocked = false;  // the master would block; wait for POLLOUT
+  SimClock::time_point m_outFree{}, m_inFree{};
+  int m_pcOpen = 0;  // PC fds open on the slave now
+};
+
+// Several terminals behind one COM directory (a fresh temporary one unless given).
+class CSimulator {
+ public:
+  CSimulator() = default;
+  ~CSimulator();
+  CSimulator(const CSimulator&) = delete;
+  CSimulator& operator=(const CSimulator&) = delete;
+
+  // Adds a device before Start; the reference stays valid for the simulator's life.
+  CSimTerminal& Add(SimDeviceConfig config);
+  bool Start(std::string& error, const std::string& comDir = {});
+  void Stop();  // stops every terminal and removes a temporary directory
+
+  const std::string& ComDir() const { return m_comDir; }
+  const std::vector<std::unique_ptr<CSimTerminal>>& Terminals() const { return m_terminals; }
+  CSimTerminal* Find(int comNumber) const;
+
+ private:
+  std::vector<std::unique_ptr<CSimTerminal>> m_terminals;
+  std::string m_comDir;
+  bool m_ownDir = false;
+};
+
+}  // namespace sim
