@@ -1,0 +1,134 @@
+#include "download/block_transfer.h"
+
+#include <sys/stat.h>
+
+#include <cstring>
+
+#include "download/control_ids.h"
+#include "download/frame_codec.h"
+#include "download/messages.h"
+#include "download/window_link.h"
+#include "serial/serial_port.h"
+
+std::array<std::uint8_t, kImageBufferSize> g_imageBuffer{};
+std::array<std::uint8_t, kChunkBufferSize> g_chunkBuffer{};
+std::uint32_t g_sizeCounter = 0;
+std::FILE* g_upgradeFile = nullptr;
+
+namespace {
+
+// Bytes the upgrade file holds now, or -1 when that cannot be told (the data loop then still
+// guards the image buffer).
+long long UpgradeFileSize() {
+  struct stat st {};
+  if (g_upgradeFile == nullptr || fstat(fileno(g_upgradeFile), &st) != 0 || !S_ISREG(st.st_mode)) {
+    return -1;
+  }
+  return static_cast<long long>(st.st_size);
+}
+
+// One write of the frame buffer and one read of the reply: the codec's result, or CheckReply's.
+std::uint16_t Exchange(std::uint16_t frameLength, std::uint16_t expected, std::uint16_t sequence) {
+  WriteTerminal(g_frameBuffer.data(), frameLength);
+  std::uint16_t count = ReadTerminal(g_replyBuffer.data());
+  const std::uint16_t parsed = ParseReply(g_replyBuffer.data(), count);
+  if (parsed != PARSE_OK) {
+    return parsed;
+  }
+  return CheckReply(g_decodedReply.packet.data(), expected, sequence);
+}
+
+}  // namespace
+
+std::uint16_t ImageFcs(const std::uint8_t* bytes, std::uint32_t count) {
+  return static_cast<std::uint16_t>(Fcs16(kFcsInitial, bytes, count) ^ 0xFFFFU);
+}
+
+void SendControlPacket(std::uint16_t code) {
+  BuildControlPacket(code);
+  const auto length = static_cast<std::uint16_t>(code == CMD_END ? kEndPacketSize : kControlPacketSize);
+  const std::uint16_t n = BuildFrame(g_packetArea.bytes.data(), length);
+  WriteTerminal(g_frameBuffer.data(), n);
+}
+
+std::uint16_t ReadAck() {
+  std::uint16_t count = ReadTerminal(g_replyBuffer.data());
+  const std::uint16_t parsed = ParseReply(g_replyBuffer.data(), count);
+  if (parsed != PARSE_OK) {
+    return parsed;
+  }
+  return CheckReply(g_decodedReply.packet.data(), RSP_ACK, 0);
+}
+
+std::uint16_t RunTransfer() {
+  SetFrameHeader();
+  // A file that cannot fit the image buffer is refused before the handset hears anything.
+  if (UpgradeFileSize() > static_cast<long long>(kImageBufferSize)) {
+    return TRANSFER_ERR_TOO_LARGE;
+  }
+  std::uint16_t result = 0;
+  for (std::uint16_t left = kBeginAttempts; left > 0; --left) {
+    SendControlPacket(CMD_BEGIN);
+    result = ReadAck();
+    if (result == 0) {
+      return SendImage();
+    }
+  }
+  return result;
+}
+
+std::uint16_t SendImage() {
+  CWindowLink* link = GetMainWindowLink();
+  if (link != nullptr) {
+    link->SetItemText(IDC_STATUS, kStatusTransferring);
+    link->SetProgressRange(IDC_PROGRESS, 0, static_cast<std::int32_t>(g_sizeCounter));
+    link->SetProgressStep(IDC_PROGRESS, 1);
+  }
+  g_sizeCounter = 0;
+  std::uint16_t sequence = 0;
+  std::uint32_t acknowledged = 0;
+  std::size_t writePosition = 0;
+
+  while (std::feof(g_upgradeFile) == 0) {
+    const std::size_t n = std::fread(g_chunkBuffer.data(), 1, kBlockSize, g_upgradeFile);
+    // A failed read does not set end-of-file; stop rather than send empty packets for ever.
+    if (std::ferror(g_upgradeFile) != 0) {
+      return TRANSFER_ERR_FILE_READ;
+    }
+    // The file may have grown since it was measured: never write beyond the image buffer.
+    if (n > kImageBufferSize - writePosition) {
+      return TRANSFER_ERR_TOO_LARGE;
+    }
+    if (n > 0) {
+      std::memcpy(g_imageBuffer.data() + writePosition, g_chunkBuffer.data(), n);
+    }
+    writePosition += n;
+    g_sizeCounter += static_cast<std::uint32_t>(n);
+
+    BuildDataPacket(CMD_DATA, sequence, g_chunkBuffer.data(), static_cast<std::uint16_t>(n));
+    const std::uint16_t frameLength =
+        BuildFrame(g_packetArea.bytes.data(), static_cast<std::uint16_t>(n + kPacketHeaderSize));
+
+    std::uint16_t left = kDataAttempts;
+    for (;;) {
+      const std::uint16_t result = Exchange(frameLength, RSP_DATA_ACK, sequence);
+      if (result == 0) {
+        break;
+      }
+      if (--left == 0) {
+        return result;
+      }
+    }
+    ++acknowledged;
+    if (link != nullptr) {
+      link->SetProgressPos(IDC_PROGRESS, static_cast<std::int32_t>(acknowledged));
+    }
+    ++sequence;
+  }
+
+  g_imageFcs = ImageFcs(g_imageBuffer.data(), g_sizeCounter);
+  SendControlPacket(CMD_END);
+  // The handset's answer to the end request decides: the operator is told that burning has
+  // started only when the handset confirmed the end.
+  return ReadAck();
+}

@@ -1,0 +1,48 @@
+// Block transfer: carries the upgrade file to the handset once the terminal has answered
+// "CONNECT". Stop-and-wait: CMD_BEGIN, then every 1,024-byte chunk as a numbered CMD_DATA that
+// the handset acknowledges with the same number, then CMD_END with the image FCS.
+//
+// Contract:
+// - Runs on the download worker thread only; uses g_terminalPort, the reply buffer, the codec's
+//   areas and the areas below without locks (nothing else touches them meanwhile).
+// - Three attempts for the begin request and for each data packet, each writing the very same
+//   frame again; one for the end request. No sleeps: the reads' time-outs set the pace.
+// - Nothing is allocated while it runs. Window changes go through the main window's link.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <cstdio>
+
+inline constexpr std::size_t kImageBufferSize = 819200;  // largest upgrade file: 800 blocks
+inline constexpr std::size_t kChunkBufferSize = 2048;
+inline constexpr std::size_t kBlockSize = 1024;  // payload of one data packet, and one block
+inline constexpr unsigned kBlockShift = 10;      // bytes >> 10 = whole blocks
+inline constexpr std::uint16_t kBeginAttempts = 3;
+inline constexpr std::uint16_t kDataAttempts = 3;
+
+// RunTransfer results: 0, the codec's codes passed on unchanged (1, 2, 4, 5), and the two
+// failures of the upgrade file itself.
+enum TransferResult : std::uint16_t {
+  TRANSFER_OK = 0,
+  TRANSFER_ERR_TOO_LARGE = 6,  // the file does not fit the image buffer; nothing was sent for it
+  TRANSFER_ERR_FILE_READ = 7,  // reading the upgrade file failed
+};
+
+extern std::array<std::uint8_t, kImageBufferSize> g_imageBuffer;
+extern std::array<std::uint8_t, kChunkBufferSize> g_chunkBuffer;
+// On entry: the file's whole-block count. After a transfer: the image bytes sent.
+extern std::uint32_t g_sizeCounter;
+// The open upgrade file, read as raw bytes (the worker opens and closes it).
+extern std::FILE* g_upgradeFile;
+
+std::uint16_t RunTransfer();
+
+// Builds, frames and writes CMD_BEGIN or CMD_END (which carries g_imageFcs).
+void SendControlPacket(std::uint16_t code);
+// Reads one reply and tests it for RSP_ACK.
+std::uint16_t ReadAck();
+// The data phase and the end request.
+std::uint16_t SendImage();
+// The complemented FCS-16 of `count` image bytes.
+std::uint16_t ImageFcs(const std::uint8_t* bytes, std::uint32_t count);

@@ -1,0 +1,288 @@
+#include "download/download_worker.h"
+
+#include <sys/stat.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <system_error>
+#include <thread>
+
+#include "download/block_transfer.h"
+#include "download/control_ids.h"
+#include "download/messages.h"
+#include "download/process_exit.h"
+#include "download/window_link.h"
+#include "serial/serial_port.h"
+#include "serial/terminal_detection.h"
+
+std::array<char, kDownloadPathCapacity> g_downloadPath{};
+std::uint16_t g_triesLeft = 0;
+std::array<std::uint8_t, 9> g_dialCommand{};
+std::uint16_t g_dialCommandLength = 0;
+
+namespace {
+
+constexpr const char kAtCommand[] = "AT\r\n";
+constexpr const char kDialText[] = "ATD**60\r\n";
+constexpr const char kWordOk[] = "OK";
+constexpr const char kWordConnect[] = "CONNECT";
+
+// The upgrade file's own stdio buffer, so that reading it allocates nothing during a transfer.
+char g_upgradeFileBuffer[BUFSIZ];
+
+// Opened by StartDownload as it returns; the worker waits here before it changes the window
+// or touches the port, so detection on the UI thread is over by then.
+class StartGate {
+ public:
+  void Open() {
+    {
+      std::lock_guard<std::mutex> lock(m_mutex);
+      m_open = true;
+    }
+    m_changed.notify_all();
+  }
+  void Wait() {
+    std::unique_lock<std::mutex> lock(m_mutex);
+    m_changed.wait(lock, [this] { return m_open; });
+  }
+
+ private:
+  std::mutex m_mutex;
+  std::condition_variable m_changed;
+  bool m_open = false;
+};
+
+// The gate of the download this thread runs; none when DownloadWorker is called directly.
+thread_local std::shared_ptr<StartGate> t_startGate;
+
+void PassStartGate() {
+  if (t_startGate) {
+    t_startGate->Wait();
+  }
+}
+
+// Opens a file for reading; a directory counts as a file that cannot be opened.
+std::FILE* OpenForReading(const char* path, const char* mode) {
+  std::FILE* file = std::fopen(path, mode);
+  if (file == nullptr) {
+    return nullptr;
+  }
+  struct stat st {};
+  if (fstat(fileno(file), &st) != 0 || S_ISDIR(st.st_mode)) {
+    std::fclose(file);
+    return nullptr;
+  }
+  return file;
+}
+
+void CloseUpgradeFile() {
+  if (g_upgradeFile != nullptr) {
+    std::fclose(g_upgradeFile);
+    g_upgradeFile = nullptr;
+  }
+}
+
+bool DefaultStarter(std::function<void()> body) {
+  try {
+    std::thread(std::move(body)).detach();
+    return true;
+  } catch (const std::system_error&) {
+    return false;
+  }
+}
+
+WorkerStarter& Starter() {
+  static WorkerStarter starter = DefaultStarter;
+  return starter;
+}
+
+const auto* Bytes(const char* text) { return reinterpret_cast<const std::uint8_t*>(text); }
+
+// W5: "AT\r\n" until the reply holds "OK", three attempts with no pause between them.
+bool CheckTerminal(CWindowLink& link) {
+  g_triesLeft = kTerminalTries;
+  link.SetItemText(IDC_STATUS, kStatusChecking);
+  for (;;) {
+    WriteTerminal(Bytes(kAtCommand), static_cast<std::uint16_t>(std::strlen(kAtCommand)));
+    const std::uint16_t count = ReadTerminal(g_replyBuffer.data());
+    if (ReplyContainsWord(g_replyBuffer.data(), count, kWordOk)) {
+      link.SetItemText(IDC_STATUS, kStatusReady);
+      return true;
+    }
+    if (--g_triesLeft == 0) {
+      return false;
+    }
+  }
+}
+
+// W6: the dial command until the reply holds "CONNECT", each read 400 ms after its write.
+bool DialHandset(CWindowLink& link) {
+  link.SetItemText(IDC_STATUS, kStatusDialling);
+  std::memcpy(g_dialCommand.data(), kDialText, g_dialCommand.size());
+  g_dialCommandLength = static_cast<std::uint16_t>(g_dialCommand.size());
+  g_triesLeft = kTerminalTries;
+  for (;;) {
+    WriteTerminal(g_dialCommand.data(), g_dialCommandLength);
+    std::this_thread::sleep_for(std::chrono::milliseconds(kDialPauseMs));
+    const std::uint16_t count = ReadTerminal(g_replyBuffer.data());
+    if (ReplyContainsWord(g_replyBuffer.data(), count, kWordConnect)) {
+      link.SetItemText(IDC_STATUS, kStatusConnected);
+      link.SetItemText(IDC_MESSAGE, kPaneConnected);
+      return true;
+    }
+    if (--g_triesLeft == 0) {
+      return false;
+    }
+  }
+}
+
+// Gives the window back to the operator. The file and the port are closed first, so that a
+// download started the moment the buttons come back never meets this worker's close.
+void HandBack(CWindowLink& link, const char* caption, const char* pane = nullptr) {
+  CloseUpgradeFile();
+  CloseTerminalPort();
+  link.SetItemText(IDC_DOWNLOAD, caption);
+  if (pane != nullptr) {
+    link.SetItemText(IDC_MESSAGE, pane);
+  }
+  link.EnableItem(IDC_DOWNLOAD, true);
+  link.EnableItem(IDC_BROWSE, true);
+}
+
+}  // namespace
+
+void SetWorkerStarter(WorkerStarter starter) {
+  Starter() = starter ? std::move(starter) : WorkerStarter(DefaultStarter);
+}
+
+void StartDownload() {
+  CWindowLink* link = GetMainWindowLink();
+  if (link == nullptr) {
+    return;
+  }
+  // 1. The path, as bytes. One longer than the path area holds is refused whole rather than
+  //    cut into the name of a different file.
+  const std::string text = link->GetItemText(IDC_PATH);
+  const bool fits = text.size() < kDownloadPathCapacity && text.find('\0') == std::string::npos;
+  std::memset(g_downloadPath.data(), 0, g_downloadPath.size());
+  if (fits) {
+    std::memcpy(g_downloadPath.data(), text.data(), text.size());
+  }
+
+  // 2. The file must open.
+  std::FILE* probe = fits ? OpenForReading(g_downloadPath.data(), "rt") : nullptr;
+  if (probe == nullptr) {
+    ShowMessageBox(*link, BoxOwner::None, kBoxEnterSoftwareFile);
+    link->SetItemText(IDC_PATH, "");
+    return;
+  }
+  // 3 and 4. A file that begins with ':' is a text image, not an upgrade file.
+  char first = 0;
+  const bool gotByte = std::fread(&first, 1, 1, probe) == 1;
+  std::fclose(probe);
+  if (gotByte && first == kInvalidFirstByte) {
+    ShowMessageBox(*link, BoxOwner::MainWindow, kBoxInvalidFile, kBoxInvalidFileCaption);
+    link->EnableItem(IDC_DOWNLOAD, true);
+    link->EnableItem(IDC_BROWSE, true);
+    return;
+  }
+
+  // 5. The worker, held at its gate until this handler has returned.
+  auto gate = std::make_shared<StartGate>();
+  const bool started = Starter()([gate] {
+    t_startGate = gate;
+    DownloadWorker(nullptr);
+    t_startGate.reset();
+  });
+  if (!started) {
+    ShowMessageBox(*link, BoxOwner::MainWindow, kBoxNoThread);
+    return;
+  }
+
+  // 6. Busy.
+  link->SetItemText(IDC_DOWNLOAD, kCaptionBusy);
+  link->EnableItem(IDC_DOWNLOAD, false);
+  link->EnableItem(IDC_BROWSE, false);
+
+  // 7. A fresh scan, which leaves the port open on the terminal for the worker.
+  if (DetectTerminal() != 0) {
+    link->SetItemText(IDC_STATUS, kStatusNotReady);
+    link->SetItemText(IDC_MESSAGE, kNoTerminalMessage);
+    link->EnableItem(IDC_DOWNLOAD, false);
+  }
+  gate->Open();
+}
+
+std::uint32_t DownloadWorker(void* /*argument*/) {
+  // W1.
+  CWindowLink* link = GetMainWindowLink();
+
+  // W2. The whole-block count; a failed query counts as an empty file.
+  struct stat st {};
+  const bool known = stat(g_downloadPath.data(), &st) == 0;
+  g_sizeCounter = known ? static_cast<std::uint32_t>(static_cast<unsigned long long>(st.st_size) >> kBlockShift) : 0;
+
+  // W3.
+  std::FILE* probe = OpenForReading(g_downloadPath.data(), "rt");
+  if (probe == nullptr) {
+    PassStartGate();
+    if (link != nullptr) {
+      ShowMessageBox(*link, BoxOwner::None, kBoxEnterSoftwareFile);
+      link->SetItemText(IDC_PATH, "");
+    }
+    return 0;
+  }
+  // W4. The upgrade file, bytes as they are.
+  std::fclose(probe);
+  g_upgradeFile = OpenForReading(g_downloadPath.data(), "rb");
+  if (g_upgradeFile == nullptr) {
+    PassStartGate();
+    if (link != nullptr) {
+      ShowMessageBox(*link, BoxOwner::None, kBoxEnterLdrFile);
+    }
+    EndProcess(1);
+  }
+  std::setvbuf(g_upgradeFile, g_upgradeFileBuffer, _IOFBF, sizeof g_upgradeFileBuffer);
+
+  PassStartGate();
+  if (link == nullptr) {
+    CloseUpgradeFile();
+    return 0;
+  }
+
+  // W5.
+  if (!CheckTerminal(*link)) {
+    link->SetItemText(IDC_STATUS, kStatusNotReady);
+    ShowMessageBox(*link, BoxOwner::None, kBoxNotResponding);
+    CloseUpgradeFile();
+    CloseTerminalPort();
+    return 0;
+  }
+  // W6.
+  if (!DialHandset(*link)) {
+    link->SetItemText(IDC_STATUS, kStatusDialFailed);
+    ShowMessageBox(*link, BoxOwner::None, kBoxNotInDownloadMode);
+    HandBack(*link, kCaptionAfterDial, kBoxNotInDownloadMode);
+    return 0;
+  }
+  // W7 and W8.
+  const std::uint16_t result = RunTransfer();
+  if (result != 0) {
+    link->SetItemText(IDC_STATUS, kStatusTransferFailed);
+    link->SetItemText(IDC_MESSAGE, kPaneTransferFailed);
+    ShowMessageBox(*link, BoxOwner::None, kBoxTransferFailed, kBoxTransferFailedCaption);
+  } else {
+    link->SetProgressPos(IDC_PROGRESS, static_cast<std::int32_t>(g_sizeCounter));
+    link->SetItemText(IDC_STATUS, kStatusTransferDone);
+    link->SetItemText(IDC_MESSAGE, kPaneTransferDone);
+    ShowMessageBox(*link, BoxOwner::None, kBoxTransferDone, kBoxTransferDoneCaption);
+  }
+  // W9.
+  HandBack(*link, kCaptionAfterTransfer);
+  return 0;
+}

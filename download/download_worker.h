@@ -1,0 +1,34 @@
+// The download worker: one whole download from the press of the Download button to the
+// operator's report.
+//
+// Contract:
+// - StartDownload runs on the UI thread (the Download button's handler). It refuses a path it
+//   cannot open or a file whose first byte is ':', starts one detached worker thread, marks the
+//   window busy and runs detection again before it returns.
+// - DownloadWorker runs on that thread. It touches g_terminalPort and the reply buffer only
+//   after StartDownload has returned: StartDownload opens the worker's start gate as it
+//   returns, and the worker waits at that gate before its first window change.
+// - Every window change goes through the main window's link and is synchronous.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <functional>
+
+inline constexpr std::size_t kDownloadPathCapacity = 300;  // 299 bytes and a terminator
+inline constexpr std::uint16_t kTerminalTries = 3;         // the AT check and the dial each
+inline constexpr unsigned kDialPauseMs = 400;              // between each dial and its read
+inline constexpr char kInvalidFirstByte = ':';             // a text image, not an upgrade file
+
+extern std::array<char, kDownloadPathCapacity> g_downloadPath;
+extern std::uint16_t g_triesLeft;
+extern std::array<std::uint8_t, 9> g_dialCommand;  // "ATD**60\r\n"
+extern std::uint16_t g_dialCommandLength;
+
+void StartDownload();
+std::uint32_t DownloadWorker(void* argument);
+
+// Starts `body` on a new detached thread; false when no thread could be created. Tests replace
+// it to see that failure.
+using WorkerStarter = std::function<bool(std::function<void()> body)>;
+void SetWorkerStarter(WorkerStarter starter);  // an empty one restores the default

@@ -1,0 +1,65 @@
+// The operator's texts that the download engine and the main window show. They are used
+// exactly as they stand, misspellings and missing blanks included: operators and their
+// documentation know them this way.
+#pragma once
+
+// The application's name: the caption of the main window's own boxes that have none.
+inline constexpr const char* kAppName = "Corvanel";
+// The caption of an ownerless box that has none of its own.
+inline constexpr const char* kDefaultBoxCaption = "Error";
+
+inline constexpr const char* kSupportAddress = "https://www.tarvenix.example/support";
+
+// Shown whenever detection finds no terminal, by the main window and by StartDownload.
+inline constexpr const char* kNoTerminalMessage =
+    "No terminal connected.\n\nMake sure that the terminal is connected to the PC or that some "
+    "other PC application is not accessing the terminal USB port. Restart the PC application and "
+    "start again.If the problem persists, please verify the USB connection according the FAQ "
+    "documentation found on https://www.tarvenix.example/support";
+
+inline constexpr const char* kConnectedMessage =
+    "Connected with terminal.\n\nMake sure that the handset is in software download mode. Select "
+    "the upgrade file and press download software to handset button to start downloading. Press "
+    "help button for further details on how to enter download mode on handset.";
+
+// Download button captions.
+inline constexpr const char* kCaptionBusy = "Transfering software to handset";
+inline constexpr const char* kCaptionAfterDial = "Download software to handset";
+inline constexpr const char* kCaptionAfterTransfer = "Download software to handset.";
+
+// Status line.
+inline constexpr const char* kStatusNotReady = "Terminal not ready.";
+inline constexpr const char* kStatusChecking = "Checking the terminal...";
+inline constexpr const char* kStatusReady = "Terminal ready.";
+inline constexpr const char* kStatusDialling = "Establishing connection with handset...";
+inline constexpr const char* kStatusConnected = "Connected with handset.";
+inline constexpr const char* kStatusDialFailed = "Connection establishment with handset failed.";
+inline constexpr const char* kStatusTransferring = "Transferring the file to handset...";
+inline constexpr const char* kStatusTransferFailed = "Transfer failed.";
+inline constexpr const char* kStatusTransferDone = "Transfer completed.";
+
+// Message pane.
+inline constexpr const char* kPaneConnected =
+    "Handset must not be disconnected until upgradation process finished.";
+inline constexpr const char* kPaneTransferFailed = "\n\nFile download failed. Try again.";
+inline constexpr const char* kPaneTransferDone = "Software downloaded to handset successfully.";
+
+// Message boxes.
+inline constexpr const char* kBoxEnterSoftwareFile = "Please enter the software file.";
+inline constexpr const char* kBoxInvalidFile =
+    "Invalid software file. Please select the correct upgrade software file.";
+inline constexpr const char* kBoxInvalidFileCaption = "Eroor";
+inline constexpr const char* kBoxNoThread = "Not able to create Download thread. ";
+inline constexpr const char* kBoxEnterLdrFile = "Please enter the LDR file.";
+inline constexpr const char* kBoxNotResponding =
+    "Terminal is either not responding or not connected to PC.\r\n Reconnect the terminal to PC "
+    "and restart the application. ";
+inline constexpr const char* kBoxNotInDownloadMode =
+    "Handset is either not in software download mode or not connected to the terminal.\r\nPlease "
+    "read the help to start the handset in download mode.";
+inline constexpr const char* kBoxTransferFailed = "Software download failed.Try again";
+inline constexpr const char* kBoxTransferFailedCaption = "Error";
+inline constexpr const char* kBoxTransferDone =
+    "Download completed and started burning new software into handset. \nHandset must not be "
+    "disturbed during software burning process. \nThis process will take up to 40 seconds.";
+inline constexpr const char* kBoxTransferDoneCaption = "Status";
