@@ -1,0 +1,208 @@
+// Pure parts of the serial port: COM names to device paths, line settings, time-outs, termios.
+#include <termios.h>
+
+#include <ostream>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "serial/serial_port.h"
+#include "serial/serial_posix.h"
+
+namespace {
+
+struct ComNumberRow {
+  const char* name;
+  int number;  // 0: not a COM name
+};
+std::ostream& operator<<(std::ostream& out, const ComNumberRow& row) {
+  return out << '"' << row.name << "\" -> " << row.number;
+}
+
+class ParseComNumberTest : public ::testing::TestWithParam<ComNumberRow> {};
+
+TEST_P(ParseComNumberTest, GivesTheNumberOfExactlyTheFormedNames) {
+  EXPECT_EQ(ParseComNumber(GetParam().name), GetParam().number) << GetParam().name;
+}
+
+INSTANTIATE_TEST_SUITE_P(Names, ParseComNumberTest,
+                         ::testing::Values(ComNumberRow{"\\\\.\\COM1", 1},
+                                           ComNumberRow{"\\\\.\\COM2", 2},
+                                           ComNumberRow{"\\\\.\\COM42", 42},
+                                           ComNumberRow{"\\\\.\\COM100", 100},
+                                           ComNumberRow{"\\\\.\\COM999", 999},
+                                           ComNumberRow{"\\\\.\\COM0", 0},
+                                           ComNumberRow{"\\\\.\\COM02", 0},
+                                           ComNumberRow{"\\\\.\\COM", 0},
+                                           ComNumberRow{"\\\\.\\COM5x", 0},
+                                           ComNumberRow{"\\\\.\\COM-5", 0},
+                                           ComNumberRow{"\\\\.\\com5", 0},
+                                           ComNumberRow{"COM5", 0},
+                                           ComNumberRow{"/dev/ttyS0", 0},
+                                           ComNumberRow{"", 0},
+                                           ComNumberRow{"\\\\.\\COM99999999999", 0}));
+
+TEST(ParseComNumberTest, NoName_IsNoComName) { EXPECT_EQ(ParseComNumber(nullptr), 0); }
+
+struct DevicePathRow {
+  int number;
+  const char* path;
+};
+std::ostream& operator<<(std::ostream& out, const DevicePathRow& row) {
+  return out << "COM" << row.number << " -> \"" << row.path << '"';
+}
+
+class ComDevicePathTest : public ::testing::TestWithParam<DevicePathRow> {};
+
+TEST_P(ComDevicePathTest, MapsTheFixedDevBlocks) {
+  EXPECT_EQ(ComDevicePath(GetParam().number), GetParam().path) << GetParam().number;
+}
+
+INSTANTIATE_TEST_SUITE_P(Blocks, ComDevicePathTest,
+                         ::testing::Values(DevicePathRow{1, "/dev/ttyS0"},
+                                           DevicePathRow{2, "/dev/ttyS1"},
+                                           DevicePathRow{32, "/dev/ttyS31"},
+                                           DevicePathRow{33, "/dev/ttyUSB0"},
+                                           DevicePathRow{34, "/dev/ttyUSB1"},
+                                           DevicePathRow{66, "/dev/ttyUSB33"},
+                                           DevicePathRow{67, "/dev/ttyACM0"},
+                                           DevicePathRow{100, "/dev/ttyACM33"},
+                                           DevicePathRow{0, ""}, DevicePathRow{101, ""},
+                                           DevicePathRow{-1, ""}));
+
+struct ResolveRow {
+  const char* name;
+  const char* comDir;  // nullptr: CORVANEL_COM_DIR unset
+  const char* path;    // "": no device
+};
+std::ostream& operator<<(std::ostream& out, const ResolveRow& row) {
+  return out << '"' << row.name << "\" in " << (row.comDir != nullptr ? row.comDir : "(unset)")
+             << " -> \"" << row.path << '"';
+}
+
+class ResolveDevicePathTest : public ::testing::TestWithParam<ResolveRow> {};
+
+TEST_P(ResolveDevicePathTest, GivesThePathThatOpenUses) {
+  EXPECT_EQ(ResolveDevicePath(GetParam().name, GetParam().comDir), GetParam().path)
+      << GetParam().name;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Names, ResolveDevicePathTest,
+    ::testing::Values(ResolveRow{"\\\\.\\COM5", "/tmp/ports", "/tmp/ports/COM5"},
+                      ResolveRow{"\\\\.\\COM100", "/tmp/ports", "/tmp/ports/COM100"},
+                      ResolveRow{"\\\\.\\COM101", "/tmp/ports", "/tmp/ports/COM101"},
+                      ResolveRow{"\\\\.\\COM1", "/tmp/ports", "/tmp/ports/COM1"},
+                      ResolveRow{"\\\\.\\COM5", nullptr, "/dev/ttyS4"},
+                      ResolveRow{"\\\\.\\COM40", nullptr, "/dev/ttyUSB7"},
+                      ResolveRow{"\\\\.\\COM100", nullptr, "/dev/ttyACM33"},
+                      ResolveRow{"\\\\.\\COM101", nullptr, ""},
+                      ResolveRow{"\\\\.\\COM5", "", "/dev/ttyS4"},  // empty counts as unset
+                      ResolveRow{"\\\\.\\COM0", "/tmp/ports", ""},
+                      ResolveRow{"\\\\.\\LPT1", "/tmp/ports", ""},
+                      ResolveRow{"\\\\.\\COM02", nullptr, ""},
+                      ResolveRow{"/dev/pts/3", "/tmp/ports", "/dev/pts/3"},
+                      ResolveRow{"COM5", nullptr, "COM5"}, ResolveRow{"", nullptr, ""}));
+
+TEST(ResolveDevicePathTest, NoName_HasNoDevice) {
+  EXPECT_EQ(ResolveDevicePath(nullptr, "/tmp/ports"), "");
+}
+
+struct ParityRow {
+  std::int32_t mode;
+  std::uint8_t fParity;
+  std::uint8_t parity;
+  tcflag_t cflagParity;  // PARENB and PARODD as termios sets them
+};
+std::ostream& operator<<(std::ostream& out, const ParityRow& row) {
+  return out << "parity mode " << row.mode;
+}
+
+class LineSettingsParityTest : public ::testing::TestWithParam<ParityRow> {};
+
+TEST_P(LineSettingsParityTest, ModesOneAndTwoSetParityAnyOtherActsAsNone) {
+  const SerialLineSettings s = BuildLineSettings(230400, GetParam().mode);
+  EXPECT_EQ(s.fParity, GetParam().fParity);
+  EXPECT_EQ(s.Parity, GetParam().parity);
+  termios t{};
+  ASSERT_TRUE(LineSettingsToTermios(s, &t));
+  EXPECT_EQ(t.c_cflag & (PARENB | PARODD), GetParam().cflagParity);
+  EXPECT_EQ((t.c_iflag & INPCK) != 0, GetParam().fParity != 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Modes, LineSettingsParityTest,
+                         ::testing::Values(ParityRow{0, 0, kNoParity, 0},
+                                           ParityRow{1, 1, kOddParity, PARENB | PARODD},
+                                           ParityRow{2, 1, kEvenParity, PARENB},
+                                           ParityRow{3, 0, kNoParity, 0},
+                                           ParityRow{4, 0, kNoParity, 0},
+                                           ParityRow{-1, 0, kNoParity, 0}));
+
+TEST(LineSettingsTest, TerminalSettings_AreTheFixedRecordWithEveryOtherMemberZero) {
+  const SerialLineSettings s = BuildLineSettings(kTerminalBaudRate, kTerminalParity);
+  SerialLineSettings expected{};
+  expected.DCBlength = 28;
+  expected.BaudRate = 230400;
+  expected.fBinary = 1;
+  expected.XonLim = 2;
+  expected.XoffLim = 4;
+  expected.ByteSize = 8;
+  expected.XonChar = 0x13;
+  expected.XoffChar = 0x19;
+  EXPECT_EQ(s.DCBlength, expected.DCBlength);
+  EXPECT_EQ(s.BaudRate, expected.BaudRate);
+  EXPECT_EQ(s.fBinary, expected.fBinary);
+  EXPECT_EQ(s.fParity, 0);
+  EXPECT_EQ(s.fOutxCtsFlow, 0);
+  EXPECT_EQ(s.fOutxDsrFlow, 0);
+  EXPECT_EQ(s.fDtrControl, kDtrControlDisable);
+  EXPECT_EQ(s.fDsrSensitivity, 0);
+  EXPECT_EQ(s.fTXContinueOnXoff, 0);
+  EXPECT_EQ(s.fOutX, 0);
+  EXPECT_EQ(s.fInX, 0);
+  EXPECT_EQ(s.fErrorChar, 0);
+  EXPECT_EQ(s.fNull, 0);
+  EXPECT_EQ(s.fRtsControl, kRtsControlDisable);
+  EXPECT_EQ(s.fAbortOnError, 0);
+  EXPECT_EQ(s.XonLim, expected.XonLim);
+  EXPECT_EQ(s.XoffLim, expected.XoffLim);
+  EXPECT_EQ(s.ByteSize, expected.ByteSize);
+  EXPECT_EQ(s.Parity, kNoParity);
+  EXPECT_EQ(s.StopBits, kOneStopBit);
+  EXPECT_EQ(s.XonChar, expected.XonChar);
+  EXPECT_EQ(s.XoffChar, expected.XoffChar);
+  EXPECT_EQ(s.ErrorChar, 0);
+  EXPECT_EQ(s.EofChar, 0);
+  EXPECT_EQ(s.EvtChar, 0);
+}
+
+TEST(LineSettingsTest, TerminalSettings_BecomeRawEightNOneTermios) {
+  termios t{};
+  ASSERT_TRUE(LineSettingsToTermios(BuildLineSettings(230400, 0), &t));
+  EXPECT_EQ(cfgetospeed(&t), static_cast<speed_t>(B230400));
+  EXPECT_EQ(cfgetispeed(&t), static_cast<speed_t>(B230400));
+  EXPECT_EQ(t.c_cflag & ~static_cast<tcflag_t>(CBAUD | CBAUDEX),
+            static_cast<tcflag_t>(CS8 | CREAD | CLOCAL));
+  EXPECT_EQ(t.c_iflag, 0u);
+  EXPECT_EQ(t.c_oflag, 0u);
+  EXPECT_EQ(t.c_lflag, 0u);
+  EXPECT_EQ(t.c_cc[VMIN], 0);
+  EXPECT_EQ(t.c_cc[VTIME], 0);
+}
+
+TEST(LineSettingsTest, UnsupportedSpeed_IsRefused) {
+  termios t{};
+  EXPECT_FALSE(LineSettingsToTermios(BuildLineSettings(12345, 0), &t));
+  EXPECT_TRUE(LineSettingsToTermios(BuildLineSettings(9600, 0), &t));
+}
+
+TEST(TimeoutsTest, TerminalTimeouts_AreTheFixedValues) {
+  const SerialTimeouts t = BuildTerminalTimeouts();
+  EXPECT_EQ(t.ReadIntervalTimeout, 50u);
+  EXPECT_EQ(t.ReadTotalTimeoutMultiplier, 10u);
+  EXPECT_EQ(t.ReadTotalTimeoutConstant, 50u);
+  EXPECT_EQ(t.WriteTotalTimeoutMultiplier, 10u);
+  EXPECT_EQ(t.WriteTotalTimeoutConstant, 40u);
+}
+
+}  // namespace

@@ -1,0 +1,478 @@
+// CSerialPort and the terminal-port operations against scripted pseudo-terminal devices.
+#include <fcntl.h>
+#include <sys/file.h>
+#include <termios.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "pty_harness.h"
+#include "serial/serial_port.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using std::chrono::milliseconds;
+
+constexpr auto kWaitLimit = 5s;  // bound for conditions that are met at once on a quiet machine
+constexpr long long kLateMs = 400;  // slack allowed on a noisy machine for "about" a time
+
+long long MsSince(HarnessClock::time_point start) {
+  return std::chrono::duration_cast<milliseconds>(HarnessClock::now() - start).count();
+}
+
+double ThreadCpuMs() {
+  timespec ts{};
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+  return static_cast<double>(ts.tv_sec) * 1000.0 + static_cast<double>(ts.tv_nsec) / 1e6;
+}
+
+std::string ComName(int n) { return "\\\\.\\COM" + std::to_string(n); }
+
+std::string Pattern(std::size_t size) {
+  std::string bytes(size, '\0');
+  for (std::size_t i = 0; i < size; ++i) {
+    bytes[i] = static_cast<char>(i % 251);
+  }
+  return bytes;
+}
+
+std::string AllByteValues() {
+  std::string bytes(256, '\0');
+  for (int i = 0; i < 256; ++i) {
+    bytes[static_cast<std::size_t>(i)] = static_cast<char>(i);
+  }
+  return bytes;
+}
+
+std::string AsString(const std::uint8_t* bytes, std::size_t count) {
+  return std::string(reinterpret_cast<const char*>(bytes), count);
+}
+
+const std::uint8_t* Bytes(const std::string& text) {
+  return reinterpret_cast<const std::uint8_t*>(text.data());
+}
+
+class SerialPortTest : public ::testing::Test {
+ protected:
+  void TearDown() override { g_terminalPort.Close(); }
+
+  // Opens name on a fresh port and reports whether that succeeded: the device is then free.
+  static bool DeviceIsFree(const std::string& name) {
+    CSerialPort probe;
+    return probe.Open(name.c_str(), kTerminalBaudRate, kTerminalParity) == PORT_OK;
+  }
+
+  CComDir m_dir;
+  CSerialPort m_port;
+};
+
+// ---- Open, names and status codes ----
+
+TEST_F(SerialPortTest, NewPort_IsClosedWithEmptyNameAndZeroSettings) {
+  EXPECT_FALSE(m_port.IsOpen());
+  EXPECT_STREQ(m_port.PortName(), "");
+  EXPECT_EQ(m_port.BaudRate(), 0);
+  EXPECT_EQ(m_port.ParityMode(), 0);
+}
+
+TEST_F(SerialPortTest, Open_PresentDevice_ReturnsZeroAndStoresNameAndSettings) {
+  CPtyDevice device(m_dir, 5);
+  EXPECT_EQ(m_port.Open("\\\\.\\COM5", 230400, 2), PORT_OK);
+  EXPECT_TRUE(m_port.IsOpen());
+  EXPECT_STREQ(m_port.PortName(), "\\\\.\\COM5");
+  EXPECT_EQ(m_port.BaudRate(), 230400);
+  EXPECT_EQ(m_port.ParityMode(), 2);
+}
+
+TEST_F(SerialPortTest, Open_Com100_KeepsTheWholeTenCharacterName) {
+  CPtyDevice device(m_dir, 100);
+  ASSERT_EQ(std::strlen("\\\\.\\COM100"), kPortNameCapacity);
+  EXPECT_EQ(m_port.Open("\\\\.\\COM100", 230400, 0), PORT_OK);
+  EXPECT_STREQ(m_port.PortName(), "\\\\.\\COM100");
+}
+
+struct LongNameRow {
+  const char* label;
+  const char* given;
+  const char* stored;
+};
+
+class SerialPortLongNameTest : public SerialPortTest,
+                               public ::testing::WithParamInterface<LongNameRow> {};
+
+// The cut name would be another device (COM100 for COM1000): nothing is opened.
+TEST_P(SerialPortLongNameTest, ElevenOrMoreCharacters_StoresFirstTenAndOpensNothing) {
+  CPtyDevice device(m_dir, 100);
+  EXPECT_EQ(m_port.Open(GetParam().given, 230400, 0), PORT_ERR_CREATE);
+  EXPECT_FALSE(m_port.IsOpen());
+  EXPECT_STREQ(m_port.PortName(), GetParam().stored);
+  EXPECT_TRUE(DeviceIsFree(ComName(100)));
+}
+
+INSTANTIATE_TEST_SUITE_P(Names, SerialPortLongNameTest,
+                         ::testing::Values(LongNameRow{"Com1000", "\\\\.\\COM1000", "\\\\.\\COM100"},
+                                           LongNameRow{"Com10000", "\\\\.\\COM10000", "\\\\.\\COM100"},
+                                           LongNameRow{"DevicePath", "/dev/ttyUSB10", "/dev/ttyUS"}),
+                         [](const auto& row) { return std::string(row.param.label); });
+
+TEST_F(SerialPortTest, Open_NoName_Returns16ClosesAndKeepsStoredNameAndSettings) {
+  CPtyDevice device(m_dir, 5);
+  ASSERT_EQ(m_port.Open("\\\\.\\COM5", 230400, 1), PORT_OK);
+  EXPECT_EQ(m_port.Open(nullptr, 9600, 2), PORT_ERR_NONAME);
+  EXPECT_FALSE(m_port.IsOpen());
+  EXPECT_STREQ(m_port.PortName(), "\\\\.\\COM5");
+  EXPECT_EQ(m_port.BaudRate(), 230400);
+  EXPECT_EQ(m_port.ParityMode(), 1);
+  EXPECT_TRUE(DeviceIsFree(ComName(5)));
+}
+
+TEST_F(SerialPortTest, Open_AbsentDevice_Returns8AtOnce) {
+  const auto start = HarnessClock::now();
+  EXPECT_EQ(m_port.Open("\\\\.\\COM7", 230400, 0), PORT_ERR_CREATE);
+  EXPECT_LT(MsSince(start), kLateMs);
+  EXPECT_FALSE(m_port.IsOpen());
+  EXPECT_STREQ(m_port.PortName(), "\\\\.\\COM7");
+}
+
+TEST_F(SerialPortTest, Open_DeviceHeldByAnotherPort_Returns8UntilReleased) {
+  CPtyDevice device(m_dir, 5);
+  ASSERT_EQ(m_port.Open("\\\\.\\COM5", 230400, 0), PORT_OK);
+  CSerialPort second;
+  EXPECT_EQ(second.Open("\\\\.\\COM5", 230400, 0), PORT_ERR_CREATE);
+  EXPECT_FALSE(second.IsOpen());
+  m_port.Close();
+  EXPECT_EQ(second.Open("\\\\.\\COM5", 230400, 0), PORT_OK);
+}
+
+TEST_F(SerialPortTest, Open_DeviceLockedByAnotherProgram_Returns8) {
+  CPtyDevice device(m_dir, 5);
+  const int other = ::open(m_dir.EntryPath(5).c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+  ASSERT_GE(other, 0);
+  ASSERT_EQ(::flock(other, LOCK_EX | LOCK_NB), 0);
+  EXPECT_EQ(m_port.Open("\\\\.\\COM5", 230400, 0), PORT_ERR_CREATE);
+  EXPECT_FALSE(m_port.IsOpen());
+  ::close(other);
+}
+
+TEST_F(SerialPortTest, FailedOpen_LeavesNoPortOpenNotEvenThePreviousOne) {
+  CPtyDevice device(m_dir, 5);
+  ASSERT_EQ(m_port.Open("\\\\.\\COM5", 230400, 0), PORT_OK);
+  EXPECT_EQ(m_port.Open("\\\\.\\COM6", 230400, 0), PORT_ERR_CREATE);
+  EXPECT_FALSE(m_port.IsOpen());
+  EXPECT_TRUE(DeviceIsFree(ComName(5)));
+}
+
+TEST_F(SerialPortTest, Open_WhileOpen_ReleasesTheOldDevice) {
+  CPtyDevice five(m_dir, 5);
+  CPtyDevice six(m_dir, 6);
+  ASSERT_EQ(m_port.Open("\\\\.\\COM5", 230400, 0), PORT_OK);
+  EXPECT_EQ(m_port.Open("\\\\.\\COM6", 230400, 0), PORT_OK);
+  EXPECT_STREQ(m_port.PortName(), "\\\\.\\COM6");
+  EXPECT_TRUE(DeviceIsFree(ComName(5)));
+  EXPECT_FALSE(DeviceIsFree(ComName(6)));
+}
+
+// A plain file opens, but neither time-outs nor line settings apply: the last failure wins.
+TEST_F(SerialPortTest, Open_DeviceThatTakesNoSettings_Returns4AndReleasesIt) {
+  m_dir.AddPlainFile(7);
+  EXPECT_EQ(m_port.Open("\\\\.\\COM7", 230400, 0), PORT_ERR_COMMSTATE);
+  EXPECT_FALSE(m_port.IsOpen());
+  // Released: a second attempt fails the same way, not as a held device.
+  EXPECT_EQ(m_port.Open("\\\\.\\COM7", 230400, 0), PORT_ERR_COMMSTATE);
+}
+
+// A name that is no COM name is a path as given (here relative, to fit in 10 characters).
+TEST_F(SerialPortTest, Open_NameThatIsAPath_OpensThatPath) {
+  CPtyDevice device(m_dir, 5);
+  const std::filesystem::path cwd = std::filesystem::current_path();
+  std::filesystem::current_path(m_dir.Path());
+  EXPECT_EQ(m_port.Open("COM5", 230400, 0), PORT_OK);
+  std::filesystem::current_path(cwd);
+  EXPECT_TRUE(m_port.IsOpen());
+  EXPECT_FALSE(DeviceIsFree(ComName(5)));
+}
+
+TEST_F(SerialPortTest, Open_UnknownWin32DeviceName_Returns8) {
+  EXPECT_EQ(m_port.Open("\\\\.\\LPT1", 230400, 0), PORT_ERR_CREATE);
+  EXPECT_EQ(m_port.Open("\\\\.\\COM0", 230400, 0), PORT_ERR_CREATE);
+  EXPECT_FALSE(m_port.IsOpen());
+}
+
+TEST_F(SerialPortTest, Open_ConfiguresRawEightNOneAt230400WithoutFlowControl) {
+  CPtyDevice device(m_dir, 5);
+  // Start from a cooked, echoing, flow-controlled line to see every flag replaced.
+  termios cooked{};
+  ASSERT_EQ(::tcgetattr(device.SlaveFd(), &cooked), 0);
+  cooked.c_iflag |= ICRNL | IXON | IXOFF;
+  cooked.c_oflag |= OPOST | ONLCR;
+  cooked.c_lflag |= ICANON | ECHO | ISIG | IEXTEN;
+  cooked.c_cflag |= HUPCL | CRTSCTS | CSTOPB;
+  cooked.c_cc[VMIN] = 1;
+  cooked.c_cc[VTIME] = 5;
+  cfsetspeed(&cooked, B9600);
+  ASSERT_EQ(::tcsetattr(device.SlaveFd(), TCSANOW, &cooked), 0);
+
+  ASSERT_EQ(OpenTerminalPort("\\\\.\\COM5"), PORT_OK);
+  termios t{};
+  ASSERT_EQ(::tcgetattr(device.SlaveFd(), &t), 0);
+  EXPECT_EQ(cfgetospeed(&t), static_cast<speed_t>(B230400));
+  EXPECT_EQ(cfgetispeed(&t), static_cast<speed_t>(B230400));
+  EXPECT_EQ(t.c_cflag & CSIZE, static_cast<tcflag_t>(CS8));
+  EXPECT_EQ(t.c_cflag & (CLOCAL | CREAD), static_cast<tcflag_t>(CLOCAL | CREAD));
+  EXPECT_EQ(t.c_cflag & (HUPCL | CRTSCTS | CSTOPB | PARENB), 0u);
+  EXPECT_EQ(t.c_iflag & (ICRNL | INLCR | IGNCR | IXON | IXOFF | ISTRIP | INPCK), 0u);
+  EXPECT_EQ(t.c_oflag & OPOST, 0u);
+  EXPECT_EQ(t.c_lflag & (ICANON | ECHO | ISIG | IEXTEN), 0u);
+  EXPECT_EQ(t.c_cc[VMIN], 0);
+  EXPECT_EQ(t.c_cc[VTIME], 0);
+  EXPECT_EQ(g_terminalPort.BaudRate(), kTerminalBaudRate);
+  EXPECT_EQ(g_terminalPort.ParityMode(), kTerminalParity);
+}
+
+// ---- Closed port, Close ----
+
+TEST_F(SerialPortTest, ClosedPort_ReadReturnsZeroAtOnceAndLeavesTheBuffer) {
+  std::vector<std::uint8_t> buffer(64, 0xA5);
+  const auto start = HarnessClock::now();
+  EXPECT_EQ(m_port.Read(buffer.data(), 64), 0u);
+  EXPECT_LT(MsSince(start), kLateMs);
+  EXPECT_TRUE(std::all_of(buffer.begin(), buffer.end(), [](std::uint8_t b) { return b == 0xA5; }));
+}
+
+TEST_F(SerialPortTest, ClosedPort_WriteSendsNothing) {
+  CPtyDevice device(m_dir, 5);
+  ASSERT_EQ(m_port.Open("\\\\.\\COM5", 230400, 0), PORT_OK);
+  m_port.Close();
+  m_port.Write(Bytes("lost"), 4);
+  ASSERT_EQ(m_port.Open("\\\\.\\COM5", 230400, 0), PORT_OK);
+  m_port.Write(Bytes("X"), 1);
+  ASSERT_TRUE(device.WaitForReceived(1, kWaitLimit));
+  EXPECT_EQ(device.Received(), "X");
+}
+
+TEST_F(SerialPortTest, CloseTwice_IsHarmless) {
+  CPtyDevice device(m_dir, 5);
+  ASSERT_EQ(m_port.Open("\\\\.\\COM5", 230400, 0), PORT_OK);
+  m_port.Close();
+  m_port.Close();
+  EXPECT_FALSE(m_port.IsOpen());
+  CloseTerminalPort();
+  CloseTerminalPort();
+  EXPECT_FALSE(g_terminalPort.IsOpen());
+  EXPECT_TRUE(DeviceIsFree(ComName(5)));
+}
+
+// ---- Write ----
+
+TEST_F(SerialPortTest, Write_PassesEveryByteValueUnchanged) {
+  CPtyDevice device(m_dir, 5);
+  ASSERT_EQ(OpenTerminalPort("\\\\.\\COM5"), PORT_OK);
+  const std::string bytes = AllByteValues() + Pattern(4096);
+  WriteTerminal(Bytes(bytes), static_cast<std::uint16_t>(bytes.size()));
+  ASSERT_TRUE(device.WaitForReceived(bytes.size(), kWaitLimit));
+  EXPECT_EQ(device.Received(), bytes);
+}
+
+// The port's own limit for this many bytes is minutes; through the seam it is 200 ms.
+TEST_F(SerialPortTest, Write_DeviceThatStopsReading_GivesUpAtTheWriteTimeout) {
+  CPtyDevice device(m_dir, 5);
+  device.SetReading(false);
+  SerialTimeouts timeouts = BuildTerminalTimeouts();
+  timeouts.WriteTotalTimeoutMultiplier = 0;
+  timeouts.WriteTotalTimeoutConstant = 200;
+  const PortHandle handle = PortOpenExclusive(ComName(5).c_str());
+  ASSERT_NE(handle, kInvalidPortHandle);
+  ASSERT_TRUE(PortSetTimeouts(handle, timeouts));
+  ASSERT_TRUE(PortSetLineSettings(handle, BuildLineSettings(230400, 0)));
+  const std::string bytes = Pattern(256 * 1024);  // far more than a pty buffers
+
+  const auto start = HarnessClock::now();
+  PortWrite(handle, Bytes(bytes), static_cast<std::uint32_t>(bytes.size()), timeouts);
+  const long long elapsed = MsSince(start);
+  PortClose(handle);
+
+  EXPECT_GE(elapsed, 200);
+  EXPECT_LT(elapsed, 200 + 2000);
+}
+
+// ---- Read ----
+
+TEST_F(SerialPortTest, Read_PassesEveryByteValueUnchanged) {
+  CPtyDevice device(m_dir, 5);
+  ASSERT_EQ(OpenTerminalPort("\\\\.\\COM5"), PORT_OK);
+  const std::string bytes = AllByteValues();
+  device.Run(Reply(bytes));
+  std::vector<std::uint8_t> buffer(512, 0);
+  std::string got;
+  while (got.size() < bytes.size()) {
+    const std::uint32_t count = g_terminalPort.Read(buffer.data(), 512);
+    if (count == 0) {
+      break;
+    }
+    got += AsString(buffer.data(), count);
+  }
+  EXPECT_EQ(got, bytes);
+}
+
+TEST_F(SerialPortTest, ReadTerminal_BurstOf20_Returns20About50MsAfterItsLastByte) {
+  CPtyDevice device(m_dir, 5);
+  ASSERT_EQ(OpenTerminalPort("\\\\.\\COM5"), PORT_OK);
+  g_replyBuffer.fill(0x5A);
+  const std::string burst = "+CGMM: TARVENIX\r\nOK\r";
+  ASSERT_EQ(burst.size(), 20u);
+  device.Run({DeviceStep{100ms, burst, false}});
+
+  const std::uint16_t count = ReadTerminal(g_replyBuffer.data());
+  const auto returned = HarnessClock::now();
+
+  ASSERT_EQ(count, 20);
+  EXPECT_EQ(AsString(g_replyBuffer.data(), 20), burst);
+  EXPECT_TRUE(std::all_of(g_replyBuffer.begin() + 20, g_replyBuffer.end(),
+                          [](std::uint8_t b) { return b == 0x5A; }));
+  const auto afterLast =
+      std::chrono::duration_cast<milliseconds>(returned - device.LastSendTime()).count();
+  EXPECT_GE(afterLast, 40);
+  EXPECT_LT(afterLast, 50 + kLateMs);
+}
+
+TEST_F(SerialPortTest, Read_PauseLongerThanTheGap_CutsTheAnswerAndKeepsTheRest) {
+  CPtyDevice device(m_dir, 5);
+  ASSERT_EQ(OpenTerminalPort("\\\\.\\COM5"), PORT_OK);
+  device.Run({DeviceStep{0ms, "+CGMM: ", false}, DeviceStep{250ms, "TARVENIX\r\n", false}});
+
+  std::uint16_t count = ReadTerminal(g_replyBuffer.data());
+  EXPECT_EQ(AsString(g_replyBuffer.data(), count), "+CGMM: ");
+  count = ReadTerminal(g_replyBuffer.data());
+  EXPECT_EQ(AsString(g_replyBuffer.data(), count), "TARVENIX\r\n");
+}
+
+TEST_F(SerialPortTest, ReadTerminal_SenderWithoutPause_EndsEachReadAt512) {
+  CPtyDevice device(m_dir, 5);
+  ASSERT_EQ(OpenTerminalPort("\\\\.\\COM5"), PORT_OK);
+  const std::string stream = Pattern(2000);
+  device.Run(Reply(stream));
+  ASSERT_TRUE(device.WaitForQueued(1000, kWaitLimit));
+
+  std::string got;
+  for (int read = 0; read < 3; ++read) {
+    const auto start = HarnessClock::now();
+    const std::uint16_t count = ReadTerminal(g_replyBuffer.data());
+    EXPECT_EQ(count, 512) << "read " << read;
+    EXPECT_LT(MsSince(start), 2000) << "read " << read;
+    got += AsString(g_replyBuffer.data(), count);
+  }
+  const std::uint16_t rest = ReadTerminal(g_replyBuffer.data());
+  EXPECT_EQ(rest, 2000 - 3 * 512);
+  got += AsString(g_replyBuffer.data(), rest);
+  EXPECT_EQ(got, stream);
+}
+
+// A full read must not wait for the gap: the fastest of a few tries stays well below 50 ms.
+TEST_F(SerialPortTest, Read_CapacityReached_ReturnsWithoutWaitingForTheGap) {
+  CPtyDevice device(m_dir, 5);
+  ASSERT_EQ(m_port.Open("\\\\.\\COM5", 230400, 0), PORT_OK);
+  long long fastest = 1000000;
+  for (int attempt = 0; attempt < 5; ++attempt) {
+    device.Run(Reply("0123456789"));
+    ASSERT_TRUE(device.WaitForQueued(10, kWaitLimit));
+    std::uint8_t buffer[10] = {};
+    const auto start = HarnessClock::now();
+    ASSERT_EQ(m_port.Read(buffer, 10), 10u);
+    fastest = std::min(fastest, MsSince(start));
+    EXPECT_EQ(AsString(buffer, 10), "0123456789");
+  }
+  EXPECT_LT(fastest, 30);
+}
+
+TEST_F(SerialPortTest, ReadTerminal_AnswerStartingLate_IsCaught) {
+  CPtyDevice device(m_dir, 5);
+  ASSERT_EQ(OpenTerminalPort("\\\\.\\COM5"), PORT_OK);
+  device.Run({DeviceStep{400ms, "OK\r\n", false}});
+  const auto start = HarnessClock::now();
+  const std::uint16_t count = ReadTerminal(g_replyBuffer.data());
+  const long long elapsed = MsSince(start);
+  EXPECT_EQ(AsString(g_replyBuffer.data(), count), "OK\r\n");
+  EXPECT_GE(elapsed, 400);
+  EXPECT_LT(elapsed, 5170);
+}
+
+struct SilenceRow {
+  std::uint32_t capacity;
+  long long totalMs;  // 10 x capacity + 50
+};
+
+class SerialPortSilenceTest : public SerialPortTest,
+                              public ::testing::WithParamInterface<SilenceRow> {};
+
+TEST_P(SerialPortSilenceTest, SilentDevice_ReturnsZeroAtTheTotalLimitWithoutSpinning) {
+  CPtyDevice device(m_dir, 5);
+  ASSERT_EQ(m_port.Open("\\\\.\\COM5", 230400, 0), PORT_OK);
+  std::vector<std::uint8_t> buffer(GetParam().capacity, 0x33);
+  const double cpuBefore = ThreadCpuMs();
+  const auto start = HarnessClock::now();
+  EXPECT_EQ(m_port.Read(buffer.data(), GetParam().capacity), 0u);
+  const long long elapsed = MsSince(start);
+  const double cpu = ThreadCpuMs() - cpuBefore;
+  EXPECT_GE(elapsed, GetParam().totalMs);
+  EXPECT_LT(elapsed, GetParam().totalMs + kLateMs);
+  EXPECT_LT(cpu, static_cast<double>(GetParam().totalMs) / 4);
+  EXPECT_TRUE(std::all_of(buffer.begin(), buffer.end(), [](std::uint8_t b) { return b == 0x33; }));
+}
+
+INSTANTIATE_TEST_SUITE_P(Capacities, SerialPortSilenceTest,
+                         ::testing::Values(SilenceRow{1, 60}, SilenceRow{10, 150},
+                                           SilenceRow{30, 350}),
+                         [](const auto& row) {
+                           return "Capacity" + std::to_string(row.param.capacity);
+                         });
+
+// Bytes every 15 ms never leave a 50 ms gap: the total limit (10 x 200 + 50 ms) ends the read.
+TEST_F(SerialPortTest, Read_TrickleThatNeverPauses_EndsAtTheTotalLimit) {
+  CPtyDevice device(m_dir, 5);
+  ASSERT_EQ(m_port.Open("\\\\.\\COM5", 230400, 0), PORT_OK);
+  DeviceScript trickle(400, DeviceStep{15ms, "t", false});
+  device.Run(trickle);
+  std::vector<std::uint8_t> buffer(200, 0);
+  const auto start = HarnessClock::now();
+  const std::uint32_t count = m_port.Read(buffer.data(), 200);
+  const long long elapsed = MsSince(start);
+  EXPECT_GT(count, 0u);
+  EXPECT_LT(count, 200u);
+  EXPECT_GE(elapsed, 2050);
+  EXPECT_LT(elapsed, 2050 + kLateMs);
+  EXPECT_EQ(AsString(buffer.data(), count), std::string(count, 't'));
+}
+
+TEST_F(SerialPortTest, ReadTerminal_HangUpMidRead_ReturnsPromptlyAndLaterReadsReturnZeroAtOnce) {
+  CPtyDevice device(m_dir, 5);
+  ASSERT_EQ(OpenTerminalPort("\\\\.\\COM5"), PORT_OK);
+  device.Run({DeviceStep{150ms, "", true}});
+
+  const auto start = HarnessClock::now();
+  EXPECT_EQ(ReadTerminal(g_replyBuffer.data()), 0);
+  EXPECT_LT(MsSince(start), 150 + 1000);  // far from the 5,170 ms of a silent device
+
+  for (int later = 0; later < 3; ++later) {
+    const double cpuBefore = ThreadCpuMs();
+    const auto again = HarnessClock::now();
+    EXPECT_EQ(ReadTerminal(g_replyBuffer.data()), 0);
+    EXPECT_LT(MsSince(again), 200);
+    EXPECT_LT(ThreadCpuMs() - cpuBefore, 50.0);
+  }
+  const auto write = HarnessClock::now();
+  WriteTerminal(Bytes("AT\r\n"), 4);
+  EXPECT_LT(MsSince(write), 200);
+  // The device is gone for good.
+  EXPECT_EQ(OpenTerminalPort("\\\\.\\COM5"), PORT_ERR_CREATE);
+}
+
+}  // namespace
