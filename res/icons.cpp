@@ -48,13 +48,12 @@ void Box(QImage& image, int x, int y, int cx, int cy, QRgb face) {
 void DownArrow(QImage& image, int centre, int top, int shaftHalf, int shaftLength, int headHalf,
                QRgb colour) {
   const int headTop = top + shaftLength;
-  // Outline first, one pixel larger, then the body.
+  // Outline first, one pixel wider all round, then the body inside it.
   Fill(image, centre - shaftHalf - 1, top - 1, 2 * shaftHalf + 3, shaftLength + 1, kBlack);
   for (int row = 0; row <= headHalf; ++row) {
     const int half = headHalf - row;
-    Fill(image, centre - half - 1, headTop + row, 2 * half + 3, 1, kBlack);
+    Fill(image, centre - half, headTop + row, 2 * half + 1, 1, kBlack);
   }
-  Fill(image, centre, headTop + headHalf + 1, 1, 1, kBlack);
   Fill(image, centre - shaftHalf, top, 2 * shaftHalf + 1, shaftLength, colour);
   for (int row = 0; row < headHalf; ++row) {
     const int half = headHalf - row - 1;

@@ -174,10 +174,8 @@ int CDialogUnits::MapX(int dluX) const { return MulDivRound(dluX, m_baseX, 4); }
 int CDialogUnits::MapY(int dluY) const { return MulDivRound(dluY, m_baseY, 8); }
 
 QRect CDialogUnits::MapRect(const res::DluRect& rect) const {
-  // Both corners are mapped, so adjacent controls meet exactly as in dialog units.
-  const int left = MapX(rect.x);
-  const int top = MapY(rect.y);
-  return QRect(left, top, MapX(rect.x + rect.cx) - left, MapY(rect.y + rect.cy) - top);
+  // Position and size are mapped each on its own, as the dialog manager creates controls.
+  return QRect(MapX(rect.x), MapY(rect.y), MapX(rect.cx), MapY(rect.cy));
 }
 
 QFont DialogFont(const res::DialogTemplate& dialogTemplate) {
