@@ -1,1 +1,253 @@
-int main() { return 0; }
+// corvanel-sim: runs simulated terminals and handsets on pseudo-terminals behind a fresh
+// CORVANEL_COM_DIR, then either runs a command with that variable set, or prints it and waits
+// for SIGINT or SIGTERM. Prints a short report at the end and saves the received image if asked.
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <iostream>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "sim/sim_terminal.h"
+
+namespace {
+
+constexpr int kUsageError = 2;   // bad options
+constexpr int kSetupError = 3;   // the simulator could not start
+constexpr int kNoCommand = 127;  // the command could not be started
+
+constexpr const char* kUsage = R"(Usage: corvanel-sim [options] [-- command [args...]]
+
+Runs simulated satellite terminals (and the handset behind each) on pseudo-terminals linked as
+COMn in a fresh temporary directory. With a command, runs it with CORVANEL_COM_DIR set to that
+directory and exits with its status; without one, prints CORVANEL_COM_DIR=... and waits for
+SIGINT or SIGTERM. At the end it prints a report on stderr and saves the images asked for.
+
+Device options apply to the device of the last --com; given before any --com they apply to every
+device. Without --com there is one terminal on COM9.
+  --com N             a simulated device on COM N (1 to 255; repeatable)
+  --model TEXT        answer to AT+CGMM  (default "\r\nTARVENIX-9505\r\n\r\nOK\r\n")
+  --maker TEXT        answer to AT+GMI   (default "\r\nKestra\r\n\r\nOK\r\n")
+  --ok TEXT           answer to AT       (default "\r\nOK\r\n")
+  --connect TEXT      answer to ATD**60  (default "\r\nCONNECT 9600\r\n"; an answer holding
+                      CONNECT switches the device to the handset)
+  --other TEXT        answer to any other line (default "\r\nERROR\r\n")
+                      TEXT takes \r \n \t \0 \\ \xHH; the word "silence" means no answer
+  --fault WHEN=WHAT   a fault (repeatable; the first that matches an exchange decides it)
+      WHEN: begin | end | data | data:N | model | maker | at | dial, optionally #K for the
+            K-th attempt only; or #K alone for the K-th frame received in handset mode
+      WHAT: silence | garbage[:HEX] | text:TEXT | code[:C] | seq[:N] | cut[:K[:MS]] |
+            hangup, optionally +delay:MS (or delay:MS alone)
+      e.g. --fault begin=silence --fault data:4#1=seq:3 --fault at#1=silence
+  --pace              pace both directions at 230400 baud, 10 bits a byte
+  --no-pace           do not pace (the default)
+  --no-replug         after a hang-up the device stays gone (default: back at once)
+  --save-image PATH   save the image this device received to PATH
+
+Other options:
+  --quiet             no report
+  --help              this text
+)";
+
+struct DeviceOptions {
+  sim::SimDeviceConfig config;
+  std::string savePath;
+};
+
+int UsageError(const std::string& message) {
+  std::cerr << "corvanel-sim: " << message << "\n(see corvanel-sim --help)\n";
+  return kUsageError;
+}
+
+bool ParseAnswer(const std::string& value, std::optional<std::string>& answer, std::string& error) {
+  if (value == "silence") {
+    answer.reset();
+    return true;
+  }
+  std::string text;
+  if (!sim::ParseSimText(value, text, error)) return false;
+  answer = text;
+  return true;
+}
+
+std::string Hex16(std::uint16_t v) {
+  char buf[8];
+  std::snprintf(buf, sizeof buf, "0x%04X", v);
+  return buf;
+}
+
+void Report(const sim::CSimTerminal& terminal, const std::string& savePath, bool quiet) {
+  const sim::SimStats s = terminal.Stats();
+  const std::string tag = "corvanel-sim: COM" + std::to_string(terminal.ComNumber()) + ": ";
+  bool saved = false;
+  if (!savePath.empty() && s.transfers > 0) {
+    std::ofstream out(savePath, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(s.image.data()), static_cast<std::streamsize>(s.image.size()));
+    saved = static_cast<bool>(out);
+    if (!saved) std::cerr << tag << "cannot save the image to " << savePath << "\n";
+  }
+  if (quiet) return;
+  std::cerr << tag << s.atCommands.size() << " AT commands, " << s.frames << " frames (" << s.rejected
+            << " rejected), " << s.retries << " retries, " << s.transfers << " transfers, " << s.opens
+            << " opens, " << s.hangUps << " hang-ups\n";
+  if (s.transfers > 0) {
+    std::cerr << tag << "image " << s.image.size() << " bytes in " << s.blocks << " blocks, FCS "
+              << Hex16(sim::SimImageFcs(s.image.data(), s.image.size())) << "; ";
+    if (s.endReceived) {
+      std::cerr << "end request FCS " << Hex16(s.endFcs) << (s.endFcsMatched ? " matched\n" : " did NOT match\n");
+    } else {
+      std::cerr << "no end request\n";
+    }
+  }
+  std::string reasons;
+  for (std::size_t i = 0; i < sim::kRejectKinds; ++i) {
+    if (s.rejects[i] == 0) continue;
+    if (!reasons.empty()) reasons += ", ";
+    reasons += std::string(sim::SimRejectName(static_cast<sim::SimReject>(i))) + " " + std::to_string(s.rejects[i]);
+  }
+  if (!reasons.empty()) std::cerr << tag << "rejected: " << reasons << "\n";
+  for (const std::string& v : s.violations) std::cerr << tag << "violation: " << v << "\n";
+  if (saved) std::cerr << tag << "image saved to " << savePath << "\n";
+  if (!savePath.empty() && s.transfers == 0) std::cerr << tag << "no image received, nothing saved\n";
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  DeviceOptions common;
+  std::vector<DeviceOptions> devices;
+  std::vector<std::string> command;
+  bool quiet = false;
+
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (arg == "--") {
+      for (int j = i + 1; j < argc; ++j) command.emplace_back(argv[j]);
+      if (command.empty()) return UsageError("'--' needs a command after it");
+      break;
+    }
+    if (arg == "--help" || arg == "-h") {
+      std::cout << kUsage;
+      return 0;
+    }
+    DeviceOptions& target = devices.empty() ? common : devices.back();
+    if (arg == "--quiet") {
+      quiet = true;
+    } else if (arg == "--pace") {
+      target.config.pacing = true;
+    } else if (arg == "--no-pace") {
+      target.config.pacing = false;
+    } else if (arg == "--no-replug") {
+      target.config.replugAfterHangUp = false;
+    } else if (arg == "--com" || arg == "--model" || arg == "--maker" || arg == "--ok" || arg == "--connect" ||
+               arg == "--other" || arg == "--fault" || arg == "--save-image") {
+      if (i + 1 >= argc) return UsageError(arg + " needs a value");
+      const std::string value = argv[++i];
+      std::string error;
+      if (arg == "--com") {
+        char* end = nullptr;
+        errno = 0;
+        const long n = std::strtol(value.c_str(), &end, 10);
+        if (value.empty() || *end != '\0' || errno != 0 || n < 1 || n > 255) {
+          return UsageError("--com takes a number from 1 to 255, not '" + value + "'");
+        }
+        for (const DeviceOptions& d : devices) {
+          if (d.config.comNumber == n) return UsageError("COM" + value + " is given twice");
+        }
+        devices.push_back(common);
+        devices.back().config.comNumber = static_cast<int>(n);
+      } else if (arg == "--fault") {
+        sim::SimFault fault;
+        if (!sim::ParseSimFault(value, fault, error)) return UsageError("--fault: " + error);
+        target.config.faults.push_back(fault);
+      } else if (arg == "--save-image") {
+        target.savePath = value;
+      } else {
+        std::optional<std::string>& answer = arg == "--model"   ? target.config.model
+                                             : arg == "--maker" ? target.config.maker
+                                             : arg == "--ok"    ? target.config.check
+                                             : arg == "--connect" ? target.config.dial
+                                                                  : target.config.other;
+        if (!ParseAnswer(value, answer, error)) return UsageError(arg + ": " + error);
+      }
+    } else {
+      return UsageError("unknown option '" + arg + "'");
+    }
+  }
+  if (devices.empty()) devices.push_back(common);
+
+  // The signals are taken synchronously; block them before any thread starts.
+  sigset_t signals;
+  sigemptyset(&signals);
+  sigaddset(&signals, SIGINT);
+  sigaddset(&signals, SIGTERM);
+  sigaddset(&signals, SIGCHLD);
+  sigset_t oldMask;
+  pthread_sigmask(SIG_BLOCK, &signals, &oldMask);
+
+  sim::CSimulator simulator;
+  for (const DeviceOptions& d : devices) simulator.Add(d.config);
+  std::string error;
+  if (!simulator.Start(error)) {
+    std::cerr << "corvanel-sim: cannot start: " << error << "\n";
+    return kSetupError;
+  }
+  if (!quiet) {
+    for (const auto& t : simulator.Terminals()) {
+      std::cerr << "corvanel-sim: COM" << t->ComNumber() << " is " << t->SlavePath() << "\n";
+    }
+  }
+
+  int status = 0;
+  if (command.empty()) {
+    std::cout << "CORVANEL_COM_DIR=" << simulator.ComDir() << std::endl;
+    int sig = 0;
+    do {
+      sigwait(&signals, &sig);
+    } while (sig == SIGCHLD);
+  } else {
+    const pid_t child = fork();
+    if (child == 0) {
+      pthread_sigmask(SIG_SETMASK, &oldMask, nullptr);
+      setenv("CORVANEL_COM_DIR", simulator.ComDir().c_str(), 1);
+      std::vector<char*> args;
+      for (std::string& a : command) args.push_back(a.data());
+      args.push_back(nullptr);
+      execvp(args[0], args.data());
+      std::fprintf(stderr, "corvanel-sim: cannot run %s: %s\n", args[0], std::strerror(errno));
+      _exit(kNoCommand);
+    }
+    if (child < 0) {
+      std::cerr << "corvanel-sim: fork: " << std::strerror(errno) << "\n";
+      status = kSetupError;
+    } else {
+      for (;;) {
+        int sig = 0;
+        sigwait(&signals, &sig);
+        if (sig != SIGCHLD) {
+          kill(child, sig);  // the command decides how to end; its status is ours
+          continue;
+        }
+        int wstatus = 0;
+        const pid_t done = waitpid(child, &wstatus, WNOHANG);
+        if (done == child) {
+          status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 128 + WTERMSIG(wstatus);
+          break;
+        }
+      }
+    }
+  }
+
+  simulator.Stop();
+  for (std::size_t i = 0; i < devices.size(); ++i) {
+    Report(*simulator.Terminals()[i], devices[i].savePath, quiet);
+  }
+  return status;
+}
