@@ -1,0 +1,237 @@
+// The help window (modeless, one per press, same text, hides and frees itself) and the modal
+// About box.
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QTimer>
+#include <QtTest>
+#include <functional>
+
+#include "res/help_text.h"
+#include "ui/about_dlg.h"
+#include "ui/help_dlg.h"
+
+namespace {
+
+QString HelpTextString() {
+  const std::string_view text = res::HelpText();
+  return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+// Opens a help window as the Help button does: new, created without naming a parent, shown.
+CHelpDlg* PressHelp(QWidget* mainWindow) {
+  auto* help = new CHelpDlg(mainWindow);
+  if (!help->Create(IDD_HELP)) return nullptr;
+  help->ShowWindow(true);
+  return help;
+}
+
+// Runs the About box modally; `act` runs on it once it is shown. A watchdog ends a modal run that
+// `act` failed to end, so that a fault fails the test instead of hanging it.
+int RunAbout(CAboutDlg& about, const std::function<void(CAboutDlg&)>& act) {
+  QTimer poll;
+  poll.setInterval(5);
+  QObject::connect(&poll, &QTimer::timeout, [&] {
+    if (about.isVisible() && QApplication::activeModalWidget() == &about) {
+      poll.stop();
+      act(about);
+    }
+  });
+  poll.start();
+  QTimer::singleShot(10000, &about, [&] { about.EndDialog(-99); });
+  return about.DoModal();
+}
+
+QLabel* AboutLine(CAboutDlg& about, int index) {
+  QList<QLabel*> labels = about.findChildren<QLabel*>(Qt::FindDirectChildrenOnly);
+  return index < labels.size() ? labels[index] : nullptr;
+}
+
+}  // namespace
+
+class HelpAboutTest : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void initTestCase() { QApplication::setQuitOnLastWindowClosed(false); }
+  void ThreePresses_GiveThreeWindowsWithTheSameText();
+  void HelpText_ShownWithOneBreakPerLine();
+  void HelpWindow_IsReadOnlyButSelectableAndScrolls();
+  void HelpWindow_FocusStartsOnOK();
+  void HelpWindow_EndedBy_HidesAndFreesOnlyItself_data();
+  void HelpWindow_EndedBy_HidesAndFreesOnlyItself();
+  void HelpWindows_DestroyedWithMainWindow();
+  void About_FirstLineKeepsTwoBlanksAndAmpersands();
+  void About_EndedBy_ReturnsCommand_data();
+  void About_EndedBy_ReturnsCommand();
+  void About_RunsModalOverMainWindow();
+};
+
+void HelpAboutTest::ThreePresses_GiveThreeWindowsWithTheSameText() {
+  QWidget mainWindow;
+  mainWindow.show();
+  QList<CHelpDlg*> windows;
+  for (int press = 0; press < 3; ++press) windows << PressHelp(&mainWindow);
+  QCOMPARE(mainWindow.findChildren<CHelpDlg*>().size(), 3);
+  for (CHelpDlg* help : windows) {
+    QVERIFY(help != nullptr);
+    QVERIFY(help->isVisible());
+    QVERIFY(help->isWindow());
+    QCOMPARE(help->parentWidget(), &mainWindow);
+    QCOMPARE(help->windowTitle(), QString("Help"));
+    QCOMPARE(help->GetDlgItemText(IDC_HELP_TEXT), HelpTextString());
+    QCOMPARE(help->GetDlgItemText(IDC_HELP_TEXT).size(), 2807);
+    QCOMPARE(help->m_helpText.Widget(), help->GetDlgItem(IDC_HELP_TEXT));
+  }
+  QVERIFY(!mainWindow.isHidden());  // the main window stays usable: no modality
+  for (CHelpDlg* help : windows) QCOMPARE(help->windowModality(), Qt::NonModal);
+}
+
+void HelpAboutTest::HelpText_ShownWithOneBreakPerLine() {
+  QWidget mainWindow;
+  CHelpDlg* help = PressHelp(&mainWindow);
+  auto* edit = help->m_helpText.As<QPlainTextEdit>();
+  QVERIFY(edit != nullptr);
+  QString expected = HelpTextString();
+  expected.remove(u'\r');
+  QCOMPARE(edit->toPlainText(), expected);
+  // Piece two's lone line feed and the "\r\n\r\n" after it make three breaks: two empty lines.
+  QVERIFY(edit->toPlainText().contains("pressing \"Close\".\n\n\nSoftware upgrade"));
+  QCOMPARE(edit->document()->blockCount(), expected.count(u'\n') + 1);
+}
+
+void HelpAboutTest::HelpWindow_IsReadOnlyButSelectableAndScrolls() {
+  QWidget mainWindow;
+  CHelpDlg* help = PressHelp(&mainWindow);
+  auto* edit = help->m_helpText.As<QPlainTextEdit>();
+  QVERIFY(edit->isReadOnly());
+  edit->setFocus();
+  QTest::keyClicks(edit, "xyz");
+  QTest::keyClick(edit, Qt::Key_Delete);
+  QTest::keyClick(edit, Qt::Key_Backspace);
+  QCOMPARE(help->GetDlgItemText(IDC_HELP_TEXT), HelpTextString());
+  QVERIFY(help->isVisible());
+  QTest::keyClick(edit, Qt::Key_A, Qt::ControlModifier);  // select all
+  const QString selected = edit->textCursor().selectedText();
+  QCOMPARE(selected.size(), 2807 - static_cast<qsizetype>(HelpTextString().count("\r\n")));
+  QTRY_VERIFY(edit->verticalScrollBar()->maximum() > 0);  // longer than the window: it scrolls
+}
+
+void HelpAboutTest::HelpWindow_FocusStartsOnOK() {
+  QWidget mainWindow;
+  CHelpDlg* help = PressHelp(&mainWindow);
+  QCOMPARE(help->focusWidget(), help->GetDlgItem(IDOK));
+  auto* ok = qobject_cast<QPushButton*>(help->GetDlgItem(IDOK));
+  QVERIFY(ok->isDefault());
+  QCOMPARE(ok->text(), QString("OK"));
+}
+
+void HelpAboutTest::HelpWindow_EndedBy_HidesAndFreesOnlyItself_data() {
+  QTest::addColumn<QString>("how");
+  QTest::addColumn<int>("result");
+  QTest::newRow("OK button") << "ok" << IDOK;
+  QTest::newRow("Enter in text") << "enter" << IDOK;
+  QTest::newRow("Escape") << "escape" << IDCANCEL;
+  QTest::newRow("close box") << "close" << IDCANCEL;
+}
+
+void HelpAboutTest::HelpWindow_EndedBy_HidesAndFreesOnlyItself() {
+  QFETCH(QString, how);
+  QFETCH(int, result);
+  QWidget mainWindow;
+  QPointer<CHelpDlg> first = PressHelp(&mainWindow);
+  QPointer<CHelpDlg> second = PressHelp(&mainWindow);
+  QPointer<CHelpDlg> third = PressHelp(&mainWindow);
+  QWidget* text = second->GetDlgItem(IDC_HELP_TEXT);
+  QSignalSpy finished(second.data(), &QDialog::finished);
+  if (how == "ok") QTest::mouseClick(second->GetDlgItem(IDOK), Qt::LeftButton);
+  if (how == "enter") { text->setFocus(); QTest::keyClick(text, Qt::Key_Return); }
+  if (how == "escape") { text->setFocus(); QTest::keyClick(text, Qt::Key_Escape); }
+  if (how == "close") QVERIFY(second->close());
+  QCOMPARE(finished.size(), 1);
+  QCOMPARE(finished.front().front().toInt(), result);
+  QTRY_VERIFY(second.isNull());  // nothing refers to a closed help window: it frees itself
+  QVERIFY(first && first->isVisible());
+  QVERIFY(third && third->isVisible());
+  QCOMPARE(third->GetDlgItemText(IDC_HELP_TEXT), HelpTextString());
+  QCOMPARE(mainWindow.findChildren<CHelpDlg*>().size(), 2);
+}
+
+void HelpAboutTest::HelpWindows_DestroyedWithMainWindow() {
+  auto* mainWindow = new QWidget;
+  QPointer<CHelpDlg> first = PressHelp(mainWindow);
+  QPointer<CHelpDlg> second = PressHelp(mainWindow);
+  delete mainWindow;
+  QVERIFY(first.isNull());
+  QVERIFY(second.isNull());
+}
+
+void HelpAboutTest::About_FirstLineKeepsTwoBlanksAndAmpersands() {
+  CAboutDlg about;
+  QVERIFY(about.Create());
+  QLabel* first = AboutLine(about, 0);
+  QLabel* second = AboutLine(about, 1);
+  QVERIFY(first != nullptr && second != nullptr);
+  QCOMPARE(first->text(), QString("Tarvenix ISDN Handset Software Upgrade via USB  Version 1.6.7"));
+  QVERIFY(first->text().contains("USB  Version"));
+  QCOMPARE(second->text(), QString("Copyright (C) 2026"));
+  QCOMPARE(about.windowTitle(), QString("About Corvanel"));
+  // The first line shows an ampersand as itself; the second would take it as a mnemonic.
+  SetWindowText(first, "Tools & Co &&");
+  QCOMPARE(first->text(), QString("Tools & Co &&"));
+  QCOMPARE(first->textFormat(), Qt::PlainText);
+  SetWindowText(second, "Tools && Co");
+  QCOMPARE(second->text(), QString("Tools & Co"));
+  // The whole first line fits its rectangle on one line of the dialog font.
+  QVERIFY(first->fontMetrics().horizontalAdvance(first->text()) <= first->width());
+}
+
+void HelpAboutTest::About_EndedBy_ReturnsCommand_data() {
+  QTest::addColumn<QString>("how");
+  QTest::addColumn<int>("result");
+  QTest::newRow("OK button") << "ok" << IDOK;
+  QTest::newRow("Enter") << "enter" << IDOK;
+  QTest::newRow("Escape") << "escape" << IDCANCEL;
+  QTest::newRow("close box") << "close" << IDCANCEL;
+}
+
+void HelpAboutTest::About_EndedBy_ReturnsCommand() {
+  QFETCH(QString, how);
+  QFETCH(int, result);
+  CAboutDlg about;
+  bool focusedOnOk = false;
+  const int ended = RunAbout(about, [&](CAboutDlg& dialog) {
+    QWidget* ok = dialog.GetDlgItem(IDOK);
+    focusedOnOk = dialog.focusWidget() == ok;
+    if (how == "ok") QTest::mouseClick(ok, Qt::LeftButton);
+    if (how == "enter") QTest::keyClick(ok, Qt::Key_Return);
+    if (how == "escape") QTest::keyClick(ok, Qt::Key_Escape);
+    if (how == "close") dialog.close();
+  });
+  QCOMPARE(ended, result);
+  QVERIFY(focusedOnOk);
+  QVERIFY(!about.isVisible());
+  QVERIFY(!about.IsRunningModal());
+}
+
+void HelpAboutTest::About_RunsModalOverMainWindow() {
+  QWidget mainWindow;
+  mainWindow.show();
+  SetMainWindow(&mainWindow);
+  CAboutDlg about;
+  Qt::WindowModality modality = Qt::NonModal;
+  QWidget* owner = nullptr;
+  const int ended = RunAbout(about, [&](CAboutDlg& dialog) {
+    modality = dialog.windowModality();
+    owner = dialog.parentWidget();
+    dialog.EndDialog(IDOK);
+  });
+  SetMainWindow(nullptr);
+  QCOMPARE(ended, IDOK);
+  QCOMPARE(modality, Qt::ApplicationModal);
+  QCOMPARE(owner, &mainWindow);
+}
+
+QTEST_MAIN(HelpAboutTest)
+#include "help_about_test.moc"
