@@ -66,9 +66,11 @@ void PassStartGate() {
   }
 }
 
+FileOpener g_fileOpener = nullptr;
+
 // Opens a file for reading; a directory counts as a file that cannot be opened.
 std::FILE* OpenForReading(const char* path, const char* mode) {
-  std::FILE* file = std::fopen(path, mode);
+  std::FILE* file = g_fileOpener != nullptr ? g_fileOpener(path, mode) : std::fopen(path, mode);
   if (file == nullptr) {
     return nullptr;
   }
@@ -159,6 +161,8 @@ void HandBack(CWindowLink& link, const char* caption, const char* pane = nullptr
 void SetWorkerStarter(WorkerStarter starter) {
   Starter() = starter ? std::move(starter) : WorkerStarter(DefaultStarter);
 }
+
+void SetFileOpener(FileOpener opener) { g_fileOpener = opener; }
 
 void StartDownload() {
   CWindowLink* link = GetMainWindowLink();

@@ -13,6 +13,7 @@
 
 #include <array>
 #include <cstdint>
+#include <cstdio>
 #include <functional>
 
 inline constexpr std::size_t kDownloadPathCapacity = 300;  // 299 bytes and a terminator
@@ -32,3 +33,8 @@ std::uint32_t DownloadWorker(void* argument);
 // it to see that failure.
 using WorkerStarter = std::function<bool(std::function<void()> body)>;
 void SetWorkerStarter(WorkerStarter starter);  // an empty one restores the default
+
+// Opens the download path; fopen unless a test puts another in its place (to see a second open
+// fail after a first one succeeded, which no file can be made to do on its own).
+using FileOpener = std::FILE* (*)(const char* path, const char* mode);
+void SetFileOpener(FileOpener opener);  // null restores fopen
