@@ -252,13 +252,15 @@ void CSimTerminal::HangUp() {
   ClosePty();  // closing the master hangs the PC's slave fds up
   {
     std::lock_guard lock(m_mutex);
-    ++m_device.MutableStats().hangUps;
-    m_device.ResetLink();
     m_slavePath.clear();
-    Changed();
   }
+  // The new device (or its absence) is in place before anyone learns of the hang-up.
   std::string error;
   if (!m_config.replugAfterHangUp || !OpenPty(error)) ::unlink(LinkPath().c_str());
+  std::lock_guard lock(m_mutex);
+  ++m_device.MutableStats().hangUps;
+  m_device.ResetLink();
+  Changed();
 }
 
 void CSimTerminal::WriteDue(SimClock::time_point now) {

@@ -254,13 +254,13 @@ TEST_F(SimTerminalTest, SilentModel_SendsNothingButRecordsTheCommand) {
 }
 
 TEST_F(SimTerminalTest, CutModelAnswer_PausesMoreThan50msAtTheOffset) {
-  auto& t = Start(WithFaults({"model=cut:5:150"}));
+  auto& t = Start(WithFaults({"model=cut:5:300"}));
   CPortClient port(t.LinkPath());
   port.Write("AT+CGMM\r\n");
   const Bytes head = port.ReadCount(5);
   ASSERT_EQ(head, B("\r\nTAR"));
   const auto cutAt = Clock::now();
-  EXPECT_TRUE(port.ReadFor(60ms).empty());  // the pause is 150 ms; this window is well inside it
+  EXPECT_TRUE(port.ReadFor(60ms).empty());  // the pause is 300 ms; this window is well inside it
   const Bytes tail = port.ReadText("OK\r\n");
   EXPECT_GE(Clock::now() - cutAt, 100ms);
   EXPECT_EQ(tail, B("VENIX-9505\r\n\r\nOK\r\n"));
@@ -507,7 +507,7 @@ TEST_F(SimTerminalTest, CodeAndGarbageFaults_SendTheirBytes) {
 }
 
 TEST_F(SimTerminalTest, CutReply_PausesInsideTheFrame) {
-  auto& t = Start(WithFaults({"begin=cut:4:150"}));
+  auto& t = Start(WithFaults({"begin=cut:4:300"}));
   CPortClient port(t.LinkPath());
   Connect(port);
   port.Write(kBeginFrame);
