@@ -201,12 +201,6 @@ TEST_F(SerialPortTest, Open_NameThatIsAPath_OpensThatPath) {
   EXPECT_FALSE(DeviceIsFree(ComName(5)));
 }
 
-TEST_F(SerialPortTest, Open_UnknownWin32DeviceName_Returns8) {
-  EXPECT_EQ(m_port.Open("\\\\.\\LPT1", 230400, 0), PORT_ERR_CREATE);
-  EXPECT_EQ(m_port.Open("\\\\.\\COM0", 230400, 0), PORT_ERR_CREATE);
-  EXPECT_FALSE(m_port.IsOpen());
-}
-
 TEST_F(SerialPortTest, Open_ConfiguresRawEightNOneAt230400WithoutFlowControl) {
   CPtyDevice device(m_dir, 5);
   // Start from a cooked, echoing, flow-controlled line to see every flag replaced.
