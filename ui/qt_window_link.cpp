@@ -3,6 +3,7 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QEventLoop>
+#include <QIcon>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -124,6 +125,9 @@ void CQtWindowLink::MessageBox(BoxOwner owner, const char* text, const char* cap
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->setWindowModality(owner == BoxOwner::MainWindow ? Qt::WindowModal : Qt::NonModal);
     box->setModal(owner == BoxOwner::MainWindow);
+    if (QAbstractButton* ok = box->button(QMessageBox::Ok)) {
+      ok->setIcon(QIcon());  // one plain OK button, no icon anywhere
+    }
     return box;
   };
   if (QThread::currentThread() == thread()) {
@@ -131,6 +135,8 @@ void CQtWindowLink::MessageBox(BoxOwner owner, const char* text, const char* cap
     QMessageBox* box = makeBox();
     QObject::connect(box, &QMessageBox::finished, &loop, &QEventLoop::quit);
     box->show();
+    box->raise();
+    box->activateWindow();
     loop.exec();
     return;
   }
@@ -142,6 +148,8 @@ void CQtWindowLink::MessageBox(BoxOwner owner, const char* text, const char* cap
         QMessageBox* box = makeBox();
         QObject::connect(box, &QMessageBox::finished, box, [&pressed] { pressed.set_value(); });
         box->show();
+        box->raise();
+        box->activateWindow();
       },
       Qt::BlockingQueuedConnection);
   done.wait();

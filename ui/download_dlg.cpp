@@ -1,0 +1,168 @@
+#include "ui/download_dlg.h"
+
+#include <QContextMenuEvent>
+#include <QFileDialog>
+#include <QMenu>
+#include <QPaintEvent>
+#include <QPainter>
+#include <QStyle>
+
+#include "download/download_worker.h"
+#include "download/messages.h"
+#include "download/process_exit.h"
+#include "res/icons.h"
+#include "res/strings.h"
+#include "serial/terminal_detection.h"
+#include "ui/about_dlg.h"
+#include "ui/help_dlg.h"
+
+namespace {
+
+constexpr const char* kStatusIdle = "File transfer progress indicator.";
+constexpr const char* kWarningText =
+    "Configuration settings may be lost during software upgrade for the Tarvenix ISDN "
+    "Handset.In some rare cases the upgrade procedure might fail when upgrading from the 1.5.9 "
+    "or older and your device must be returned to a service center for repair. Do not attempt "
+    "this upgrade procedure unless you have the possibility to return the Tarvenix ISDN Handset "
+    "or have a replacement available.";
+// The open-file dialog's filter: the .ldr pair first, so it is the one selected.
+constexpr const char* kBrowseFilter = "LDR files (*.ldr);;Comma Separated Values(*.csv)";
+constexpr unsigned kSysCommandMask = 0xFFF0;  // the window system keeps the low four bits
+constexpr unsigned kScClose = 0xF060;         // the system menu's Close
+
+}  // namespace
+
+IconOrigin MinimisedIconOrigin(int clientWidth, int clientHeight, int iconWidth, int iconHeight) {
+  return {(clientWidth - iconWidth + 1) / 2, (clientHeight - iconHeight + 1) / 2};
+}
+
+CDownloadDlg::CDownloadDlg(QWidget* parent)
+    : CDialog(IDD_MAIN, parent),
+      m_hIcon(res::LoadIcon(IDI_APP)),
+      m_link(std::make_unique<CQtWindowLink>(this, [this](int id) { return GetDlgItem(id); })) {}
+
+CDownloadDlg::~CDownloadDlg() {
+  if (GetMainWindowLink() == m_link.get()) {
+    SetMainWindowLink(nullptr);
+  }
+}
+
+void CDownloadDlg::DoDataExchange() {
+  CDialog::DoDataExchange();
+  DDX_Control(m_warningText, IDC_WARNING);
+  DDX_Control(m_browseButton, IDC_BROWSE);
+  DDX_Control(m_downloadButton, IDC_DOWNLOAD);
+  DDX_Control(m_statusText, IDC_STATUS);
+  DDX_Control(m_pathEdit, IDC_PATH);
+  DDX_Control(m_messagePane, IDC_MESSAGE);
+}
+
+bool CDownloadDlg::OnInitDialog() {
+  CDialog::OnInitDialog();
+
+  // The status line, found by its ID through the application's main window.
+  QWidget* mainWindow = GetMainWindow() != nullptr ? GetMainWindow() : this;
+  QWidget* status = ::GetDlgItem(mainWindow, IDC_STATUS);
+
+  // The About item, after a separator, when its string is there.
+  const std::string_view about = res::LoadString(IDS_ABOUTBOX);
+  if (!about.empty()) {
+    m_systemMenu = new QMenu(this);
+    m_systemMenu->addSeparator();
+    QAction* item = m_systemMenu->addAction(
+        QString::fromUtf8(about.data(), static_cast<qsizetype>(about.size())));
+    connect(item, &QAction::triggered, this, [this] { OnSysCommand(IDM_ABOUTBOX, 0); });
+  }
+
+  ::SetWindowText(status, QString::fromUtf8(kStatusIdle));
+  setWindowIcon(m_hIcon);
+  m_downloadButton.EnableWindow(false);
+
+  if (DetectTerminal() != 0) {
+    m_messagePane.SetWindowText(CQtWindowLink::DisplayText(kNoTerminalMessage));
+    m_browseButton.EnableWindow(false);
+  } else {
+    m_messagePane.SetWindowText(CQtWindowLink::DisplayText(kConnectedMessage));
+  }
+  m_warningText.SetWindowText(QString::fromUtf8(kWarningText));
+  return true;
+}
+
+bool CDownloadDlg::OnCommand(int id) {
+  switch (id) {
+    case IDC_BROWSE:
+      OnBrowse();
+      return true;
+    case IDC_DOWNLOAD:
+      StartDownload();
+      return true;
+    case IDC_HELP_BUTTON:
+      OnHelpButton();
+      return true;
+    default:
+      return CDialog::OnCommand(id);
+  }
+}
+
+void CDownloadDlg::OnSysCommand(unsigned command, long /*parameter*/) {
+  if ((command & kSysCommandMask) == IDM_ABOUTBOX) {
+    RunAboutBox();
+  } else if ((command & kSysCommandMask) == kScClose) {
+    OnClose();
+  }
+}
+
+void CDownloadDlg::RunAboutBox() {
+  CAboutDlg about;
+  about.DoModal();
+}
+
+void CDownloadDlg::OnClose() {
+  // The title bar's close, the system menu's Close and Alt+F4: the process ends here, also in
+  // the middle of a download, with the port closed on the way out.
+  EndProcess(0);
+}
+
+void CDownloadDlg::contextMenuEvent(QContextMenuEvent* event) {
+  if (m_systemMenu != nullptr) {
+    m_systemMenu->exec(event->globalPos());
+  }
+}
+
+void CDownloadDlg::paintEvent(QPaintEvent* event) {
+  if (!isMinimized()) {
+    CDialog::paintEvent(event);
+    return;
+  }
+  QPainter painter(this);
+  const int size = style()->pixelMetric(QStyle::PM_LargeIconSize);
+  const IconOrigin at = MinimisedIconOrigin(width(), height(), size, size);
+  m_hIcon.paint(&painter, at.x, at.y, size, size);
+}
+
+bool CDownloadDlg::RunFileDialog(QString& path) {
+  QFileDialog dialog(GetMainWindow() != nullptr ? GetMainWindow() : this);
+  dialog.setFileMode(QFileDialog::ExistingFile);
+  dialog.setAcceptMode(QFileDialog::AcceptOpen);
+  dialog.setNameFilters(QString::fromUtf8(kBrowseFilter).split(QStringLiteral(";;")));
+  if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
+    return false;
+  }
+  path = dialog.selectedFiles().first();
+  return true;
+}
+
+void CDownloadDlg::OnBrowse() {
+  QString path;
+  if (RunFileDialog(path)) {
+    m_pathEdit.SetWindowText(path);
+  }
+  m_downloadButton.EnableWindow(true);
+}
+
+void CDownloadDlg::OnHelpButton() {
+  // One more help window per press, owned by this window; it frees itself once closed.
+  auto* help = new CHelpDlg(this);
+  help->Create(IDD_HELP);
+  help->ShowWindow(true);
+}
