@@ -243,7 +243,7 @@ void SetWindowText(QWidget* window, const QString& text) {
   window->setProperty(kTextProperty, text);
   if (auto* label = qobject_cast<QLabel*>(window)) {
     const bool noPrefix = label->property(kNoPrefixProperty).toBool();
-    label->setText(noPrefix ? text : StripMnemonics(text));
+    label->setText(ForDisplay(noPrefix ? text : StripMnemonics(text)));
   } else if (auto* line = qobject_cast<QLineEdit*>(window)) {
     line->setText(text);
   } else if (auto* edit = qobject_cast<QPlainTextEdit*>(window)) {

@@ -79,10 +79,10 @@ bool CDownloadDlg::OnInitDialog() {
   m_downloadButton.EnableWindow(false);
 
   if (DetectTerminal() != 0) {
-    m_messagePane.SetWindowText(CQtWindowLink::DisplayText(kNoTerminalMessage));
+    m_messagePane.SetWindowText(QString::fromUtf8(kNoTerminalMessage));
     m_browseButton.EnableWindow(false);
   } else {
-    m_messagePane.SetWindowText(CQtWindowLink::DisplayText(kConnectedMessage));
+    m_messagePane.SetWindowText(QString::fromUtf8(kConnectedMessage));
   }
   m_warningText.SetWindowText(QString::fromUtf8(kWarningText));
   return true;

@@ -14,6 +14,8 @@
 #include <algorithm>
 #include <future>
 
+#include "ui/dialog.h"
+
 CQtWindowLink::CQtWindowLink(QWidget* window, std::function<QWidget*(int)> find)
     : m_window(window), m_find(std::move(find)) {}
 
@@ -36,35 +38,13 @@ void CQtWindowLink::OnUiThread(const std::function<void()>& change) {
 
 std::string CQtWindowLink::GetItemText(int id) {
   std::string text;
-  OnUiThread([&] {
-    QWidget* w = m_find(id);
-    if (auto* edit = qobject_cast<QLineEdit*>(w)) {
-      text = edit->text().toStdString();
-    } else if (auto* label = qobject_cast<QLabel*>(w)) {
-      text = label->text().toStdString();
-    } else if (auto* button = qobject_cast<QAbstractButton*>(w)) {
-      text = button->text().toStdString();
-    } else if (auto* plain = qobject_cast<QPlainTextEdit*>(w)) {
-      text = plain->toPlainText().toStdString();
-    }
-  });
+  OnUiThread([&] { text = ::GetWindowText(m_find(id)).toStdString(); });
   return text;
 }
 
 void CQtWindowLink::SetItemText(int id, const char* text) {
-  const QString shown = DisplayText(text);
-  OnUiThread([&] {
-    QWidget* w = m_find(id);
-    if (auto* edit = qobject_cast<QLineEdit*>(w)) {
-      edit->setText(shown);
-    } else if (auto* label = qobject_cast<QLabel*>(w)) {
-      label->setText(shown);
-    } else if (auto* button = qobject_cast<QAbstractButton*>(w)) {
-      button->setText(shown);
-    } else if (auto* plain = qobject_cast<QPlainTextEdit*>(w)) {
-      plain->setPlainText(shown);
-    }
-  });
+  const QString exact = QString::fromUtf8(text);
+  OnUiThread([&] { ::SetWindowText(m_find(id), exact); });
 }
 
 void CQtWindowLink::EnableItem(int id, bool enable) {

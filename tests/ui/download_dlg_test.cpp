@@ -1,0 +1,491 @@
+// The main window end to end: initialisation with and without a terminal, Browse, whole
+// downloads through the simulator, the About item's mask, Help, and the ways of closing.
+#include <QAbstractButton>
+#include <QApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QProcess>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTimer>
+#include <QtTest>
+#include <chrono>
+#include <cstdlib>
+#include <fstream>
+#include <memory>
+#include <mutex>
+#include <random>
+
+#include "download/control_ids.h"
+#include "download/messages.h"
+#include "download/window_link.h"
+#include "res/help_text.h"
+#include "serial/serial_port.h"
+#include "serial/serial_posix.h"
+#include "sim/fault_plan.h"
+#include "sim/sim_terminal.h"
+#include "ui/download_dlg.h"
+#include "ui/help_dlg.h"
+
+namespace {
+
+constexpr int kWaitMs = 20000;
+
+// Records every change the engine asks for, then has the real window carry it out.
+class CRecordingForwarder : public CWindowLink {
+ public:
+  explicit CRecordingForwarder(CWindowLink& inner) : m_inner(inner) {}
+  std::string GetItemText(int id) override { return m_inner.GetItemText(id); }
+  void SetItemText(int id, const char* text) override {
+    Record(id, text);
+    m_inner.SetItemText(id, text);
+  }
+  void EnableItem(int id, bool enable) override { m_inner.EnableItem(id, enable); }
+  void SetProgressRange(int id, std::int32_t lower, std::int32_t upper) override {
+    m_inner.SetProgressRange(id, lower, upper);
+  }
+  void SetProgressStep(int id, std::int32_t step) override { m_inner.SetProgressStep(id, step); }
+  void SetProgressPos(int id, std::int32_t position) override { m_inner.SetProgressPos(id, position); }
+  void MessageBox(BoxOwner owner, const char* text, const char* caption) override {
+    m_inner.MessageBox(owner, text, caption);
+  }
+  QStringList Statuses() {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_statuses;
+  }
+
+ private:
+  void Record(int id, const char* text) {
+    if (id == IDC_STATUS) {
+      std::lock_guard<std::mutex> lock(m_mutex);
+      m_statuses << QString::fromUtf8(text);
+    }
+  }
+  CWindowLink& m_inner;
+  std::mutex m_mutex;
+  QStringList m_statuses;
+};
+
+// The main window with its two modal helpers replaced: the file dialog answers as told, and
+// the About box is only counted.
+class CTestDownloadDlg : public CDownloadDlg {
+ public:
+  bool m_choose = false;
+  QString m_chosen;
+  int m_aboutBoxes = 0;
+
+ protected:
+  bool RunFileDialog(QString& path) override {
+    if (m_choose) path = m_chosen;
+    return m_choose;
+  }
+  void RunAboutBox() override { ++m_aboutBoxes; }
+};
+
+QMessageBox* FindBox() {
+  for (QWidget* w : QApplication::topLevelWidgets()) {
+    if (auto* box = qobject_cast<QMessageBox*>(w); box != nullptr && box->isVisible()) {
+      return box;
+    }
+  }
+  return nullptr;
+}
+
+// Waits for a message box (the event loop runs meanwhile), presses its OK and says what it showed.
+QString PressOk(QString* caption = nullptr) {
+  QMessageBox* box = nullptr;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kWaitMs);
+  while ((box = FindBox()) == nullptr && std::chrono::steady_clock::now() < deadline) {
+    QTest::qWait(10);
+  }
+  if (box == nullptr) {
+    return QStringLiteral("<no box>");
+  }
+  const QString text = box->text();
+  if (caption != nullptr) *caption = box->windowTitle();
+  box->button(QMessageBox::Ok)->click();
+  return text;
+}
+
+std::string WriteFile(const QString& dir, const char* name, std::size_t size, unsigned seed) {
+  std::mt19937 rng(seed);
+  std::string bytes(size, '\0');
+  for (char& c : bytes) c = static_cast<char>(rng() & 0xFF);
+  if (!bytes.empty() && bytes[0] == ':') bytes[0] = 'x';
+  const std::string path = (dir + QLatin1Char('/') + QLatin1String(name)).toStdString();
+  std::ofstream(path, std::ios::binary) << bytes;
+  return path;
+}
+
+}  // namespace
+
+class DownloadDlgTest : public QObject {
+  Q_OBJECT
+
+ private:
+  std::unique_ptr<sim::CSimulator> m_sim;
+  QTemporaryDir m_dir;
+
+  void StartSim(std::vector<sim::SimDeviceConfig> devices) {
+    m_sim = std::make_unique<sim::CSimulator>();
+    for (auto& d : devices) m_sim->Add(d);
+    std::string error;
+    QVERIFY2(m_sim->Start(error), error.c_str());
+    qputenv(kComDirVariable, QByteArray::fromStdString(m_sim->ComDir()));
+  }
+  static sim::SimDeviceConfig Terminal(const std::vector<std::string>& knobs = {}) {
+    sim::SimDeviceConfig config;
+    config.comNumber = 9;
+    for (const auto& k : knobs) {
+      sim::SimFault f;
+      std::string error;
+      if (sim::ParseSimFault(k, f, error)) config.faults.push_back(f);
+    }
+    return config;
+  }
+  // Builds and shows the window as the application does.
+  static void Open(CTestDownloadDlg& dlg) {
+    SetMainWindow(&dlg);
+    SetMainWindowLink(&dlg.Link());
+    QVERIFY(dlg.Create());
+    dlg.ShowWindow(true);
+  }
+  static void Close(CTestDownloadDlg& dlg) {
+    SetMainWindowLink(nullptr);
+    SetMainWindow(nullptr);
+    dlg.hide();
+  }
+  static QString Text(CDownloadDlg& dlg, int id) { return GetWindowText(dlg.GetDlgItem(id)); }
+  static bool Enabled(CDownloadDlg& dlg, int id) { return dlg.GetDlgItem(id)->isEnabled(); }
+
+ private slots:
+  void cleanup() {
+    CloseTerminalPort();
+    m_sim.reset();
+    qunsetenv(kComDirVariable);
+  }
+
+  void InitWithTerminal_ConnectedMessageBrowseOnly() {
+    StartSim({Terminal()});
+    CTestDownloadDlg dlg;
+    Open(dlg);
+    QCOMPARE(Text(dlg, IDC_MESSAGE), QString::fromUtf8(kConnectedMessage));
+    QCOMPARE(Text(dlg, IDC_STATUS), QStringLiteral("File transfer progress indicator."));
+    QVERIFY(Text(dlg, IDC_WARNING).startsWith(QStringLiteral("Configuration settings may be lost")));
+    QVERIFY(Enabled(dlg, IDC_BROWSE));
+    QVERIFY(!Enabled(dlg, IDC_DOWNLOAD));
+    QVERIFY(g_terminalPort.IsOpen());
+    QTRY_COMPARE(QApplication::focusWidget(), dlg.GetDlgItem(IDC_PATH));
+    Close(dlg);
+  }
+
+  void InitWithoutTerminal_NoTerminalMessageBothDisabled() {
+    StartSim({});
+    CTestDownloadDlg dlg;
+    Open(dlg);
+    QCOMPARE(Text(dlg, IDC_MESSAGE), QString::fromUtf8(kNoTerminalMessage));
+    QVERIFY(!Enabled(dlg, IDC_BROWSE));
+    QVERIFY(!Enabled(dlg, IDC_DOWNLOAD));
+    QVERIFY(!g_terminalPort.IsOpen());
+    Close(dlg);
+  }
+
+  void Browse_data() {
+    QTest::addColumn<bool>("choose");
+    QTest::newRow("chosen") << true;
+    QTest::newRow("cancelled") << false;
+  }
+  void Browse() {
+    QFETCH(bool, choose);
+    StartSim({Terminal()});
+    CTestDownloadDlg dlg;
+    Open(dlg);
+    dlg.m_pathEdit.SetWindowText(QStringLiteral("typed.ldr"));
+    dlg.m_choose = choose;
+    dlg.m_chosen = QStringLiteral("/data/upgrade 1.6.7.ldr");
+    QTest::mouseClick(dlg.m_browseButton.Widget(), Qt::LeftButton);
+    QCOMPARE(Text(dlg, IDC_PATH), choose ? dlg.m_chosen : QStringLiteral("typed.ldr"));
+    QVERIFY(Enabled(dlg, IDC_DOWNLOAD));
+    Close(dlg);
+  }
+
+  void WholeDownload_StatusLinesProgressFullAndImageArrives() {
+    StartSim({Terminal()});
+    CTestDownloadDlg dlg;
+    Open(dlg);
+    CRecordingForwarder recorder(dlg.Link());
+    SetMainWindowLink(&recorder);
+    const std::string path = WriteFile(m_dir.path(), "whole.ldr", 5000, 1);
+    QTest::keyClicks(dlg.m_pathEdit.Widget(), QString::fromStdString(path));
+    QTest::mouseClick(dlg.m_browseButton.Widget(), Qt::LeftButton);  // cancelled: enables Download
+    QTest::mouseClick(dlg.m_downloadButton.Widget(), Qt::LeftButton);
+    QCOMPARE(Text(dlg, IDC_DOWNLOAD), QString::fromUtf8(kCaptionBusy));
+    QString caption;
+    QCOMPARE(PressOk(&caption), CQtWindowLink::DisplayText(kBoxTransferDone));
+    QCOMPARE(caption, QStringLiteral("Status"));
+    QTRY_COMPARE_WITH_TIMEOUT(Text(dlg, IDC_DOWNLOAD), QStringLiteral("Download software to handset."), kWaitMs);
+    QTRY_VERIFY(Enabled(dlg, IDC_DOWNLOAD) && Enabled(dlg, IDC_BROWSE));
+    QCOMPARE(recorder.Statuses(),
+             (QStringList{QString::fromUtf8(kStatusChecking), QString::fromUtf8(kStatusReady),
+                          QString::fromUtf8(kStatusDialling), QString::fromUtf8(kStatusConnected),
+                          QString::fromUtf8(kStatusTransferring), QString::fromUtf8(kStatusTransferDone)}));
+    auto* bar = qobject_cast<QProgressBar*>(dlg.GetDlgItem(IDC_PROGRESS));
+    QVERIFY(bar != nullptr);
+    QCOMPARE(bar->value(), bar->maximum());
+    QVERIFY(!bar->isTextVisible());
+    QCOMPARE(Text(dlg, IDC_MESSAGE), QString::fromUtf8(kPaneTransferDone));
+    const sim::SimStats stats = m_sim->Find(9)->Stats();
+    std::ifstream in(path, std::ios::binary);
+    const std::vector<std::uint8_t> file((std::istreambuf_iterator<char>(in)), {});
+    QVERIFY(stats.image == file);
+    QVERIFY(stats.endFcsMatched);
+    Close(dlg);
+  }
+
+  void EmptyFile_BarShowsFullNotBusy() {
+    StartSim({Terminal()});
+    CTestDownloadDlg dlg;
+    Open(dlg);
+    const std::string path = WriteFile(m_dir.path(), "empty.ldr", 0, 2);
+    dlg.m_pathEdit.SetWindowText(QString::fromStdString(path));
+    dlg.OnCommand(IDC_BROWSE);
+    dlg.OnCommand(IDC_DOWNLOAD);
+    PressOk();
+    QTRY_VERIFY_WITH_TIMEOUT(Enabled(dlg, IDC_DOWNLOAD), kWaitMs);
+    auto* bar = qobject_cast<QProgressBar*>(dlg.GetDlgItem(IDC_PROGRESS));
+    QVERIFY(bar->maximum() > bar->minimum());  // never Qt's busy bar
+    QCOMPARE(bar->value(), bar->maximum());
+    Close(dlg);
+  }
+
+  void Failures_data() {
+    QTest::addColumn<QString>("check");
+    QTest::addColumn<QString>("dial");
+    QTest::addColumn<QString>("box");
+    QTest::addColumn<QString>("status");
+    QTest::addColumn<QString>("caption");
+    QTest::addColumn<bool>("buttons");
+    QTest::newRow("no CONNECT") << "\r\nOK\r\n" << "\r\nNO CARRIER\r\n"
+                                << CQtWindowLink::DisplayText(kBoxNotInDownloadMode)
+                                << QString::fromUtf8(kStatusDialFailed)
+                                << QStringLiteral("Download software to handset") << true;
+    QTest::newRow("no OK") << "\r\nERROR\r\n" << "\r\nCONNECT\r\n"
+                           << CQtWindowLink::DisplayText(kBoxNotResponding)
+                           << QString::fromUtf8(kStatusNotReady) << QString::fromUtf8(kCaptionBusy)
+                           << false;
+  }
+  void Failures() {
+    QFETCH(QString, check);
+    QFETCH(QString, dial);
+    QFETCH(QString, box);
+    QFETCH(QString, status);
+    QFETCH(QString, caption);
+    QFETCH(bool, buttons);
+    sim::SimDeviceConfig config = Terminal();
+    config.check = check.toStdString();
+    config.dial = dial.toStdString();
+    StartSim({config});
+    CTestDownloadDlg dlg;
+    Open(dlg);
+    dlg.m_pathEdit.SetWindowText(QString::fromStdString(WriteFile(m_dir.path(), "f.ldr", 1500, 3)));
+    dlg.OnCommand(IDC_BROWSE);
+    dlg.OnCommand(IDC_DOWNLOAD);
+    QString boxCaption;
+    QCOMPARE(PressOk(&boxCaption), box);
+    QCOMPARE(boxCaption, QStringLiteral("Error"));
+    QTRY_COMPARE_WITH_TIMEOUT(Text(dlg, IDC_DOWNLOAD), caption, kWaitMs);
+    QTRY_COMPARE(Enabled(dlg, IDC_DOWNLOAD), buttons);
+    QCOMPARE(Enabled(dlg, IDC_BROWSE), buttons);
+    QCOMPARE(Text(dlg, IDC_STATUS), status);
+    QTRY_VERIFY(!g_terminalPort.IsOpen());
+    QVERIFY(FindBox() == nullptr);  // exactly one box
+    Close(dlg);
+  }
+
+  void MainWindowStaysUsable_WhileTheWorkersBoxIsShown() {
+    StartSim({Terminal()});
+    CTestDownloadDlg dlg;
+    Open(dlg);
+    dlg.m_pathEdit.SetWindowText(QString::fromStdString(WriteFile(m_dir.path(), "u.ldr", 100, 4)));
+    dlg.OnCommand(IDC_BROWSE);
+    dlg.OnCommand(IDC_DOWNLOAD);
+    QMessageBox* box = nullptr;
+    QTRY_VERIFY_WITH_TIMEOUT((box = FindBox()) != nullptr, kWaitMs);
+    QCOMPARE(box->windowModality(), Qt::NonModal);
+    QVERIFY(box->parentWidget() == nullptr);
+    QCOMPARE(box->icon(), QMessageBox::NoIcon);
+    QCOMPARE(box->buttons().size(), 1);
+    QVERIFY(QApplication::activeModalWidget() == nullptr);
+    QTest::mouseClick(dlg.GetDlgItem(IDC_HELP_BUTTON), Qt::LeftButton);  // the window still works
+    QTRY_COMPARE(dlg.findChildren<CHelpDlg*>().size(), 1);
+    box->button(QMessageBox::Ok)->click();
+    QTRY_VERIFY_WITH_TIMEOUT(Enabled(dlg, IDC_DOWNLOAD), kWaitMs);
+    Close(dlg);
+  }
+
+  void ColonFile_OwnedBoxCaptionedEroor() {
+    StartSim({Terminal()});
+    CTestDownloadDlg dlg;
+    Open(dlg);
+    const std::string path = (m_dir.path() + QStringLiteral("/colon.ldr")).toStdString();
+    std::ofstream(path) << ":10000000";
+    dlg.m_pathEdit.SetWindowText(QString::fromStdString(path));
+    QTimer::singleShot(0, [] {
+      QMessageBox* box = FindBox();
+      if (box != nullptr) {
+        QVERIFY(box->parentWidget() != nullptr);
+        QCOMPARE(box->windowTitle(), QStringLiteral("Eroor"));
+        box->button(QMessageBox::Ok)->click();
+      }
+    });
+    dlg.OnCommand(IDC_DOWNLOAD);
+    QVERIFY(Enabled(dlg, IDC_DOWNLOAD));
+    QVERIFY(Enabled(dlg, IDC_BROWSE));
+    Close(dlg);
+  }
+
+  void AboutItem_data() {
+    QTest::addColumn<quint32>("command");
+    QTest::addColumn<int>("opened");
+    QTest::newRow("0x0010") << quint32(0x0010) << 1;
+    QTest::newRow("0x0013") << quint32(0x0013) << 1;
+    QTest::newRow("0x001F") << quint32(0x001F) << 1;
+    QTest::newRow("0xABCD0010") << quint32(0xABCD0010) << 1;
+    QTest::newRow("0x0020") << quint32(0x0020) << 0;
+    QTest::newRow("0xF010 (move)") << quint32(0xF010) << 0;
+  }
+  void AboutItem() {
+    QFETCH(quint32, command);
+    QFETCH(int, opened);
+    StartSim({});
+    CTestDownloadDlg dlg;
+    Open(dlg);
+    dlg.OnSysCommand(command, 0);
+    QCOMPARE(dlg.m_aboutBoxes, opened);
+    // The menu: a separator, then the About item.
+    QVERIFY(dlg.SystemMenu() != nullptr);
+    const auto actions = dlg.SystemMenu()->actions();
+    QCOMPARE(actions.size(), 2);
+    QVERIFY(actions[0]->isSeparator());
+    QCOMPARE(actions[1]->text(), QStringLiteral("&About Corvanel..."));
+    actions[1]->trigger();
+    QCOMPARE(dlg.m_aboutBoxes, opened + 1);
+    Close(dlg);
+  }
+
+  void ThreePressesOfHelp_ThreeWindowsWithTheWholeText() {
+    StartSim({});
+    CTestDownloadDlg dlg;
+    Open(dlg);
+    for (int i = 0; i < 3; ++i) {
+      QTest::mouseClick(dlg.GetDlgItem(IDC_HELP_BUTTON), Qt::LeftButton);
+    }
+    const auto helps = dlg.findChildren<CHelpDlg*>();
+    QCOMPARE(helps.size(), 3);
+    for (CHelpDlg* help : helps) {
+      QVERIFY(help->isVisible());
+      const QString text = help->m_helpText.GetWindowText();
+      QCOMPARE(text.size(), qsizetype(2807));
+      QCOMPARE(text.toStdString(), std::string(res::HelpText()));
+    }
+    Close(dlg);
+  }
+
+  void EnterInThePathBox_EndsTheModalRunLikeClose() {
+    StartSim({});
+    CTestDownloadDlg dlg;
+    SetMainWindow(&dlg);
+    QTimer::singleShot(0, &dlg, [&dlg] {
+      QWidget* path = dlg.GetDlgItem(IDC_PATH);
+      path->setFocus();
+      QTest::keyClick(path, Qt::Key_Return);
+    });
+    QCOMPARE(dlg.DoModal(), IDOK);
+    SetMainWindow(nullptr);
+  }
+
+  void Escape_EndsTheModalRun() {
+    StartSim({});
+    CTestDownloadDlg dlg;
+    SetMainWindow(&dlg);
+    QTimer::singleShot(0, &dlg, [&dlg] { QTest::keyClick(&dlg, Qt::Key_Escape); });
+    QCOMPARE(dlg.DoModal(), IDCANCEL);
+    SetMainWindow(nullptr);
+  }
+
+  // The title bar's close in the middle of a download ends the process with 0 at once: run in
+  // a child process, which closes its window while the transfer is under way.
+  void TitleBarCloseDuringDownload_ExitsWithZero() {
+    QProcess child;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("CORVANEL_TEST_CHILD"), QStringLiteral("close-during-download"));
+    env.insert(QStringLiteral("CORVANEL_TEST_DIR"), m_dir.path());
+    child.setProcessEnvironment(env);
+    child.start(QCoreApplication::applicationFilePath(), {});
+    QVERIFY(child.waitForFinished(60000));
+    const QString out = QString::fromUtf8(child.readAllStandardOutput()) +
+                        QString::fromUtf8(child.readAllStandardError());
+    QVERIFY2(out.contains(QStringLiteral("closing while transferring")), qPrintable(out));
+    QVERIFY2(!out.contains(QStringLiteral("still running")), qPrintable(out));
+    QCOMPARE(child.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(child.exitCode(), 0);
+  }
+};
+
+namespace {
+
+// The child of TitleBarCloseDuringDownload: a slow, paced transfer, closed from the "title bar"
+// (the window system's close) once it is under way.
+int RunCloseDuringDownload(int argc, char** argv) {
+  QApplication app(argc, argv);
+  sim::SimDeviceConfig config;
+  config.comNumber = 9;
+  config.pacing = true;
+  sim::SimFault slow;
+  std::string error;
+  sim::ParseSimFault("data=delay:100", slow, error);
+  config.faults.push_back(slow);
+  sim::CSimulator sim;
+  sim.Add(config);
+  if (!sim.Start(error)) return 3;
+  qputenv(kComDirVariable, QByteArray::fromStdString(sim.ComDir()));
+  CTestDownloadDlg dlg;
+  SetMainWindow(&dlg);
+  SetMainWindowLink(&dlg.Link());
+  dlg.Create();
+  dlg.ShowWindow(true);
+  const std::string path = WriteFile(qEnvironmentVariable("CORVANEL_TEST_DIR"), "long.ldr", 60 * 1024, 5);
+  dlg.m_pathEdit.SetWindowText(QString::fromStdString(path));
+  dlg.OnCommand(IDC_BROWSE);
+  dlg.OnCommand(IDC_DOWNLOAD);
+  QTimer poll;
+  QObject::connect(&poll, &QTimer::timeout, [&] {
+    auto* bar = qobject_cast<QProgressBar*>(dlg.GetDlgItem(IDC_PROGRESS));
+    if (GetWindowText(dlg.GetDlgItem(IDC_STATUS)) == QString::fromUtf8(kStatusTransferring) &&
+        bar->value() >= 2) {
+      std::printf("closing while transferring\n");
+      std::fflush(stdout);
+      dlg.close();  // the window system's close: WM_CLOSE
+      std::printf("still running\n");
+    }
+  });
+  poll.start(20);
+  QTimer::singleShot(50000, [] { std::_Exit(4); });
+  return app.exec();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (qEnvironmentVariable("CORVANEL_TEST_CHILD") == QStringLiteral("close-during-download")) {
+    return RunCloseDuringDownload(argc, argv);
+  }
+  QApplication app(argc, argv);
+  DownloadDlgTest test;
+  return QTest::qExec(&test, argc, argv);
+}
+
+#include "download_dlg_test.moc"
