@@ -22,20 +22,9 @@ inline constexpr int IDOK = 1;
 inline constexpr int IDCANCEL = 2;
 inline constexpr int IDC_STATIC = -1;
 
-// Main window controls. The download engine changes them by the same numbers and owns their
-// declaration when it is present, so that the two can never disagree.
-#if __has_include("download/control_ids.h")
+// Main window controls: the download engine changes them by these numbers, so they are
+// declared once, with the engine.
 #include "download/control_ids.h"
-#else
-inline constexpr int IDC_PATH = 1000;       // path box
-inline constexpr int IDC_BROWSE = 1001;     // Browse button
-inline constexpr int IDC_DOWNLOAD = 1002;   // Download button
-inline constexpr int IDC_PROGRESS = 1004;   // progress bar
-inline constexpr int IDC_STATUS = 1012;     // status line
-inline constexpr int IDC_HELP_BUTTON = 1013;
-inline constexpr int IDC_MESSAGE = 1019;    // message pane
-inline constexpr int IDC_WARNING = 1026;
-#endif
 static_assert(IDC_PATH == 1000 && IDC_BROWSE == 1001 && IDC_DOWNLOAD == 1002 &&
               IDC_PROGRESS == 1004 && IDC_STATUS == 1012 && IDC_HELP_BUTTON == 1013 &&
               IDC_MESSAGE == 1019 && IDC_WARNING == 1026);
