@@ -15,6 +15,7 @@
 #include "serial/terminal_detection.h"
 #include "ui/about_dlg.h"
 #include "ui/help_dlg.h"
+#include "ui/system_menu.h"
 
 namespace {
 
@@ -66,11 +67,11 @@ bool CDownloadDlg::OnInitDialog() {
 
   // The About item, after a separator, when its string is there.
   const std::string_view about = res::LoadString(IDS_ABOUTBOX);
-  if (!about.empty()) {
+  const QString aboutText = QString::fromUtf8(about.data(), static_cast<qsizetype>(about.size()));
+  if (!about.empty() && !AppendSystemMenuItem(this, aboutText, IDM_ABOUTBOX)) {
     m_systemMenu = new QMenu(this);
     m_systemMenu->addSeparator();
-    QAction* item = m_systemMenu->addAction(
-        QString::fromUtf8(about.data(), static_cast<qsizetype>(about.size())));
+    QAction* item = m_systemMenu->addAction(aboutText);
     connect(item, &QAction::triggered, this, [this] { OnSysCommand(IDM_ABOUTBOX, 0); });
   }
 
@@ -121,6 +122,19 @@ void CDownloadDlg::OnClose() {
   // The title bar's close, the system menu's Close and Alt+F4: the process ends here, also in
   // the middle of a download, with the port closed on the way out.
   EndProcess(0);
+}
+
+bool CDownloadDlg::nativeEvent(const QByteArray& eventType, void* message, qintptr* result) {
+  unsigned command = 0;
+  long parameter = 0;
+  if (TranslateSysCommand(eventType, message, command, parameter) &&
+      (command & kSysCommandMask) == IDM_ABOUTBOX) {
+    OnSysCommand(command, parameter);
+    *result = 0;
+    return true;
+  }
+  // Every other system command (Move, Close, ...) keeps the window system's handling.
+  return CDialog::nativeEvent(eventType, message, result);
 }
 
 void CDownloadDlg::contextMenuEvent(QContextMenuEvent* event) {

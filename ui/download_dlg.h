@@ -45,7 +45,8 @@ class CDownloadDlg : public CDialog {
   CControl m_messagePane;     // IDC_MESSAGE
   QIcon m_hIcon;
 
-  // The items the system menu adds to the window system's own: empty when IDS_ABOUTBOX is.
+  // The About item offered by the context menu where the window system's own menu cannot
+  // carry it; null when IDS_ABOUTBOX is empty or the real system menu took the item.
   QMenu* SystemMenu() const { return m_systemMenu; }
 
  protected:
@@ -54,6 +55,7 @@ class CDownloadDlg : public CDialog {
   void OnClose() override;
   void contextMenuEvent(QContextMenuEvent* event) override;
   void paintEvent(QPaintEvent* event) override;
+  bool nativeEvent(const QByteArray& eventType, void* message, qintptr* result) override;
 
   void OnBrowse();
   void OnHelpButton();
