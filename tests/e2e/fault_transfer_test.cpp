@@ -1,0 +1,38 @@
+// Each row of the fault table through RunTransfer alone (port opened and dialled as the worker
+// leaves it): the result code the transfer passes on, and how many attempts the handset saw.
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "download/block_transfer.h"
+#include "tests/download/transfer_fixture.h"
+#include "tests/e2e/fault_table.h"
+#include "tests/support/test_names.h"
+
+namespace {
+
+class FaultTransferTest : public TransferTest, public ::testing::WithParamInterface<FaultRow> {};
+
+TEST_P(FaultTransferTest, ResultCodeMatchesTheTable) {
+  const FaultRow& row = GetParam();
+  StartTerminal(row.knobs);
+  OpenAndConnect();
+  const std::vector<std::uint8_t> image = RandomBytes(kImageSize, 43);
+  EXPECT_EQ(Transfer(image), row.code);
+
+  const sim::SimStats stats = Stats();
+  EXPECT_EQ(stats.beginFrames, row.beginFrames);
+  EXPECT_EQ(stats.dataFrames, row.dataFrames);
+  EXPECT_EQ(stats.endFrames, row.endFrames);
+  EXPECT_EQ(static_cast<std::int32_t>(m_link.PositionsSent().size()), row.acknowledged);
+  if (row.code == 0) {
+    EXPECT_EQ(g_sizeCounter, kImageSize);
+    EXPECT_EQ(stats.image, image);
+    EXPECT_TRUE(stats.endFcsMatched);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Faults, FaultTransferTest,
+                         ::testing::ValuesIn(FaultRows(CORVANEL_E2E_SLOW != 0)), ByName{});
+
+}  // namespace
