@@ -22,8 +22,10 @@ function(corvanel_gtest)
   add_executable(${T_NAME} ${T_SOURCES})
   corvanel_warnings(${T_NAME})
   target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} GTest::gtest GTest::gmock GTest::gtest_main)
+  # A list of labels must reach the discovered tests whole: escape its separators.
+  string(REPLACE ";" "\\;" labels "${T_LABELS}")
   gtest_discover_tests(${T_NAME} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
-                       PROPERTIES LABELS "${T_LABELS}")
+                       PROPERTIES LABELS "${labels}")
 endfunction()
 
 # Adds a folder that may not hold a build of its own yet.

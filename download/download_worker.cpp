@@ -68,14 +68,19 @@ void PassStartGate() {
 
 FileOpener g_fileOpener = nullptr;
 
-// Opens a file for reading; a directory counts as a file that cannot be opened.
+// Opens a file for reading. Only a regular file counts: a directory cannot be read as one, and
+// opening a FIFO or a device could block the UI thread or never end.
 std::FILE* OpenForReading(const char* path, const char* mode) {
+  struct stat before {};
+  if (stat(path, &before) == 0 && !S_ISREG(before.st_mode)) {
+    return nullptr;
+  }
   std::FILE* file = g_fileOpener != nullptr ? g_fileOpener(path, mode) : std::fopen(path, mode);
   if (file == nullptr) {
     return nullptr;
   }
   struct stat st {};
-  if (fstat(fileno(file), &st) != 0 || S_ISDIR(st.st_mode)) {
+  if (fstat(fileno(file), &st) != 0 || !S_ISREG(st.st_mode)) {
     std::fclose(file);
     return nullptr;
   }

@@ -57,6 +57,10 @@ SerialTimeouts BuildTerminalTimeouts() {
   return timeouts;
 }
 
+namespace {
+constexpr char kDeviceNamespace[] = "\\\\.\\";  // "\\.\" opens a device by its name
+}  // namespace
+
 CSerialPort::CSerialPort()
     : m_portName{}, m_baudRate(0), m_parityMode(0), m_handle(kInvalidPortHandle) {}
 
@@ -78,13 +82,17 @@ std::uint16_t CSerialPort::Open(const char* name, std::int32_t baudRate,
   m_parityMode = parityMode;
   const SerialLineSettings settings = BuildLineSettings(m_baudRate, m_parityMode);
 
-  // A name cut to fit could name another device ("\\.\COM1000" would become COM100): such a
-  // name opens nothing.
+  // A device name cut to fit could name another device ("\\.\COM1000" would become COM100):
+  // such a name opens nothing. A longer device path ("/dev/ttyUSB0") opens as given.
+  const char* open = m_portName;
   if (length > kPortNameCapacity) {
-    return PORT_ERR_CREATE;
+    if (std::strncmp(name, kDeviceNamespace, sizeof kDeviceNamespace - 1) == 0) {
+      return PORT_ERR_CREATE;
+    }
+    open = name;
   }
 
-  const PortHandle handle = PortOpenExclusive(m_portName);
+  const PortHandle handle = PortOpenExclusive(open);
   if (handle == kInvalidPortHandle) {
     return PORT_ERR_CREATE;
   }

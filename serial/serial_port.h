@@ -46,8 +46,9 @@ class CSerialPort {
   CSerialPort& operator=(const CSerialPort&) = delete;
 
   // Opens and configures the named device ("\\.\COMn" or a device path); see PortStatus.
-  // A name longer than kPortNameCapacity is stored cut but opens nothing (PORT_ERR_CREATE):
-  // the cut name could be another device.
+  // A name longer than kPortNameCapacity is stored cut. A device name ("\\.\...") that long
+  // opens nothing (PORT_ERR_CREATE), since the cut name could be another device; a longer
+  // device path opens as given.
   std::uint16_t Open(const char* name, std::int32_t baudRate, std::int32_t parityMode);
   void Close();
   // One synchronous write; its outcome is not reported. Nothing happens when closed.

@@ -1,6 +1,7 @@
 #include "ui/dialog.h"
 
 #include <QCloseEvent>
+#include <QEventLoop>
 #include <QFontInfo>
 #include <QFontMetrics>
 #include <QIcon>
@@ -310,10 +311,30 @@ bool CDialog::Build(int templateId, QWidget* owner) {
 
 int CDialog::DoModal() {
   if (!m_built && !Build(m_templateId, nullptr)) return -1;
-  setWindowModality(Qt::ApplicationModal);
   m_runningModal = true;
-  if (OnInitDialog()) FocusFirstTabStop();
-  const int result = exec();
+  int result = 0;
+  if (parentWidget() == nullptr) {
+    // A modal run without an owner disables no other window: the ownerless boxes the download
+    // worker shows beside the main window must take the operator's input.
+    setWindowModality(Qt::NonModal);
+    bool ended = false;
+    QEventLoop loop;
+    const auto connection = connect(this, &QDialog::finished, &loop, [&] {
+      ended = true;
+      loop.quit();
+    });
+    if (OnInitDialog()) FocusFirstTabStop();
+    if (!ended) {
+      show();
+      loop.exec(QEventLoop::DialogExec);
+    }
+    disconnect(connection);
+    result = this->result();
+  } else {
+    if (OnInitDialog()) FocusFirstTabStop();
+    setWindowModality(Qt::ApplicationModal);
+    result = exec();
+  }
   m_runningModal = false;
   return result;
 }

@@ -156,7 +156,7 @@ void CDownloadDlg::paintEvent(QPaintEvent* event) {
 
 bool CDownloadDlg::RunFileDialog(QString& path) {
   QFileDialog dialog(GetMainWindow() != nullptr ? GetMainWindow() : this);
-  dialog.setFileMode(QFileDialog::ExistingFile);
+  dialog.setFileMode(QFileDialog::AnyFile);  // a typed name need not exist: Download says so
   dialog.setAcceptMode(QFileDialog::AcceptOpen);
   dialog.setNameFilters(QString::fromUtf8(kBrowseFilter).split(QStringLiteral(";;")));
   if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {

@@ -126,7 +126,9 @@ void CQtWindowLink::MessageBox(BoxOwner owner, const char* text, const char* cap
       this,
       [&] {
         QMessageBox* box = makeBox();
-        QObject::connect(box, &QMessageBox::finished, box, [&pressed] { pressed.set_value(); });
+        // Once only: the promise is gone as soon as the caller has been released.
+        QObject::connect(box, &QMessageBox::finished, box, [&pressed] { pressed.set_value(); },
+                         Qt::SingleShotConnection);
         box->show();
         box->raise();
         box->activateWindow();

@@ -138,6 +138,10 @@ TEST_P(RefusedPaths, AsksForTheFileEmptiesThePathBoxAndLeavesTheButtons) {
   std::string path = GetParam().path;
   if (path == "dir") {
     path = TempDir();
+  } else if (path == "fifo") {
+    // Opening a FIFO would wait for a writer on the UI thread.
+    path = TempDir() + "/pipe.ldr";
+    ASSERT_EQ(mkfifo(path.c_str(), 0600), 0);
   } else if (path == "long") {
     // 300 bytes naming a real file: never cut into the name of another file.
     const std::string dir = TempDir() + "/" + std::string(200, 'd');
@@ -159,6 +163,7 @@ TEST_P(RefusedPaths, AsksForTheFileEmptiesThePathBoxAndLeavesTheButtons) {
 INSTANTIATE_TEST_SUITE_P(Paths, RefusedPaths,
                          ::testing::Values(RefusedPath{"Missing", "/tmp/corvanel-no-such-file.ldr"},
                                            RefusedPath{"Directory", "dir"},
+                                           RefusedPath{"Fifo", "fifo"},
                                            RefusedPath{"LongerThan299Bytes", "long"}),
                          ByName{});
 

@@ -121,8 +121,18 @@ TEST_P(SerialPortLongNameTest, ElevenOrMoreCharacters_StoresFirstTenAndOpensNoth
 INSTANTIATE_TEST_SUITE_P(Names, SerialPortLongNameTest,
                          ::testing::Values(LongNameRow{"Com1000", "\\\\.\\COM1000", "\\\\.\\COM100"},
                                            LongNameRow{"Com10000", "\\\\.\\COM10000", "\\\\.\\COM100"},
-                                           LongNameRow{"DevicePath", "/dev/ttyUSB10", "/dev/ttyUS"}),
+                                           LongNameRow{"OtherDevice", "\\\\.\\PHYSICALDRIVE0", "\\\\.\\PHYSIC"}),
                          [](const auto& row) { return std::string(row.param.label); });
+
+// A device path is no device name to cut: it opens as given, and only the stored name is cut.
+TEST_F(SerialPortTest, LongDevicePath_OpensAsGivenAndStoresFirstTen) {
+  CPtyDevice device(m_dir, 7);
+  const std::string path = m_dir.EntryPath(7);
+  ASSERT_GT(path.size(), 10u);
+  EXPECT_EQ(m_port.Open(path.c_str(), 230400, 0), PORT_OK);
+  EXPECT_TRUE(m_port.IsOpen());
+  EXPECT_EQ(std::string(m_port.PortName()), path.substr(0, 10));
+}
 
 TEST_F(SerialPortTest, Open_NoName_Returns16ClosesAndKeepsStoredNameAndSettings) {
   CPtyDevice device(m_dir, 5);

@@ -394,6 +394,46 @@ class DownloadDlgTest : public QObject {
     Close(dlg);
   }
 
+  // The main window's modal run must not block the worker's ownerless boxes: real input
+  // (not a programmatic click) dismisses them while the window runs modally.
+  void WorkerBoxTakesRealInput_DuringTheModalRun() {
+    sim::SimDeviceConfig config = Terminal();
+    config.check = std::string("\r\nERROR\r\n");
+    StartSim({config});
+    CTestDownloadDlg dlg;
+    SetMainWindow(&dlg);
+    SetMainWindowLink(&dlg.Link());
+    const QString path = QString::fromStdString(WriteFile(m_dir.path(), "m.ldr", 100, 6));
+    bool dismissed = false;
+    QTimer::singleShot(0, &dlg, [&] {
+      dlg.m_pathEdit.SetWindowText(path);
+      dlg.OnCommand(IDC_BROWSE);
+      dlg.OnCommand(IDC_DOWNLOAD);
+      QMessageBox* box = nullptr;
+      const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kWaitMs);
+      while ((box = FindBox()) == nullptr && std::chrono::steady_clock::now() < deadline) {
+        QTest::qWait(10);
+      }
+      if (box != nullptr) {
+        QPointer<QMessageBox> watched(box);
+        box->activateWindow();
+        QTest::keyClick(box->windowHandle(), Qt::Key_Return);
+        QTest::qWait(50);
+        if (watched.isNull() || !watched->isVisible()) {
+          dismissed = true;
+        } else {
+          watched->button(QMessageBox::Ok)->click();  // release the worker so the test can end
+        }
+      }
+      QTest::keyClick(dlg.windowHandle(), Qt::Key_Escape);
+    });
+    QCOMPARE(dlg.DoModal(), IDCANCEL);
+    QVERIFY(dismissed);
+    QTRY_VERIFY(!g_terminalPort.IsOpen());
+    SetMainWindowLink(nullptr);
+    SetMainWindow(nullptr);
+  }
+
   void EnterInThePathBox_EndsTheModalRunLikeClose() {
     StartSim({});
     CTestDownloadDlg dlg;

@@ -33,7 +33,9 @@ int RunAbout(CAboutDlg& about, const std::function<void(CAboutDlg&)>& act) {
   QTimer poll;
   poll.setInterval(5);
   QObject::connect(&poll, &QTimer::timeout, [&] {
-    if (about.isVisible() && QApplication::activeModalWidget() == &about) {
+    // With an owner the box runs modally over it; without one its modal run blocks nothing.
+    const bool running = about.parentWidget() == nullptr || QApplication::activeModalWidget() == &about;
+    if (about.isVisible() && running) {
       poll.stop();
       act(about);
     }
