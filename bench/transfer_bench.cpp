@@ -26,6 +26,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/quiet_link.h"
 #include "download/block_transfer.h"
 #include "download/frame_codec.h"
 #include "download/window_link.h"
@@ -97,17 +98,6 @@ constexpr double kBitsPerByte = 10.0;
 constexpr double kGapSeconds = 0.050;  // the read's inter-byte time-out
 constexpr int kComNumber = 9;
 
-// The window as the transfer drives it, doing nothing (and allocating nothing).
-class CQuietLink : public CWindowLink {
- public:
-  std::string GetItemText(int) override { return {}; }
-  void SetItemText(int, const char*) override {}
-  void EnableItem(int, bool) override {}
-  void SetProgressRange(int, std::int32_t, std::int32_t) override {}
-  void SetProgressStep(int, std::int32_t) override {}
-  void SetProgressPos(int, std::int32_t) override {}
-  void MessageBox(BoxOwner, const char*, const char*) override {}
-};
 
 double CpuSeconds(clockid_t clock) {
   timespec ts{};

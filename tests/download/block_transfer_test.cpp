@@ -7,6 +7,7 @@
 #include <new>
 #include <string>
 
+#include "tests/support/quiet_link.h"
 #include "download/control_ids.h"
 #include "download/frame_codec.h"
 #include "serial/serial_port.h"
@@ -252,17 +253,6 @@ TEST_F(TransferTest, RetriedFrame_IsByteIdenticalToTheFirst) {
   EXPECT_TRUE(Stats().violations.empty());
 }
 
-// A recording link allocates; the window of an allocation count is the transfer alone.
-class CQuietLink : public CWindowLink {
- public:
-  std::string GetItemText(int) override { return {}; }
-  void SetItemText(int, const char*) override {}
-  void EnableItem(int, bool) override {}
-  void SetProgressRange(int, std::int32_t, std::int32_t) override {}
-  void SetProgressStep(int, std::int32_t) override {}
-  void SetProgressPos(int, std::int32_t) override {}
-  void MessageBox(BoxOwner, const char*, const char*) override {}
-};
 
 TEST_F(TransferTest, Transfer_AllocatesNothing) {
   StartTerminal({"data:2#1=garbage"});
