@@ -11,6 +11,28 @@ std::uint16_t Be16(const std::vector<std::uint8_t>& p, std::size_t at) {
   return static_cast<std::uint16_t>((p[at] << 8) | p[at + 1]);
 }
 
+// Applies a fault of the kinds every exchange knows to the right answer in `out`; false for the
+// kinds only a handset frame can take (another code, another sequence number).
+bool ApplyFault(const SimFault& fault, SimOutput& out) {
+  out.delay = fault.delay;
+  switch (fault.kind) {
+    case SimFaultKind::Answer: return true;
+    case SimFaultKind::Silence: out.bytes.clear(); return true;
+    case SimFaultKind::Bytes: out.bytes = fault.bytes; return true;
+    case SimFaultKind::Cut:
+      out.cutAt = fault.cutAt.value_or(out.bytes.size() / 2);
+      out.pause = fault.pause;
+      return true;
+    case SimFaultKind::HangUp:
+      out.bytes.clear();
+      out.hangUp = true;
+      return true;
+    case SimFaultKind::Code:
+    case SimFaultKind::Sequence: return false;
+  }
+  return false;
+}
+
 }  // namespace
 
 CSimDevice::CSimDevice(SimDeviceConfig config) : m_config(std::move(config)) {}
@@ -76,22 +98,7 @@ void CSimDevice::OnLine(const std::string& line, std::size_t inputEnd, SimClock:
   out.inputEnd = inputEnd;
   if (answer->has_value()) out.bytes.assign((*answer)->begin(), (*answer)->end());
   if (fault != nullptr) {
-    out.delay = fault->delay;
-    switch (fault->kind) {
-      case SimFaultKind::Answer: break;
-      case SimFaultKind::Silence: out.bytes.clear(); break;
-      case SimFaultKind::Bytes: out.bytes = fault->bytes; break;
-      case SimFaultKind::Cut:
-        out.cutAt = fault->cutAt.value_or(out.bytes.size() / 2);
-        out.pause = fault->pause;
-        break;
-      case SimFaultKind::HangUp:
-        out.bytes.clear();
-        out.hangUp = true;
-        break;
-      case SimFaultKind::Code:
-      case SimFaultKind::Sequence: break;  // refused by the parser for AT commands
-    }
+    ApplyFault(*fault, out);  // the frame-only kinds are refused by the parser for AT commands
   }
   // The handset answers from the byte after a CONNECT that was actually sent.
   const std::string_view sent(reinterpret_cast<const char*>(out.bytes.data()), out.bytes.size());
@@ -238,11 +245,7 @@ void CSimDevice::OnFrame(const SimFrameEvent& event, std::size_t inputEnd, SimCl
   exchange.answer = reply ? SimFaultKind::Answer : SimFaultKind::Silence;
   if (fault != nullptr) {
     exchange.answer = fault->kind;
-    out.delay = fault->delay;
-    switch (fault->kind) {
-      case SimFaultKind::Answer: break;
-      case SimFaultKind::Silence: out.bytes.clear(); break;
-      case SimFaultKind::Bytes: out.bytes = fault->bytes; break;
+    if (!ApplyFault(*fault, out)) switch (fault->kind) {
       case SimFaultKind::Code: {
         const std::uint16_t other =
             fault->value.value_or(exchange.kind == SimExchangeKind::Data ? kRspAck : kRspDataAck);
@@ -254,14 +257,7 @@ void CSimDevice::OnFrame(const SimFrameEvent& event, std::size_t inputEnd, SimCl
         out.bytes = BuildSimFrame(SimDataAckPacket(
             fault->value.value_or(static_cast<std::uint16_t>(exchange.sequence - 1U))));
         break;
-      case SimFaultKind::Cut:
-        out.cutAt = fault->cutAt.value_or(out.bytes.size() / 2);
-        out.pause = fault->pause;
-        break;
-      case SimFaultKind::HangUp:
-        out.bytes.clear();
-        out.hangUp = true;
-        break;
+      default: break;
     }
   }
   if (m_stats.exchanges.size() < kMaxExchangeLog) m_stats.exchanges.push_back(exchange);
