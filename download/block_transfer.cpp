@@ -27,9 +27,8 @@ long long UpgradeFileSize() {
   return static_cast<long long>(st.st_size);
 }
 
-// One write of the frame buffer and one read of the reply: the codec's result, or CheckReply's.
-std::uint16_t Exchange(std::uint16_t frameLength, std::uint16_t expected, std::uint16_t sequence) {
-  WriteTerminal(g_frameBuffer.data(), frameLength);
+// One read of the reply, decoded and tested: ParseReply's result, or CheckReply's.
+std::uint16_t ReadReply(std::uint16_t expected, std::uint16_t sequence) {
   std::uint16_t count = ReadTerminal(g_replyBuffer.data());
   const std::uint16_t parsed = ParseReply(g_replyBuffer.data(), count);
   if (parsed != PARSE_OK) {
@@ -51,14 +50,7 @@ void SendControlPacket(std::uint16_t code) {
   WriteTerminal(g_frameBuffer.data(), n);
 }
 
-std::uint16_t ReadAck() {
-  std::uint16_t count = ReadTerminal(g_replyBuffer.data());
-  const std::uint16_t parsed = ParseReply(g_replyBuffer.data(), count);
-  if (parsed != PARSE_OK) {
-    return parsed;
-  }
-  return CheckReply(g_decodedReply.packet.data(), RSP_ACK, 0);
-}
+std::uint16_t ReadAck() { return ReadReply(RSP_ACK, 0); }
 
 std::uint16_t RunTransfer() {
   SetFrameHeader();
@@ -111,7 +103,8 @@ std::uint16_t SendImage() {
 
     std::uint16_t left = kDataAttempts;
     for (;;) {
-      const std::uint16_t result = Exchange(frameLength, RSP_DATA_ACK, sequence);
+      WriteTerminal(g_frameBuffer.data(), frameLength);
+      const std::uint16_t result = ReadReply(RSP_DATA_ACK, sequence);
       if (result == 0) {
         break;
       }

@@ -1,14 +1,10 @@
 #include "ui/qt_window_link.h"
 
 #include <QAbstractButton>
-#include <QApplication>
 #include <QEventLoop>
 #include <QIcon>
-#include <QLabel>
-#include <QLineEdit>
 #include <QMessageBox>
 #include <QMetaObject>
-#include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QThread>
 #include <algorithm>
@@ -82,8 +78,9 @@ void CQtWindowLink::SetProgressRange(int id, std::int32_t lower, std::int32_t up
   });
 }
 
-void CQtWindowLink::SetProgressStep(int /*id*/, std::int32_t step) {
-  OnUiThread([&] { m_step = step; });
+void CQtWindowLink::SetProgressStep(int /*id*/, std::int32_t /*step*/) {
+  // The step only matters to a step-it message, which the engine never sends: positions come
+  // one by one, so there is nothing to keep.
 }
 
 void CQtWindowLink::SetProgressPos(int id, std::int32_t position) {

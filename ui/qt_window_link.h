@@ -41,6 +41,5 @@ class CQtWindowLink : public QObject, public CWindowLink {
   std::int32_t m_lower = 0;
   std::int32_t m_upper = 100;
   std::int32_t m_pos = 0;
-  std::int32_t m_step = 10;
   bool m_filled = false;  // a position came after the range was last set
 };
