@@ -43,8 +43,8 @@ void BM_ParseReply(benchmark::State& state) {
   const std::vector<std::uint8_t> payload = Payload(state.range(0) != 0);
   SetFrameHeader();
   BuildDataPacket(CMD_DATA, 0, payload.data(), kPayload);
-  const std::uint16_t frameLength =
-      BuildFrame(g_packetArea.bytes.data(), static_cast<std::uint16_t>(kPayload + kPacketHeaderSize));
+  const std::uint16_t frameLength = BuildFrame(
+      g_packetArea.bytes.data(), static_cast<std::uint16_t>(kPayload + kPacketHeaderSize));
   const std::vector<std::uint8_t> frame(g_frameBuffer.begin(), g_frameBuffer.begin() + frameLength);
   for (auto _ : state) {
     std::uint16_t count = frameLength;

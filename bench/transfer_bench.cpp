@@ -26,13 +26,13 @@
 #include <string>
 #include <vector>
 
-#include "tests/support/quiet_link.h"
 #include "download/block_transfer.h"
 #include "download/frame_codec.h"
 #include "download/window_link.h"
 #include "serial/serial_port.h"
 #include "serial/serial_posix.h"
 #include "sim/sim_terminal.h"
+#include "tests/support/quiet_link.h"
 
 // Allocation counting on the thread that has switched it on.
 namespace {
@@ -79,8 +79,12 @@ void* operator new[](std::size_t size, const std::nothrow_t&) noexcept {
     return nullptr;
   }
 }
-void* operator new(std::size_t size, std::align_val_t align) { return AllocateAligned(size, align); }
-void* operator new[](std::size_t size, std::align_val_t align) { return AllocateAligned(size, align); }
+void* operator new(std::size_t size, std::align_val_t align) {
+  return AllocateAligned(size, align);
+}
+void* operator new[](std::size_t size, std::align_val_t align) {
+  return AllocateAligned(size, align);
+}
 void operator delete(void* p) noexcept { std::free(p); }
 void operator delete[](void* p) noexcept { std::free(p); }
 void operator delete(void* p, std::size_t) noexcept { std::free(p); }
@@ -97,7 +101,6 @@ constexpr double kBaud = 230400.0;
 constexpr double kBitsPerByte = 10.0;
 constexpr double kGapSeconds = 0.050;  // the read's inter-byte time-out
 constexpr int kComNumber = 9;
-
 
 double CpuSeconds(clockid_t clock) {
   timespec ts{};
@@ -141,7 +144,7 @@ struct RunResult {
   double wall = 0, floor = 0, gapsOnly = 0, cpuProcess = 0, cpuThread = 0;
   std::uint64_t allocations = 0;
   std::size_t exchanges = 0;
-  std::size_t retries = 0;  // requests sent again after a failed attempt
+  std::size_t retries = 0;       // requests sent again after a failed attempt
   std::vector<double> excessMs;  // per exchange: time to the next request minus its floor
                                  // (unpaced: minus the 50 ms gap alone)
 };
@@ -215,9 +218,11 @@ RunResult RunOnce(bool pacing, const std::vector<std::uint8_t>& image, const std
   r.retries = stats.retries + stats.beginRepeats;
   r.ok = result == 0 && stats.rejected == 0 && stats.endFcsMatched && stats.image == image;
   if (!r.ok) {
-    std::fprintf(stderr, "transfer result %u, %zu frames (%zu planned), %zu retries, %zu rejected, "
-                 "end FCS %s, image %s\n", result, stats.frames, plan.size(), stats.retries,
-                 stats.rejected, stats.endFcsMatched ? "matched" : "wrong",
+    std::fprintf(stderr,
+                 "transfer result %u, %zu frames (%zu planned), %zu retries, %zu rejected, "
+                 "end FCS %s, image %s\n",
+                 result, stats.frames, plan.size(), stats.retries, stats.rejected,
+                 stats.endFcsMatched ? "matched" : "wrong",
                  stats.image == image ? "equal" : "different");
   }
   // A repeated request means the attempt before it failed: say when, for the reasons below.
@@ -234,9 +239,11 @@ RunResult RunOnce(bool pacing, const std::vector<std::uint8_t>& image, const std
   // Time from one request's arrival at the handset to the next one's, against its floor.
   for (std::size_t i = 0; i + 1 < stats.exchanges.size() && i + 1 < plan.size(); ++i) {
     const double took =
-        std::chrono::duration<double>(stats.exchanges[i + 1].time - stats.exchanges[i].time).count();
+        std::chrono::duration<double>(stats.exchanges[i + 1].time - stats.exchanges[i].time)
+            .count();
     const double floor =
-        pacing ? LineSeconds(plan[i].request) + LineSeconds(plan[i].reply) + kGapSeconds : kGapSeconds;
+        pacing ? LineSeconds(plan[i].request) + LineSeconds(plan[i].reply) + kGapSeconds
+               : kGapSeconds;
     r.excessMs.push_back((took - floor) * 1000.0);
   }
   return r;

@@ -45,7 +45,8 @@ std::uint16_t ImageFcs(const std::uint8_t* bytes, std::uint32_t count) {
 
 void SendControlPacket(std::uint16_t code) {
   BuildControlPacket(code);
-  const auto length = static_cast<std::uint16_t>(code == CMD_END ? kEndPacketSize : kControlPacketSize);
+  const auto length =
+      static_cast<std::uint16_t>(code == CMD_END ? kEndPacketSize : kControlPacketSize);
   const std::uint16_t n = BuildFrame(g_packetArea.bytes.data(), length);
   WriteTerminal(g_frameBuffer.data(), n);
 }

@@ -234,7 +234,9 @@ std::uint32_t DownloadWorker(void* /*argument*/) {
   // W2. The whole-block count; a failed query counts as an empty file.
   struct stat st {};
   const bool known = stat(g_downloadPath.data(), &st) == 0;
-  g_sizeCounter = known ? static_cast<std::uint32_t>(static_cast<unsigned long long>(st.st_size) >> kBlockShift) : 0;
+  g_sizeCounter =
+      known ? static_cast<std::uint32_t>(static_cast<unsigned long long>(st.st_size) >> kBlockShift)
+            : 0;
 
   // W3.
   std::FILE* probe = OpenForReading(g_downloadPath.data(), "rt");

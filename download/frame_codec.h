@@ -15,10 +15,10 @@
 #include <cstdint>
 
 // Packet codes; both bytes of each code are equal.
-inline constexpr std::uint16_t CMD_BEGIN = 0x0A0A;     // PC: begin a transfer
-inline constexpr std::uint16_t CMD_END = 0x0B0B;       // PC: end of transfer, carries the image FCS
-inline constexpr std::uint16_t RSP_ACK = 0x0C0C;       // handset: acknowledges CMD_BEGIN and CMD_END
-inline constexpr std::uint16_t CMD_DATA = 0x0D0D;      // PC: one numbered data block
+inline constexpr std::uint16_t CMD_BEGIN = 0x0A0A;  // PC: begin a transfer
+inline constexpr std::uint16_t CMD_END = 0x0B0B;    // PC: end of transfer, carries the image FCS
+inline constexpr std::uint16_t RSP_ACK = 0x0C0C;    // handset: acknowledges CMD_BEGIN and CMD_END
+inline constexpr std::uint16_t CMD_DATA = 0x0D0D;   // PC: one numbered data block
 inline constexpr std::uint16_t RSP_DATA_ACK = 0x0E0E;  // handset: acknowledges one data block
 
 // Wire constants.
@@ -28,11 +28,12 @@ inline constexpr std::uint8_t kFrameControl = 0x03;  // unnumbered information
 inline constexpr std::uint8_t kFrameEscape = 0x7D;   // precedes an escaped byte
 inline constexpr std::uint8_t kEscapeXor = 0x20;     // applied to the byte after an escape
 
-inline constexpr std::uint16_t kFcsInitial = 0xFFFF;  // start value of every FCS-16
+inline constexpr std::uint16_t kFcsInitial = 0xFFFF;      // start value of every FCS-16
 inline constexpr std::uint16_t kFcsGoodResidue = 0xF0B8;  // FCS-16 over data plus its own FCS
 
 // Packet layout.
-inline constexpr std::size_t kPacketHeaderSize = 6;  // code, length and sequence number or image FCS
+inline constexpr std::size_t kPacketHeaderSize =
+    6;  // code, length and sequence number or image FCS
 inline constexpr std::size_t kControlPacketSize = 4;  // CMD_BEGIN: code and length only
 inline constexpr std::size_t kEndPacketSize = 6;      // CMD_END: code, length and image FCS
 inline constexpr std::size_t kMaxPayload = 1024;      // most payload bytes one CMD_DATA carries

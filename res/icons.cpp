@@ -66,11 +66,11 @@ void DownArrow(QImage& image, int centre, int top, int shaftHalf, int shaftLengt
 QImage AppImage32() {
   QImage image = BlankImage(32);
   Box(image, 6, 2, 16, 28, kSilver);
-  Fill(image, 11, 4, 6, 1, kBlack);         // earpiece
-  Fill(image, 9, 7, 10, 8, kBlack);         // display frame
-  Fill(image, 10, 8, 8, 6, kNavy);          // display
-  Fill(image, 11, 12, 5, 1, kLime);         // progress on the display
-  for (int row = 0; row < 4; ++row) {       // keypad, three by four
+  Fill(image, 11, 4, 6, 1, kBlack);    // earpiece
+  Fill(image, 9, 7, 10, 8, kBlack);    // display frame
+  Fill(image, 10, 8, 8, 6, kNavy);     // display
+  Fill(image, 11, 12, 5, 1, kLime);    // progress on the display
+  for (int row = 0; row < 4; ++row) {  // keypad, three by four
     for (int col = 0; col < 3; ++col) Fill(image, 9 + 4 * col, 17 + 3 * row, 3, 2, kGray);
   }
   DownArrow(image, 26, 3, 1, 9, 4, kGreen);
@@ -80,9 +80,9 @@ QImage AppImage32() {
 QImage AppImage16() {
   QImage image = BlankImage(16);
   Box(image, 2, 1, 9, 14, kSilver);
-  Fill(image, 4, 3, 5, 4, kNavy);           // display
-  Fill(image, 5, 5, 2, 1, kLime);           // progress on the display
-  for (int row = 0; row < 3; ++row) {       // keypad
+  Fill(image, 4, 3, 5, 4, kNavy);      // display
+  Fill(image, 5, 5, 2, 1, kLime);      // progress on the display
+  for (int row = 0; row < 3; ++row) {  // keypad
     for (int col = 0; col < 3; ++col) Fill(image, 4 + 2 * col, 8 + 2 * row, 1, 1, kBlack);
   }
   DownArrow(image, 13, 2, 0, 5, 2, kGreen);

@@ -66,8 +66,7 @@ CSerialPort::CSerialPort()
 
 CSerialPort::~CSerialPort() { Close(); }
 
-std::uint16_t CSerialPort::Open(const char* name, std::int32_t baudRate,
-                                std::int32_t parityMode) {
+std::uint16_t CSerialPort::Open(const char* name, std::int32_t baudRate, std::int32_t parityMode) {
   // Whatever happens below, the device open before is released first.
   Close();
   if (name == nullptr) {

@@ -24,7 +24,7 @@ using Clock = std::chrono::steady_clock;
 constexpr const char kComPrefix[] = "\\\\.\\COM";  // "\\.\COM" of a Win32 COM device name
 constexpr std::size_t kComPrefixLength = sizeof kComPrefix - 1;
 constexpr const char kWin32DevicePrefix[] = "\\\\.\\";  // Win32 device namespace
-constexpr int kLargestComNumber = 99999;  // far beyond any name that fits a port name
+constexpr int kLargestComNumber = 99999;                // far beyond any name that fits a port name
 
 struct SpeedEntry {
   std::uint32_t baudRate;
@@ -32,9 +32,8 @@ struct SpeedEntry {
 };
 
 constexpr SpeedEntry kSpeeds[] = {
-    {1200, B1200},   {2400, B2400},   {4800, B4800},     {9600, B9600},
-    {19200, B19200}, {38400, B38400}, {57600, B57600},   {115200, B115200},
-    {230400, B230400},
+    {1200, B1200},   {2400, B2400},   {4800, B4800},     {9600, B9600},     {19200, B19200},
+    {38400, B38400}, {57600, B57600}, {115200, B115200}, {230400, B230400},
 };
 
 int FdOf(PortHandle handle) { return static_cast<int>(handle); }
@@ -119,25 +118,47 @@ bool LineSettingsToTermios(const SerialLineSettings& settings, termios* out) {
 
   t.c_cflag = CLOCAL | CREAD;  // no modem control, no hang-up on close (HUPCL clear)
   switch (settings.ByteSize) {
-    case 5: t.c_cflag |= CS5; break;
-    case 6: t.c_cflag |= CS6; break;
-    case 7: t.c_cflag |= CS7; break;
-    case 8: t.c_cflag |= CS8; break;
-    default: ok = false; break;
+    case 5:
+      t.c_cflag |= CS5;
+      break;
+    case 6:
+      t.c_cflag |= CS6;
+      break;
+    case 7:
+      t.c_cflag |= CS7;
+      break;
+    case 8:
+      t.c_cflag |= CS8;
+      break;
+    default:
+      ok = false;
+      break;
   }
   switch (settings.Parity) {
-    case kNoParity: break;
-    case kOddParity: t.c_cflag |= PARENB | PARODD; break;
-    case kEvenParity: t.c_cflag |= PARENB; break;
-    default: ok = false; break;  // mark and space parity are not offered
+    case kNoParity:
+      break;
+    case kOddParity:
+      t.c_cflag |= PARENB | PARODD;
+      break;
+    case kEvenParity:
+      t.c_cflag |= PARENB;
+      break;
+    default:
+      ok = false;
+      break;  // mark and space parity are not offered
   }
   if (settings.fParity != 0 && settings.Parity != kNoParity) {
     t.c_iflag |= INPCK;
   }
   switch (settings.StopBits) {
-    case kOneStopBit: break;
-    case kTwoStopBits: t.c_cflag |= CSTOPB; break;
-    default: ok = false; break;
+    case kOneStopBit:
+      break;
+    case kTwoStopBits:
+      t.c_cflag |= CSTOPB;
+      break;
+    default:
+      ok = false;
+      break;
   }
   if (settings.fOutxCtsFlow != 0 || settings.fOutxDsrFlow != 0 ||
       (settings.fRtsControl != kRtsControlDisable && settings.fRtsControl != kRtsControlEnable) ||
@@ -233,9 +254,8 @@ bool PortSetLineSettings(PortHandle handle, const SerialLineSettings& settings) 
 void PortWrite(PortHandle handle, const std::uint8_t* bytes, std::uint32_t count,
                const SerialTimeouts& timeouts) {
   const int fd = FdOf(handle);
-  const std::uint64_t limitMs =
-      std::uint64_t{timeouts.WriteTotalTimeoutMultiplier} * count +
-      timeouts.WriteTotalTimeoutConstant;
+  const std::uint64_t limitMs = std::uint64_t{timeouts.WriteTotalTimeoutMultiplier} * count +
+                                timeouts.WriteTotalTimeoutConstant;
   const bool limited =
       timeouts.WriteTotalTimeoutMultiplier != 0 || timeouts.WriteTotalTimeoutConstant != 0;
   const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(limitMs);
@@ -279,9 +299,9 @@ std::uint32_t PortRead(PortHandle handle, std::uint8_t* buffer, std::uint32_t ca
   const bool totalLimited =
       timeouts.ReadTotalTimeoutMultiplier != 0 || timeouts.ReadTotalTimeoutConstant != 0;
   const Clock::time_point totalDeadline =
-      start + std::chrono::milliseconds(std::uint64_t{timeouts.ReadTotalTimeoutMultiplier} *
-                                            capacity +
-                                        timeouts.ReadTotalTimeoutConstant);
+      start +
+      std::chrono::milliseconds(std::uint64_t{timeouts.ReadTotalTimeoutMultiplier} * capacity +
+                                timeouts.ReadTotalTimeoutConstant);
   const std::chrono::milliseconds gap(timeouts.ReadIntervalTimeout);
   const bool gapLimited = timeouts.ReadIntervalTimeout != 0;
 

@@ -9,7 +9,7 @@
 #include "serial/serial_backend.h"
 
 inline constexpr const char* kComDirVariable = "CORVANEL_COM_DIR";  // directory of COMn entries
-inline constexpr int kComBlockSize = 34;  // devices in each /dev block (ttyUSB0..33, ttyACM0..33)
+inline constexpr int kComBlockSize = 34;   // devices in each /dev block (ttyUSB0..33, ttyACM0..33)
 inline constexpr int kLastSerialCom = 32;  // COM1..32: /dev/ttyS0..31
 inline constexpr int kLastUsbCom = kLastSerialCom + kComBlockSize;  // COM33..66: /dev/ttyUSB0..33
 inline constexpr int kLastAcmCom = kLastUsbCom + kComBlockSize;     // COM67..100: /dev/ttyACM0..33

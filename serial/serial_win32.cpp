@@ -58,8 +58,8 @@ COMMTIMEOUTS ToCommTimeouts(const SerialTimeouts& t) {
 
 PortHandle PortOpenExclusive(const char* name) {
   // No sharing: a device held by any other open is refused. Synchronous: no overlapped flag.
-  const HANDLE h = CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0,
-                               nullptr);
+  const HANDLE h =
+      CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
   const PortHandle handle = reinterpret_cast<PortHandle>(h);
   // INVALID_HANDLE_VALUE is -1, the seam's invalid value; a null handle is no device either.
   return (handle == kInvalidPortHandle || h == nullptr) ? kInvalidPortHandle : handle;

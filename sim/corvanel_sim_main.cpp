@@ -89,19 +89,21 @@ void Report(const sim::CSimTerminal& terminal, const std::string& savePath, bool
   bool saved = false;
   if (!savePath.empty() && s.transfers > 0) {
     std::ofstream out(savePath, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(s.image.data()), static_cast<std::streamsize>(s.image.size()));
+    out.write(reinterpret_cast<const char*>(s.image.data()),
+              static_cast<std::streamsize>(s.image.size()));
     saved = static_cast<bool>(out);
     if (!saved) std::cerr << tag << "cannot save the image to " << savePath << "\n";
   }
   if (quiet) return;
-  std::cerr << tag << s.atCommands.size() << " AT commands, " << s.frames << " frames (" << s.rejected
-            << " rejected), " << s.retries << " retries, " << s.transfers << " transfers, " << s.opens
-            << " opens, " << s.hangUps << " hang-ups\n";
+  std::cerr << tag << s.atCommands.size() << " AT commands, " << s.frames << " frames ("
+            << s.rejected << " rejected), " << s.retries << " retries, " << s.transfers
+            << " transfers, " << s.opens << " opens, " << s.hangUps << " hang-ups\n";
   if (s.transfers > 0) {
     std::cerr << tag << "image " << s.image.size() << " bytes in " << s.blocks << " blocks, FCS "
               << Hex16(sim::SimImageFcs(s.image.data(), s.image.size())) << "; ";
     if (s.endReceived) {
-      std::cerr << "end request FCS " << Hex16(s.endFcs) << (s.endFcsMatched ? " matched\n" : " did NOT match\n");
+      std::cerr << "end request FCS " << Hex16(s.endFcs)
+                << (s.endFcsMatched ? " matched\n" : " did NOT match\n");
     } else {
       std::cerr << "no end request\n";
     }
@@ -110,12 +112,14 @@ void Report(const sim::CSimTerminal& terminal, const std::string& savePath, bool
   for (std::size_t i = 0; i < sim::kRejectKinds; ++i) {
     if (s.rejects[i] == 0) continue;
     if (!reasons.empty()) reasons += ", ";
-    reasons += std::string(sim::SimRejectName(static_cast<sim::SimReject>(i))) + " " + std::to_string(s.rejects[i]);
+    reasons += std::string(sim::SimRejectName(static_cast<sim::SimReject>(i))) + " " +
+               std::to_string(s.rejects[i]);
   }
   if (!reasons.empty()) std::cerr << tag << "rejected: " << reasons << "\n";
   for (const std::string& v : s.violations) std::cerr << tag << "violation: " << v << "\n";
   if (saved) std::cerr << tag << "image saved to " << savePath << "\n";
-  if (!savePath.empty() && s.transfers == 0) std::cerr << tag << "no image received, nothing saved\n";
+  if (!savePath.empty() && s.transfers == 0)
+    std::cerr << tag << "no image received, nothing saved\n";
 }
 
 }  // namespace
@@ -146,8 +150,9 @@ int main(int argc, char** argv) {
       target.config.pacing = false;
     } else if (arg == "--no-replug") {
       target.config.replugAfterHangUp = false;
-    } else if (arg == "--com" || arg == "--model" || arg == "--maker" || arg == "--ok" || arg == "--connect" ||
-               arg == "--other" || arg == "--fault" || arg == "--save-image") {
+    } else if (arg == "--com" || arg == "--model" || arg == "--maker" || arg == "--ok" ||
+               arg == "--connect" || arg == "--other" || arg == "--fault" ||
+               arg == "--save-image") {
       if (i + 1 >= argc) return UsageError(arg + " needs a value");
       const std::string value = argv[++i];
       std::string error;
@@ -170,9 +175,9 @@ int main(int argc, char** argv) {
       } else if (arg == "--save-image") {
         target.savePath = value;
       } else {
-        std::optional<std::string>& answer = arg == "--model"   ? target.config.model
-                                             : arg == "--maker" ? target.config.maker
-                                             : arg == "--ok"    ? target.config.check
+        std::optional<std::string>& answer = arg == "--model"     ? target.config.model
+                                             : arg == "--maker"   ? target.config.maker
+                                             : arg == "--ok"      ? target.config.check
                                              : arg == "--connect" ? target.config.dial
                                                                   : target.config.other;
         if (!ParseAnswer(value, answer, error)) return UsageError(arg + ": " + error);

@@ -29,7 +29,8 @@ std::vector<std::string_view> Split(std::string_view text, char sep) {
   std::size_t start = 0;
   for (;;) {
     const std::size_t at = text.find(sep, start);
-    parts.push_back(text.substr(start, at == std::string_view::npos ? std::string_view::npos : at - start));
+    parts.push_back(
+        text.substr(start, at == std::string_view::npos ? std::string_view::npos : at - start));
     if (at == std::string_view::npos) return parts;
     start = at + 1;
   }
@@ -90,7 +91,8 @@ bool ParseWhen(std::string_view when, SimFault& fault, std::string& error) {
 bool ParseWhat(std::string_view what, SimFault& fault, bool& primarySeen, std::string& error) {
   const std::size_t colon = what.find(':');
   const std::string_view name = what.substr(0, colon);
-  const std::string_view arg = colon == std::string_view::npos ? std::string_view{} : what.substr(colon + 1);
+  const std::string_view arg =
+      colon == std::string_view::npos ? std::string_view{} : what.substr(colon + 1);
   const bool hasArg = colon != std::string_view::npos;
   unsigned long long n = 0;
 
@@ -163,8 +165,9 @@ bool ParseWhat(std::string_view what, SimFault& fault, bool& primarySeen, std::s
       }
     }
   } else {
-    error = "unknown fault '" + std::string(what) +
-            "' (silence, garbage[:HEX], text:TEXT, code[:C], seq[:N], cut[:K[:MS]], delay:MS, hangup)";
+    error =
+        "unknown fault '" + std::string(what) +
+        "' (silence, garbage[:HEX], text:TEXT, code[:C], seq[:N], cut[:K[:MS]], delay:MS, hangup)";
     return false;
   }
   return true;
@@ -189,11 +192,21 @@ bool ParseSimText(std::string_view text, std::string& out, std::string& error) {
       return false;
     }
     switch (text[i]) {
-      case 'r': out.push_back('\r'); break;
-      case 'n': out.push_back('\n'); break;
-      case 't': out.push_back('\t'); break;
-      case '0': out.push_back('\0'); break;
-      case '\\': out.push_back('\\'); break;
+      case 'r':
+        out.push_back('\r');
+        break;
+      case 'n':
+        out.push_back('\n');
+        break;
+      case 't':
+        out.push_back('\t');
+        break;
+      case '0':
+        out.push_back('\0');
+        break;
+      case '\\':
+        out.push_back('\\');
+        break;
       case 'x': {
         const int hi = i + 1 < text.size() ? HexDigit(text[i + 1]) : -1;
         const int lo = i + 2 < text.size() ? HexDigit(text[i + 2]) : -1;
@@ -225,7 +238,8 @@ bool ParseSimFault(std::string_view text, SimFault& fault, std::string& error) {
   for (std::string_view what : Split(text.substr(eq + 1), '+')) {
     if (!ParseWhat(what, fault, primarySeen, error)) return false;
   }
-  if (IsAt(fault.target) && (fault.kind == SimFaultKind::Code || fault.kind == SimFaultKind::Sequence)) {
+  if (IsAt(fault.target) &&
+      (fault.kind == SimFaultKind::Code || fault.kind == SimFaultKind::Sequence)) {
     error = "code and seq apply to handset frames, not to AT commands";
     return false;
   }

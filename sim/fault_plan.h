@@ -7,13 +7,13 @@
 //          ...#K                           only its K-th attempt (counted over the device's life)
 //          #K                              the K-th frame received in handset mode, good or bad
 //   WHAT   silence                         no answer at all
-//          garbage[:HEX]                   these bytes instead of the answer (default 55 AA 13 37 ...)
-//          text:TEXT                       this text instead of the answer (\r \n \t \\ \xHH)
+//          garbage[:HEX]                   these bytes instead of the answer (default 55 AA 13 37
+//          ...) text:TEXT                       this text instead of the answer (\r \n \t \\ \xHH)
 //          code[:C]                        a reply frame with another packet code C
-//          seq[:N]                         an RSP_DATA_ACK for sequence number N (default: one less)
-//          cut[:K[:MS]]                    the right answer, paused MS ms (default 120) after K bytes
-//          delay:MS                        wait MS ms before answering (combines with the others)
-//          hangup                          the device goes away: the port sees a hang-up
+//          seq[:N]                         an RSP_DATA_ACK for sequence number N (default: one
+//          less) cut[:K[:MS]]                    the right answer, paused MS ms (default 120) after
+//          K bytes delay:MS                        wait MS ms before answering (combines with the
+//          others) hangup                          the device goes away: the port sees a hang-up
 // A frame that fails the reader's or the handset's checks is not answered, unless a `#K` entry
 // names it. The first entry that matches an exchange decides it.
 #pragma once
@@ -57,11 +57,11 @@ struct SimFault {
   unsigned attempt = 0;                   // 1-based; 0 means every attempt
   std::size_t exchange = 0;               // Exchange only: 1-based frame index
   SimFaultKind kind = SimFaultKind::Answer;
-  std::vector<std::uint8_t> bytes;        // Bytes
-  std::optional<std::uint16_t> value;     // Code or Sequence; none means the default
-  std::optional<std::size_t> cutAt;       // Cut; none means half the answer
+  std::vector<std::uint8_t> bytes;                     // Bytes
+  std::optional<std::uint16_t> value;                  // Code or Sequence; none means the default
+  std::optional<std::size_t> cutAt;                    // Cut; none means half the answer
   std::chrono::milliseconds pause = kDefaultCutPause;  // Cut
-  std::chrono::milliseconds delay{0};     // before the answer, with any kind
+  std::chrono::milliseconds delay{0};                  // before the answer, with any kind
 };
 
 // The bytes `garbage` sends by default: no flag among them, so no reader takes them for a frame.
@@ -76,8 +76,8 @@ bool ParseSimText(std::string_view text, std::string& out, std::string& error);
 struct SimExchangeKey {
   SimTarget target = SimTarget::Begin;  // Exchange when the frame was rejected
   std::uint16_t sequence = 0;           // Data only
-  unsigned attempt = 0;                 // attempts of this kind (and block) so far, this one included
-  std::size_t exchange = 0;             // handset frames so far, this one included; 0 for AT
+  unsigned attempt = 0;      // attempts of this kind (and block) so far, this one included
+  std::size_t exchange = 0;  // handset frames so far, this one included; 0 for AT
 };
 
 // The first entry of the plan that matches, or none.

@@ -16,9 +16,14 @@ std::uint16_t Be16(const std::vector<std::uint8_t>& p, std::size_t at) {
 bool ApplyFault(const SimFault& fault, SimOutput& out) {
   out.delay = fault.delay;
   switch (fault.kind) {
-    case SimFaultKind::Answer: return true;
-    case SimFaultKind::Silence: out.bytes.clear(); return true;
-    case SimFaultKind::Bytes: out.bytes = fault.bytes; return true;
+    case SimFaultKind::Answer:
+      return true;
+    case SimFaultKind::Silence:
+      out.bytes.clear();
+      return true;
+    case SimFaultKind::Bytes:
+      out.bytes = fault.bytes;
+      return true;
     case SimFaultKind::Cut:
       out.cutAt = fault.cutAt.value_or(out.bytes.size() / 2);
       out.pause = fault.pause;
@@ -28,7 +33,8 @@ bool ApplyFault(const SimFault& fault, SimOutput& out) {
       out.hangUp = true;
       return true;
     case SimFaultKind::Code:
-    case SimFaultKind::Sequence: return false;
+    case SimFaultKind::Sequence:
+      return false;
   }
   return false;
 }
@@ -126,7 +132,8 @@ void CSimDevice::TakeData(std::uint16_t sequence, const std::uint8_t* payload, s
                                    std::to_string(have - 1));
     }
     const auto [offset, oldSize] = m_blockSpans[sequence];
-    if (oldSize != size || (size > 0 && std::memcmp(m_stats.image.data() + offset, payload, size) != 0)) {
+    if (oldSize != size ||
+        (size > 0 && std::memcmp(m_stats.image.data() + offset, payload, size) != 0)) {
       m_stats.violations.push_back("block " + std::to_string(sequence) +
                                    " resent with other bytes than its first sending");
     }
@@ -138,7 +145,8 @@ void CSimDevice::TakeData(std::uint16_t sequence, const std::uint8_t* payload, s
     return;
   }
   if (have > 0 && m_blockSpans.back().second != kMaxPayload) {
-    m_stats.violations.push_back("block " + std::to_string(have - 1) + " is short but not the last");
+    m_stats.violations.push_back("block " + std::to_string(have - 1) +
+                                 " is short but not the last");
   }
   if (m_stats.image.size() + size > kMaxImage) {
     m_stats.violations.push_back("image larger than the handset keeps");
@@ -149,8 +157,8 @@ void CSimDevice::TakeData(std::uint16_t sequence, const std::uint8_t* payload, s
   m_stats.blocks = m_blockSpans.size();
 }
 
-std::optional<std::vector<std::uint8_t>> CSimDevice::TakePacket(const std::vector<std::uint8_t>& packet,
-                                                                SimExchange& exchange) {
+std::optional<std::vector<std::uint8_t>> CSimDevice::TakePacket(
+    const std::vector<std::uint8_t>& packet, SimExchange& exchange) {
   const std::uint16_t code = Be16(packet, 0);
   const std::size_t size = packet.size();
   switch (code) {
@@ -183,7 +191,8 @@ std::optional<std::vector<std::uint8_t>> CSimDevice::TakePacket(const std::vecto
       exchange.attempt = ++m_dataAttempts[sequence];
       ++m_stats.dataFrames;
       if (m_stats.transfers == 0 || m_stats.endReceived) {
-        m_stats.violations.push_back("data block " + std::to_string(sequence) + " outside a transfer");
+        m_stats.violations.push_back("data block " + std::to_string(sequence) +
+                                     " outside a transfer");
       }
       m_dataSinceBegin = true;
       TakeData(sequence, packet.data() + kHeaderSize, size - kHeaderSize);
@@ -232,10 +241,18 @@ void CSimDevice::OnFrame(const SimFrameEvent& event, std::size_t inputEnd, SimCl
   key.attempt = exchange.attempt;
   key.sequence = exchange.sequence;
   switch (exchange.kind) {
-    case SimExchangeKind::Begin: key.target = SimTarget::Begin; break;
-    case SimExchangeKind::Data: key.target = SimTarget::Data; break;
-    case SimExchangeKind::End: key.target = SimTarget::End; break;
-    case SimExchangeKind::Rejected: key.target = SimTarget::Exchange; break;
+    case SimExchangeKind::Begin:
+      key.target = SimTarget::Begin;
+      break;
+    case SimExchangeKind::Data:
+      key.target = SimTarget::Data;
+      break;
+    case SimExchangeKind::End:
+      key.target = SimTarget::End;
+      break;
+    case SimExchangeKind::Rejected:
+      key.target = SimTarget::Exchange;
+      break;
   }
   const SimFault* fault = FindSimFault(m_config.faults, key);
 
@@ -246,19 +263,21 @@ void CSimDevice::OnFrame(const SimFrameEvent& event, std::size_t inputEnd, SimCl
   if (fault != nullptr) {
     exchange.answer = fault->kind;
     if (!ApplyFault(*fault, out)) switch (fault->kind) {
-      case SimFaultKind::Code: {
-        const std::uint16_t other =
-            fault->value.value_or(exchange.kind == SimExchangeKind::Data ? kRspAck : kRspDataAck);
-        out.bytes = BuildSimFrame(other == kRspDataAck ? SimDataAckPacket(exchange.sequence, other)
-                                                       : SimAckPacket(other));
-        break;
+        case SimFaultKind::Code: {
+          const std::uint16_t other =
+              fault->value.value_or(exchange.kind == SimExchangeKind::Data ? kRspAck : kRspDataAck);
+          out.bytes =
+              BuildSimFrame(other == kRspDataAck ? SimDataAckPacket(exchange.sequence, other)
+                                                 : SimAckPacket(other));
+          break;
+        }
+        case SimFaultKind::Sequence:
+          out.bytes = BuildSimFrame(SimDataAckPacket(
+              fault->value.value_or(static_cast<std::uint16_t>(exchange.sequence - 1U))));
+          break;
+        default:
+          break;
       }
-      case SimFaultKind::Sequence:
-        out.bytes = BuildSimFrame(SimDataAckPacket(
-            fault->value.value_or(static_cast<std::uint16_t>(exchange.sequence - 1U))));
-        break;
-      default: break;
-    }
   }
   if (m_stats.exchanges.size() < kMaxExchangeLog) m_stats.exchanges.push_back(exchange);
   // The end request has been taken: the handset leaves its download mode to burn the image.

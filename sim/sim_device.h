@@ -36,7 +36,7 @@ struct SimDeviceConfig {
   std::optional<std::string> dial = std::string("\r\nCONNECT 9600\r\n");              // ATD**60
   std::optional<std::string> other = std::string("\r\nERROR\r\n");  // any other line
   std::vector<SimFault> faults;
-  bool pacing = false;  // 230400 baud, 10 bits a byte, both directions
+  bool pacing = false;            // 230400 baud, 10 bits a byte, both directions
   bool replugAfterHangUp = true;  // a fresh pty behind the same COMn after a hang-up
 };
 
@@ -57,7 +57,7 @@ struct SimExchange {
 };
 
 struct SimAtCommand {
-  std::string line;  // without "\r\n"
+  std::string line;      // without "\r\n"
   unsigned attempt = 0;  // how many times this line has come, this one included
   SimClock::time_point time{};
 };
@@ -66,24 +66,24 @@ struct SimAtCommand {
 struct SimStats {
   SimMode mode = SimMode::At;
   std::vector<SimAtCommand> atCommands;
-  std::size_t discardedLineBytes = 0;   // AT input beyond the line buffer, or cut off by a close
-  std::size_t frames = 0;               // frames received in handset mode, good or bad
-  std::size_t rejected = 0;             // frames that failed a check
+  std::size_t discardedLineBytes = 0;  // AT input beyond the line buffer, or cut off by a close
+  std::size_t frames = 0;              // frames received in handset mode, good or bad
+  std::size_t rejected = 0;            // frames that failed a check
   std::array<std::size_t, kRejectKinds> rejects{};  // by reason
-  std::size_t garbageBytes = 0;         // bytes outside any frame
+  std::size_t garbageBytes = 0;                     // bytes outside any frame
   std::size_t beginFrames = 0, dataFrames = 0, endFrames = 0;
   std::size_t retries = 0;              // data frames that repeat a sequence number
   std::size_t beginRepeats = 0;         // begin frames with no data frame since the last begin
   std::size_t transfers = 0;            // begin requests that started a new image
   std::vector<std::string> violations;  // protocol faults of the PC side
   std::vector<SimExchange> exchanges;
-  std::vector<std::uint8_t> image;      // the image of the current or last transfer
-  std::size_t blocks = 0;               // distinct data blocks in it
-  bool endReceived = false;             // of the current or last transfer
-  std::uint16_t endFcs = 0;             // the FCS the end request carried
-  std::uint16_t imageFcs = 0;           // the FCS of the image as received
+  std::vector<std::uint8_t> image;  // the image of the current or last transfer
+  std::size_t blocks = 0;           // distinct data blocks in it
+  bool endReceived = false;         // of the current or last transfer
+  std::uint16_t endFcs = 0;         // the FCS the end request carried
+  std::uint16_t imageFcs = 0;       // the FCS of the image as received
   bool endFcsMatched = false;
-  std::size_t opens = 0, closes = 0;    // opens and closes of the port by the PC
+  std::size_t opens = 0, closes = 0;  // opens and closes of the port by the PC
   std::size_t hangUps = 0;
 
   std::size_t Rejects(SimReject reason) const { return rejects[static_cast<std::size_t>(reason)]; }

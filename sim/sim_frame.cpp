@@ -22,19 +22,32 @@ constexpr std::size_t kMinFrameBody = 2 + 4 + 2;  // address, control, code, len
 
 std::string_view SimRejectName(SimReject reason) {
   switch (reason) {
-    case SimReject::Garbage: return "garbage";
-    case SimReject::AbortedEscape: return "aborted escape";
-    case SimReject::NeedlessEscape: return "needless escape";
-    case SimReject::UnescapedByte: return "unescaped byte";
-    case SimReject::TooShort: return "too short";
-    case SimReject::TooLong: return "too long";
-    case SimReject::BadAddress: return "bad address";
-    case SimReject::BadControl: return "bad control";
-    case SimReject::BadFcs: return "bad FCS";
-    case SimReject::BadLength: return "bad length field";
-    case SimReject::UnknownCode: return "unknown code";
-    case SimReject::WrongSize: return "wrong size for code";
-    case SimReject::Count: break;
+    case SimReject::Garbage:
+      return "garbage";
+    case SimReject::AbortedEscape:
+      return "aborted escape";
+    case SimReject::NeedlessEscape:
+      return "needless escape";
+    case SimReject::UnescapedByte:
+      return "unescaped byte";
+    case SimReject::TooShort:
+      return "too short";
+    case SimReject::TooLong:
+      return "too long";
+    case SimReject::BadAddress:
+      return "bad address";
+    case SimReject::BadControl:
+      return "bad control";
+    case SimReject::BadFcs:
+      return "bad FCS";
+    case SimReject::BadLength:
+      return "bad length field";
+    case SimReject::UnknownCode:
+      return "unknown code";
+    case SimReject::WrongSize:
+      return "wrong size for code";
+    case SimReject::Count:
+      break;
   }
   return "?";
 }
@@ -78,12 +91,17 @@ std::vector<std::uint8_t> BuildSimFrame(const std::vector<std::uint8_t>& packet)
 }
 
 std::vector<std::uint8_t> SimAckPacket(std::uint16_t code) {
-  return {static_cast<std::uint8_t>(code >> 8), static_cast<std::uint8_t>(code & 0xFFU), 0x00, 0x04};
+  return {static_cast<std::uint8_t>(code >> 8), static_cast<std::uint8_t>(code & 0xFFU), 0x00,
+          0x04};
 }
 
 std::vector<std::uint8_t> SimDataAckPacket(std::uint16_t sequence, std::uint16_t code) {
-  return {static_cast<std::uint8_t>(code >> 8), static_cast<std::uint8_t>(code & 0xFFU), 0x00, 0x06,
-          static_cast<std::uint8_t>(sequence >> 8), static_cast<std::uint8_t>(sequence & 0xFFU)};
+  return {static_cast<std::uint8_t>(code >> 8),
+          static_cast<std::uint8_t>(code & 0xFFU),
+          0x00,
+          0x06,
+          static_cast<std::uint8_t>(sequence >> 8),
+          static_cast<std::uint8_t>(sequence & 0xFFU)};
 }
 
 void CSimFrameReader::Reset() {

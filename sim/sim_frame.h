@@ -28,12 +28,12 @@ inline constexpr std::uint16_t kCmdData = 0x0D0D;     // PC: one numbered data b
 inline constexpr std::uint16_t kRspDataAck = 0x0E0E;  // handset: acknowledges one data block
 
 // Wire constants.
-inline constexpr std::uint8_t kFlag = 0x7E;       // opens and closes every frame, never escaped
-inline constexpr std::uint8_t kAddress = 0xFF;    // the only address of the link
-inline constexpr std::uint8_t kControl = 0x03;    // unnumbered information
-inline constexpr std::uint8_t kEscape = 0x7D;     // precedes an escaped byte
-inline constexpr std::uint8_t kEscapeXor = 0x20;  // applied to the byte after an escape
-inline constexpr std::uint16_t kFcsInitial = 0xFFFF;      // start value of every FCS-16
+inline constexpr std::uint8_t kFlag = 0x7E;           // opens and closes every frame, never escaped
+inline constexpr std::uint8_t kAddress = 0xFF;        // the only address of the link
+inline constexpr std::uint8_t kControl = 0x03;        // unnumbered information
+inline constexpr std::uint8_t kEscape = 0x7D;         // precedes an escaped byte
+inline constexpr std::uint8_t kEscapeXor = 0x20;      // applied to the byte after an escape
+inline constexpr std::uint16_t kFcsInitial = 0xFFFF;  // start value of every FCS-16
 inline constexpr std::uint16_t kFcsGoodResidue = 0xF0B8;  // FCS-16 over data plus its own FCS
 
 // Packet layout.
@@ -76,7 +76,8 @@ bool SimIsEscaped(std::uint8_t byte);
 std::vector<std::uint8_t> BuildSimFrame(const std::vector<std::uint8_t>& packet);
 // Packets the handset sends.
 std::vector<std::uint8_t> SimAckPacket(std::uint16_t code = kRspAck);
-std::vector<std::uint8_t> SimDataAckPacket(std::uint16_t sequence, std::uint16_t code = kRspDataAck);
+std::vector<std::uint8_t> SimDataAckPacket(std::uint16_t sequence,
+                                           std::uint16_t code = kRspDataAck);
 
 struct SimFrameEvent {
   bool accepted = false;

@@ -28,7 +28,8 @@ void CloseFd(int& fd) {
 void SetCloexec(int fd) { ::fcntl(fd, F_SETFD, ::fcntl(fd, F_GETFD) | FD_CLOEXEC); }
 
 timespec ToTimespec(SimClock::duration d) {
-  const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(std::max(d, SimClock::duration::zero()));
+  const auto ns =
+      std::chrono::duration_cast<std::chrono::nanoseconds>(std::max(d, SimClock::duration::zero()));
   timespec ts{};
   ts.tv_sec = static_cast<time_t>(ns.count() / 1000000000);
   ts.tv_nsec = static_cast<long>(ns.count() % 1000000000);
@@ -37,7 +38,8 @@ timespec ToTimespec(SimClock::duration d) {
 
 }  // namespace
 
-CSimTerminal::CSimTerminal(SimDeviceConfig config) : m_config(config), m_device(std::move(config)) {}
+CSimTerminal::CSimTerminal(SimDeviceConfig config)
+    : m_config(config), m_device(std::move(config)) {}
 
 CSimTerminal::~CSimTerminal() { Stop(); }
 
@@ -71,7 +73,8 @@ bool CSimTerminal::OpenPty(std::string& error) {
   }
   SetCloexec(m_master);  // a command started by the simulator must not keep the line up
   char name[128] = {};
-  if (::grantpt(m_master) != 0 || ::unlockpt(m_master) != 0 || ::ptsname_r(m_master, name, sizeof name) != 0) {
+  if (::grantpt(m_master) != 0 || ::unlockpt(m_master) != 0 ||
+      ::ptsname_r(m_master, name, sizeof name) != 0) {
     error = Errno("pty setup");
     ClosePty();
     return false;
@@ -319,7 +322,8 @@ void CSimTerminal::Run() {
       if ((fds[2].revents & POLLIN) != 0) {
         HandleInput(SimClock::now());
       } else {
-        masterQuietUntil = SimClock::now() + kMasterRetry;  // no slave: cannot happen while ours is open
+        masterQuietUntil =
+            SimClock::now() + kMasterRetry;  // no slave: cannot happen while ours is open
       }
     }
     WriteDue(SimClock::now());
@@ -351,7 +355,8 @@ bool CSimulator::Start(std::string& error, const std::string& comDir) {
   }
   if (comDir.empty()) {
     const char* tmp = std::getenv("TMPDIR");
-    std::string pattern = std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/corvanel-sim-XXXXXX";
+    std::string pattern =
+        std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/corvanel-sim-XXXXXX";
     if (::mkdtemp(pattern.data()) == nullptr) {
       error = Errno("mkdtemp");
       return false;

@@ -77,7 +77,7 @@ class CSimTerminal {
   std::string m_comDir;
   mutable std::mutex m_mutex;
   mutable std::condition_variable m_changed;
-  CSimDevice m_device;  // guarded by m_mutex
+  CSimDevice m_device;      // guarded by m_mutex
   std::string m_slavePath;  // guarded by m_mutex
   int m_master = -1, m_slave = -1, m_watchFd = -1, m_watch = -1;
   int m_wake[2] = {-1, -1};

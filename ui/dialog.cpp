@@ -17,14 +17,14 @@
 namespace {
 
 // Dynamic properties every built control carries.
-constexpr char kIdProperty[] = "dlgCtrlId";        // the template ID
-constexpr char kTextProperty[] = "dlgWindowText";  // the text as last set, before display rules
+constexpr char kIdProperty[] = "dlgCtrlId";          // the template ID
+constexpr char kTextProperty[] = "dlgWindowText";    // the text as last set, before display rules
 constexpr char kNoPrefixProperty[] = "dlgNoPrefix";  // a static that shows '&' as itself
 
 // Installed fonts that stand in for the classic dialog font, closest metrics first.
 const QStringList kDialogFontSubstitutes = {
-    "Microsoft Sans Serif", "Arial", "Liberation Sans", "Arimo", "Nimbus Sans", "Helvetica",
-    "DejaVu Sans",
+    "Microsoft Sans Serif", "Arial",     "Liberation Sans", "Arimo",
+    "Nimbus Sans",          "Helvetica", "DejaVu Sans",
 };
 
 QPointer<QWidget> g_mainWindow;
@@ -35,8 +35,10 @@ QString StripMnemonics(const QString& text) {
   QString shown;
   shown.reserve(text.size());
   for (qsizetype i = 0; i < text.size(); ++i) {
-    if (text[i] == u'&' && i + 1 < text.size()) ++i;
-    else if (text[i] == u'&') continue;
+    if (text[i] == u'&' && i + 1 < text.size())
+      ++i;
+    else if (text[i] == u'&')
+      continue;
     shown += text[i];
   }
   return shown;
@@ -145,11 +147,16 @@ QWidget* MakeStaticIcon(const res::ControlTemplate& control, QWidget* parent) {
 
 QWidget* MakeControl(const res::ControlTemplate& control, QWidget* parent) {
   switch (control.kind) {
-    case res::ControlKind::Static: return MakeStatic(control, parent);
-    case res::ControlKind::Edit: return MakeEdit(control, parent);
-    case res::ControlKind::PushButton: return MakePushButton(control, parent);
-    case res::ControlKind::ProgressBar: return MakeProgressBar(parent);
-    case res::ControlKind::StaticIcon: return MakeStaticIcon(control, parent);
+    case res::ControlKind::Static:
+      return MakeStatic(control, parent);
+    case res::ControlKind::Edit:
+      return MakeEdit(control, parent);
+    case res::ControlKind::PushButton:
+      return MakePushButton(control, parent);
+    case res::ControlKind::ProgressBar:
+      return MakeProgressBar(parent);
+    case res::ControlKind::StaticIcon:
+      return MakeStaticIcon(control, parent);
   }
   return new QWidget(parent);
 }
@@ -208,12 +215,14 @@ void BuildDialogFromTemplate(QDialog& dialog, const res::DialogTemplate& dialogT
     QWidget* widget = MakeControl(control, &dialog);
     widget->setProperty(kIdProperty, control.id);
     widget->setGeometry(units.MapRect(control.rect));
-    if (control.kind != res::ControlKind::StaticIcon && control.kind != res::ControlKind::ProgressBar) {
+    if (control.kind != res::ControlKind::StaticIcon &&
+        control.kind != res::ControlKind::ProgressBar) {
       SetWindowText(widget, QString::fromUtf8(control.text.data(),
                                               static_cast<qsizetype>(control.text.size())));
     } else {
-      widget->setProperty(kTextProperty, QString::fromUtf8(control.text.data(),
-                                                           static_cast<qsizetype>(control.text.size())));
+      widget->setProperty(
+          kTextProperty,
+          QString::fromUtf8(control.text.data(), static_cast<qsizetype>(control.text.size())));
     }
     widget->setVisible(control.style & res::ctl::kVisible);
     if (previous != nullptr) QWidget::setTabOrder(previous, widget);
@@ -410,7 +419,8 @@ int CDialog::DefaultCommandID() const {
   const res::DialogTemplate* dialogTemplate = res::FindDialogTemplate(m_templateId);
   if (dialogTemplate != nullptr) {
     for (const res::ControlTemplate& control : dialogTemplate->controls) {
-      if (control.kind == res::ControlKind::PushButton && (control.style & res::ctl::kDefPushButton)) {
+      if (control.kind == res::ControlKind::PushButton &&
+          (control.style & res::ctl::kDefPushButton)) {
         return control.id;
       }
     }
@@ -452,6 +462,8 @@ void CDialog::keyPressEvent(QKeyEvent* event) {
 void CDialog::closeEvent(QCloseEvent* event) {
   OnClose();
   // The close went through only if the dialog ended.
-  if (isVisible()) event->ignore();
-  else event->accept();
+  if (isVisible())
+    event->ignore();
+  else
+    event->accept();
 }

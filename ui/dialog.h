@@ -63,7 +63,9 @@ class CControl {
  public:
   QWidget* Widget() const { return m_widget; }
   template <class W>
-  W* As() const { return qobject_cast<W*>(m_widget.data()); }
+  W* As() const {
+    return qobject_cast<W*>(m_widget.data());
+  }
   int ID() const { return m_id; }
   explicit operator bool() const { return !m_widget.isNull(); }
 

@@ -98,7 +98,8 @@ void CQtWindowLink::MessageBox(BoxOwner owner, const char* text, const char* cap
   // main window's own boxes are modal to it. The caller waits for OK either way.
   auto makeBox = [this, owner, shownText, shownCaption] {
     QWidget* parent = owner == BoxOwner::MainWindow ? m_window.data() : nullptr;
-    auto* box = new QMessageBox(QMessageBox::NoIcon, shownCaption, shownText, QMessageBox::Ok, parent);
+    auto* box =
+        new QMessageBox(QMessageBox::NoIcon, shownCaption, shownText, QMessageBox::Ok, parent);
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->setWindowModality(owner == BoxOwner::MainWindow ? Qt::WindowModal : Qt::NonModal);
     box->setModal(owner == BoxOwner::MainWindow);
@@ -124,8 +125,9 @@ void CQtWindowLink::MessageBox(BoxOwner owner, const char* text, const char* cap
       [&] {
         QMessageBox* box = makeBox();
         // Once only: the promise is gone as soon as the caller has been released.
-        QObject::connect(box, &QMessageBox::finished, box, [&pressed] { pressed.set_value(); },
-                         Qt::SingleShotConnection);
+        QObject::connect(
+            box, &QMessageBox::finished, box, [&pressed] { pressed.set_value(); },
+            Qt::SingleShotConnection);
         box->show();
         box->raise();
         box->activateWindow();

@@ -52,8 +52,7 @@ TEST_F(TransferTest, LargestImage_ArrivesByteForByte) {
   EXPECT_EQ(g_sizeCounter, kImageBufferSize);
   EXPECT_EQ(m_link.ProgressUpper(), 800);
   EXPECT_EQ(m_link.PositionsSent().back(), 801);
-  std::printf("819,200 bytes unpaced: %.2f s\n",
-              std::chrono::duration<double>(m_elapsed).count());
+  std::printf("819,200 bytes unpaced: %.2f s\n", std::chrono::duration<double>(m_elapsed).count());
 }
 
 }  // namespace

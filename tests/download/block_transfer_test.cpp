@@ -1,5 +1,4 @@
 #include <gtest/gtest.h>
-
 #include <sys/stat.h>
 
 #include <atomic>
@@ -7,11 +6,11 @@
 #include <new>
 #include <string>
 
-#include "tests/support/quiet_link.h"
 #include "download/control_ids.h"
 #include "download/frame_codec.h"
 #include "serial/serial_port.h"
 #include "tests/download/transfer_fixture.h"
+#include "tests/support/quiet_link.h"
 #include "tests/support/test_names.h"
 
 // Counts the allocations of the thread that asked for counting (the simulator's own thread
@@ -161,9 +160,12 @@ TEST_P(ThreeUnusableReplies, ResultIsTheThirdCode) {
 INSTANTIATE_TEST_SUITE_P(
     Replies, ThreeUnusableReplies,
     ::testing::Values(
-        ThirdCode{"NoFlagNoFlagPreviousBlock", {"data:2#1=garbage", "data:2#2=garbage", "data:2#3=seq:1"}, 2},
+        ThirdCode{"NoFlagNoFlagPreviousBlock",
+                  {"data:2#1=garbage", "data:2#2=garbage", "data:2#3=seq:1"},
+                  2},
         ThirdCode{"SeqCodeGarbage", {"data:2#1=seq:1", "data:2#2=code", "data:2#3=garbage"}, 4},
-        ThirdCode{"WrongCodeLast", {"data:2#1=garbage", "data:2#2=seq:1", "data:2#3=code:0x0C0C"}, 1},
+        ThirdCode{
+            "WrongCodeLast", {"data:2#1=garbage", "data:2#2=seq:1", "data:2#3=code:0x0C0C"}, 1},
         ThirdCode{"WrongAddress", {"data:2=garbage:7EFE7D237D2E"}, 1},
         ThirdCode{"WrongControl", {"data:2=garbage:7EFF037D2E7D2E"}, 2}),
     ByName{});
@@ -252,7 +254,6 @@ TEST_F(TransferTest, RetriedFrame_IsByteIdenticalToTheFirst) {
   EXPECT_EQ(Stats().retries, 1u);
   EXPECT_TRUE(Stats().violations.empty());
 }
-
 
 TEST_F(TransferTest, Transfer_AllocatesNothing) {
   StartTerminal({"data:2#1=garbage"});

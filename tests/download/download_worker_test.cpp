@@ -15,9 +15,9 @@
 #include "download/messages.h"
 #include "serial/serial_port.h"
 #include "serial/terminal_detection.h"
-#include "tests/support/test_names.h"
 #include "tests/support/recording_link.h"
 #include "tests/support/sim_fixture.h"
+#include "tests/support/test_names.h"
 
 namespace {
 
@@ -27,7 +27,9 @@ using Clock = std::chrono::steady_clock;
 
 const std::string kBoxSoftwareFile = "box none Error|Please enter the software file.";
 
-std::string Text(int id, const std::string& text) { return "text " + std::to_string(id) + " " + text; }
+std::string Text(int id, const std::string& text) {
+  return "text " + std::to_string(id) + " " + text;
+}
 std::string Enable(int id, bool on) { return "enable " + std::to_string(id) + (on ? " 1" : " 0"); }
 
 // The changes StartDownload makes when it starts a worker and detection finds the terminal.
@@ -114,7 +116,6 @@ class WorkerTest : public SimFixture {
   Clock::time_point m_returned{};
 };
 
-
 // Refusals before any worker starts.
 
 TEST_F(WorkerTest, EmptyPath_AsksForTheFileAndStartsNothing) {
@@ -171,9 +172,9 @@ TEST_F(WorkerTest, ColonFile_RefusedWithEroorAndButtonsEnabled) {
   StartWith({});
   const std::size_t opens = Stats().opens;
   Download(MakeFile({':', '1', '0'}));
-  EXPECT_EQ(Events(), (std::vector<std::string>{
-                          "box main Eroor|" + std::string(kBoxInvalidFile),
-                          Enable(IDC_DOWNLOAD, true), Enable(IDC_BROWSE, true)}));
+  EXPECT_EQ(Events(),
+            (std::vector<std::string>{"box main Eroor|" + std::string(kBoxInvalidFile),
+                                      Enable(IDC_DOWNLOAD, true), Enable(IDC_BROWSE, true)}));
   EXPECT_EQ(m_started, 0);
   EXPECT_EQ(Stats().opens, opens);
   EXPECT_TRUE(g_terminalPort.IsOpen());  // as detection left it
@@ -183,7 +184,8 @@ TEST_F(WorkerTest, NoThread_BoxCaptionedWithTheAppNameAndWindowUnchanged) {
   StartWith({});
   m_failStart = true;
   Download(MakeFile({1, 2, 3}));
-  EXPECT_EQ(Events(), (std::vector<std::string>{"box main Corvanel|Not able to create Download thread. "}));
+  EXPECT_EQ(Events(),
+            (std::vector<std::string>{"box main Corvanel|Not able to create Download thread. "}));
 }
 
 // The worker's own refusals of the file.
@@ -248,8 +250,9 @@ TEST_F(WorkerTest, NoOk_ThreeAttemptsWithoutPauseThenRestartMessage) {
     EXPECT_LT(at[i].time - at[i - 1].time, milliseconds(350)) << "no pause between attempts";
   }
   std::vector<std::string> expected = kBusy;
-  expected.insert(expected.end(), {Text(IDC_STATUS, kStatusChecking), Text(IDC_STATUS, kStatusNotReady),
-                                   "box none Error|" + std::string(kBoxNotResponding)});
+  expected.insert(expected.end(),
+                  {Text(IDC_STATUS, kStatusChecking), Text(IDC_STATUS, kStatusNotReady),
+                   "box none Error|" + std::string(kBoxNotResponding)});
   EXPECT_EQ(Events(), expected);
   EXPECT_EQ(m_link.Text(IDC_DOWNLOAD), kCaptionBusy);
   EXPECT_FALSE(m_link.Enabled(IDC_DOWNLOAD));
@@ -286,10 +289,11 @@ TEST_F(WorkerTest, NoTerminalAtStep7_WorkerFailsItsChecksAtOnce) {
   Download(MakeFile({1, 2, 3}));
   EXPECT_LT(Clock::now() - start, milliseconds(2000));
   std::vector<std::string> expected = kBusy;
-  expected.insert(expected.end(),
-                  {Text(IDC_STATUS, kStatusNotReady), Text(IDC_MESSAGE, kNoTerminalMessage),
-                   Enable(IDC_DOWNLOAD, false), Text(IDC_STATUS, kStatusChecking),
-                   Text(IDC_STATUS, kStatusNotReady), "box none Error|" + std::string(kBoxNotResponding)});
+  expected.insert(
+      expected.end(),
+      {Text(IDC_STATUS, kStatusNotReady), Text(IDC_MESSAGE, kNoTerminalMessage),
+       Enable(IDC_DOWNLOAD, false), Text(IDC_STATUS, kStatusChecking),
+       Text(IDC_STATUS, kStatusNotReady), "box none Error|" + std::string(kBoxNotResponding)});
   EXPECT_EQ(Events(), expected);
   EXPECT_EQ(m_link.Text(IDC_MESSAGE), kNoTerminalMessage);
 }
@@ -306,12 +310,12 @@ TEST_F(WorkerTest, NoConnect_ThreeDialsEach400msBeforeTheirReadThenButtonsBack) 
     EXPECT_LT(dials[i].time - dials[i - 1].time, milliseconds(1500));
   }
   const auto from = EventsFrom(Text(IDC_STATUS, kStatusDialling));
-  EXPECT_EQ(from, (std::vector<std::string>{
-                      Text(IDC_STATUS, kStatusDialling), Text(IDC_STATUS, kStatusDialFailed),
-                      "box none Error|" + std::string(kBoxNotInDownloadMode),
-                      Text(IDC_DOWNLOAD, "Download software to handset"),
-                      Text(IDC_MESSAGE, kBoxNotInDownloadMode), Enable(IDC_DOWNLOAD, true),
-                      Enable(IDC_BROWSE, true)}));
+  EXPECT_EQ(from, (std::vector<std::string>{Text(IDC_STATUS, kStatusDialling),
+                                            Text(IDC_STATUS, kStatusDialFailed),
+                                            "box none Error|" + std::string(kBoxNotInDownloadMode),
+                                            Text(IDC_DOWNLOAD, "Download software to handset"),
+                                            Text(IDC_MESSAGE, kBoxNotInDownloadMode),
+                                            Enable(IDC_DOWNLOAD, true), Enable(IDC_BROWSE, true)}));
   EXPECT_FALSE(g_terminalPort.IsOpen());
   EXPECT_EQ(g_upgradeFile, nullptr);
   EXPECT_EQ(Stats().frames, 0u);
@@ -332,12 +336,13 @@ TEST_F(WorkerTest, TransferFails_ReportedWithErrorCaptionAndButtonsBack) {
   StartWith({"begin=garbage"});
   Download(MakeFile(RandomBytes(1500, 5)));
   const auto from = EventsFrom(Text(IDC_STATUS, kStatusConnected));
-  EXPECT_EQ(from, (std::vector<std::string>{
-                      Text(IDC_STATUS, kStatusConnected), Text(IDC_MESSAGE, kPaneConnected),
-                      Text(IDC_STATUS, kStatusTransferFailed), Text(IDC_MESSAGE, kPaneTransferFailed),
-                      "box none Error|Software download failed.Try again",
-                      Text(IDC_DOWNLOAD, "Download software to handset."), Enable(IDC_DOWNLOAD, true),
-                      Enable(IDC_BROWSE, true)}));
+  EXPECT_EQ(from,
+            (std::vector<std::string>{
+                Text(IDC_STATUS, kStatusConnected), Text(IDC_MESSAGE, kPaneConnected),
+                Text(IDC_STATUS, kStatusTransferFailed), Text(IDC_MESSAGE, kPaneTransferFailed),
+                "box none Error|Software download failed.Try again",
+                Text(IDC_DOWNLOAD, "Download software to handset."), Enable(IDC_DOWNLOAD, true),
+                Enable(IDC_BROWSE, true)}));
   EXPECT_FALSE(g_terminalPort.IsOpen());
   EXPECT_EQ(g_upgradeFile, nullptr);
 }
@@ -349,13 +354,13 @@ TEST_F(WorkerTest, TransferSucceeds_BarFullBurningMessageAndStatusCaption) {
   EXPECT_EQ(Stats().image, file);
   EXPECT_TRUE(Stats().endFcsMatched);
   const auto from = EventsFrom(Text(IDC_STATUS, kStatusTransferring));
-  EXPECT_EQ(from, (std::vector<std::string>{
-                      Text(IDC_STATUS, kStatusTransferring), "range 1004 0 1", "step 1004 1",
-                      "pos 1004 1", "pos 1004 2", "pos 1004 1500", Text(IDC_STATUS, kStatusTransferDone),
-                      Text(IDC_MESSAGE, kPaneTransferDone),
-                      "box none Status|" + std::string(kBoxTransferDone),
-                      Text(IDC_DOWNLOAD, "Download software to handset."), Enable(IDC_DOWNLOAD, true),
-                      Enable(IDC_BROWSE, true)}));
+  EXPECT_EQ(from, (std::vector<std::string>{Text(IDC_STATUS, kStatusTransferring), "range 1004 0 1",
+                                            "step 1004 1", "pos 1004 1", "pos 1004 2",
+                                            "pos 1004 1500", Text(IDC_STATUS, kStatusTransferDone),
+                                            Text(IDC_MESSAGE, kPaneTransferDone),
+                                            "box none Status|" + std::string(kBoxTransferDone),
+                                            Text(IDC_DOWNLOAD, "Download software to handset."),
+                                            Enable(IDC_DOWNLOAD, true), Enable(IDC_BROWSE, true)}));
   EXPECT_EQ(m_link.ProgressPos(), m_link.ProgressUpper());
   EXPECT_FALSE(g_terminalPort.IsOpen());
   EXPECT_EQ(g_upgradeFile, nullptr);

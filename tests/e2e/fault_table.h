@@ -26,12 +26,12 @@
 struct FaultRow {
   std::string name;
   std::vector<std::string> knobs;
-  std::uint16_t code;        // RunTransfer's result
-  std::size_t beginFrames;   // frames of each kind the handset received
+  std::uint16_t code;       // RunTransfer's result
+  std::size_t beginFrames;  // frames of each kind the handset received
   std::size_t dataFrames;
   std::size_t endFrames;
-  std::int32_t acknowledged; // data packets acknowledged: progress positions 1..n sent
-  bool slow;                 // waits out full read time-outs
+  std::int32_t acknowledged;  // data packets acknowledged: progress positions 1..n sent
+  bool slow;                  // waits out full read time-outs
 };
 
 // Test names and failure messages show the row by its name.

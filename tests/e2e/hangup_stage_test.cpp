@@ -19,10 +19,10 @@ struct StageRow {
   std::string knob;
   std::string lastStatus;
   std::string box;
-  std::string caption;      // the box's caption
-  std::string button;       // the Download button's caption afterwards
-  bool enabled;             // Download and Browse afterwards
-  std::string pane;         // the message pane afterwards
+  std::string caption;                // the box's caption
+  std::string button;                 // the Download button's caption afterwards
+  bool enabled;                       // Download and Browse afterwards
+  std::string pane;                   // the message pane afterwards
   std::size_t checks, dials, frames;  // what the terminal and the handset received
 };
 

@@ -95,9 +95,8 @@ void FuzzRoundTrip(const std::uint8_t* data, std::size_t size) {
   }
   SetFrameHeader();
   const std::vector<std::uint8_t> packet(data, data + size);
-  const std::uint16_t frameLength =
-      BuildFrame(packet.empty() ? g_packetArea.bytes.data() : packet.data(),
-                 static_cast<std::uint16_t>(size));
+  const std::uint16_t frameLength = BuildFrame(
+      packet.empty() ? g_packetArea.bytes.data() : packet.data(), static_cast<std::uint16_t>(size));
   Require(frameLength >= size + 6 && frameLength <= 2 * (size + 4) + 2);
   Require(g_frameBuffer[0] == kFrameFlag && g_frameBuffer[frameLength - 1] == kFrameFlag);
   for (std::size_t i = 1; i + 1 < frameLength; ++i) {

@@ -18,7 +18,8 @@ void Require(bool condition) {
   }
 }
 
-bool SameEvents(const std::vector<sim::SimFrameEvent>& a, const std::vector<sim::SimFrameEvent>& b) {
+bool SameEvents(const std::vector<sim::SimFrameEvent>& a,
+                const std::vector<sim::SimFrameEvent>& b) {
   if (a.size() != b.size()) {
     return false;
   }

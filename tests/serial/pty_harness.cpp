@@ -7,8 +7,8 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstring>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <stdexcept>
@@ -41,8 +41,8 @@ DeviceScript Reply(std::string text) { return {DeviceStep{{}, std::move(text), f
 
 CComDir::CComDir() {
   const char* base = std::getenv("TMPDIR");
-  std::string pattern = std::string(base != nullptr && *base != '\0' ? base : "/tmp") +
-                        "/corvanel-serial-XXXXXX";
+  std::string pattern =
+      std::string(base != nullptr && *base != '\0' ? base : "/tmp") + "/corvanel-serial-XXXXXX";
   if (::mkdtemp(pattern.data()) == nullptr) {
     Fail("mkdtemp");
   }

@@ -38,7 +38,7 @@ DeviceScript Reply(std::string text);
 
 class CComDir {
  public:
-  CComDir();  // creates the directory and sets CORVANEL_COM_DIR
+  CComDir();   // creates the directory and sets CORVANEL_COM_DIR
   ~CComDir();  // unsets the variable and removes the directory with its entries
   CComDir(const CComDir&) = delete;
   CComDir& operator=(const CComDir&) = delete;

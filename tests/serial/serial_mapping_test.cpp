@@ -1,12 +1,11 @@
 // Pure parts of the serial port: COM names to device paths, line settings, time-outs, termios.
+#include <gtest/gtest.h>
 #include <termios.h>
 
 #include <cstring>
 #include <ostream>
 #include <string>
 #include <tuple>
-
-#include <gtest/gtest.h>
 
 #include "serial/serial_port.h"
 #include "serial/serial_posix.h"
@@ -27,22 +26,16 @@ TEST_P(ParseComNumberTest, GivesTheNumberOfExactlyTheFormedNames) {
   EXPECT_EQ(ParseComNumber(GetParam().name), GetParam().number) << GetParam().name;
 }
 
-INSTANTIATE_TEST_SUITE_P(Names, ParseComNumberTest,
-                         ::testing::Values(ComNumberRow{"\\\\.\\COM1", 1},
-                                           ComNumberRow{"\\\\.\\COM2", 2},
-                                           ComNumberRow{"\\\\.\\COM42", 42},
-                                           ComNumberRow{"\\\\.\\COM100", 100},
-                                           ComNumberRow{"\\\\.\\COM999", 999},
-                                           ComNumberRow{"\\\\.\\COM0", 0},
-                                           ComNumberRow{"\\\\.\\COM02", 0},
-                                           ComNumberRow{"\\\\.\\COM", 0},
-                                           ComNumberRow{"\\\\.\\COM5x", 0},
-                                           ComNumberRow{"\\\\.\\COM-5", 0},
-                                           ComNumberRow{"\\\\.\\com5", 0},
-                                           ComNumberRow{"COM5", 0},
-                                           ComNumberRow{"/dev/ttyS0", 0},
-                                           ComNumberRow{"", 0},
-                                           ComNumberRow{"\\\\.\\COM99999999999", 0}));
+INSTANTIATE_TEST_SUITE_P(
+    Names, ParseComNumberTest,
+    ::testing::Values(ComNumberRow{"\\\\.\\COM1", 1}, ComNumberRow{"\\\\.\\COM2", 2},
+                      ComNumberRow{"\\\\.\\COM42", 42}, ComNumberRow{"\\\\.\\COM100", 100},
+                      ComNumberRow{"\\\\.\\COM999", 999}, ComNumberRow{"\\\\.\\COM0", 0},
+                      ComNumberRow{"\\\\.\\COM02", 0}, ComNumberRow{"\\\\.\\COM", 0},
+                      ComNumberRow{"\\\\.\\COM5x", 0}, ComNumberRow{"\\\\.\\COM-5", 0},
+                      ComNumberRow{"\\\\.\\com5", 0}, ComNumberRow{"COM5", 0},
+                      ComNumberRow{"/dev/ttyS0", 0}, ComNumberRow{"", 0},
+                      ComNumberRow{"\\\\.\\COM99999999999", 0}));
 
 TEST(ParseComNumberTest, NoName_IsNoComName) { EXPECT_EQ(ParseComNumber(nullptr), 0); }
 
@@ -60,17 +53,13 @@ TEST_P(ComDevicePathTest, MapsTheFixedDevBlocks) {
   EXPECT_EQ(ComDevicePath(GetParam().number), GetParam().path) << GetParam().number;
 }
 
-INSTANTIATE_TEST_SUITE_P(Blocks, ComDevicePathTest,
-                         ::testing::Values(DevicePathRow{1, "/dev/ttyS0"},
-                                           DevicePathRow{2, "/dev/ttyS1"},
-                                           DevicePathRow{32, "/dev/ttyS31"},
-                                           DevicePathRow{33, "/dev/ttyUSB0"},
-                                           DevicePathRow{34, "/dev/ttyUSB1"},
-                                           DevicePathRow{66, "/dev/ttyUSB33"},
-                                           DevicePathRow{67, "/dev/ttyACM0"},
-                                           DevicePathRow{100, "/dev/ttyACM33"},
-                                           DevicePathRow{0, ""}, DevicePathRow{101, ""},
-                                           DevicePathRow{-1, ""}));
+INSTANTIATE_TEST_SUITE_P(
+    Blocks, ComDevicePathTest,
+    ::testing::Values(DevicePathRow{1, "/dev/ttyS0"}, DevicePathRow{2, "/dev/ttyS1"},
+                      DevicePathRow{32, "/dev/ttyS31"}, DevicePathRow{33, "/dev/ttyUSB0"},
+                      DevicePathRow{34, "/dev/ttyUSB1"}, DevicePathRow{66, "/dev/ttyUSB33"},
+                      DevicePathRow{67, "/dev/ttyACM0"}, DevicePathRow{100, "/dev/ttyACM33"},
+                      DevicePathRow{0, ""}, DevicePathRow{101, ""}, DevicePathRow{-1, ""}));
 
 struct ResolveRow {
   const char* name;
@@ -132,13 +121,11 @@ TEST_P(LineSettingsParityTest, ModesOneAndTwoSetParityAnyOtherActsAsNone) {
   EXPECT_EQ((t.c_iflag & INPCK) != 0, GetParam().fParity != 0);
 }
 
-INSTANTIATE_TEST_SUITE_P(Modes, LineSettingsParityTest,
-                         ::testing::Values(ParityRow{0, 0, kNoParity, 0},
-                                           ParityRow{1, 1, kOddParity, PARENB | PARODD},
-                                           ParityRow{2, 1, kEvenParity, PARENB},
-                                           ParityRow{3, 0, kNoParity, 0},
-                                           ParityRow{4, 0, kNoParity, 0},
-                                           ParityRow{-1, 0, kNoParity, 0}));
+INSTANTIATE_TEST_SUITE_P(
+    Modes, LineSettingsParityTest,
+    ::testing::Values(ParityRow{0, 0, kNoParity, 0}, ParityRow{1, 1, kOddParity, PARENB | PARODD},
+                      ParityRow{2, 1, kEvenParity, PARENB}, ParityRow{3, 0, kNoParity, 0},
+                      ParityRow{4, 0, kNoParity, 0}, ParityRow{-1, 0, kNoParity, 0}));
 
 // Every member, so that records compare without their padding.
 auto Members(const SerialLineSettings& s) {

@@ -1,5 +1,8 @@
 // CSerialPort and the terminal-port operations against scripted pseudo-terminal devices.
+#include "serial/serial_port.h"
+
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/file.h>
 #include <termios.h>
 #include <time.h>
@@ -12,17 +15,14 @@
 #include <string>
 #include <vector>
 
-#include <gtest/gtest.h>
-
 #include "pty_harness.h"
-#include "serial/serial_port.h"
 
 namespace {
 
 using namespace std::chrono_literals;
 using std::chrono::milliseconds;
 
-constexpr auto kWaitLimit = 5s;  // bound for conditions that are met at once on a quiet machine
+constexpr auto kWaitLimit = 5s;     // bound for conditions that are met at once on a quiet machine
 constexpr long long kLateMs = 400;  // slack allowed on a noisy machine for "about" a time
 
 long long MsSince(HarnessClock::time_point start) {
@@ -118,11 +118,12 @@ TEST_P(SerialPortLongNameTest, ElevenOrMoreCharacters_StoresFirstTenAndOpensNoth
   EXPECT_TRUE(DeviceIsFree(ComName(100)));
 }
 
-INSTANTIATE_TEST_SUITE_P(Names, SerialPortLongNameTest,
-                         ::testing::Values(LongNameRow{"Com1000", "\\\\.\\COM1000", "\\\\.\\COM100"},
-                                           LongNameRow{"Com10000", "\\\\.\\COM10000", "\\\\.\\COM100"},
-                                           LongNameRow{"OtherDevice", "\\\\.\\PHYSICALDRIVE0", "\\\\.\\PHYSIC"}),
-                         [](const auto& row) { return std::string(row.param.label); });
+INSTANTIATE_TEST_SUITE_P(
+    Names, SerialPortLongNameTest,
+    ::testing::Values(LongNameRow{"Com1000", "\\\\.\\COM1000", "\\\\.\\COM100"},
+                      LongNameRow{"Com10000", "\\\\.\\COM10000", "\\\\.\\COM100"},
+                      LongNameRow{"OtherDevice", "\\\\.\\PHYSICALDRIVE0", "\\\\.\\PHYSIC"}),
+    [](const auto& row) { return std::string(row.param.label); });
 
 // A device path is no device name to cut: it opens as given, and only the stored name is cut.
 TEST_F(SerialPortTest, LongDevicePath_OpensAsGivenAndStoresFirstTen) {

@@ -1,9 +1,8 @@
 // The one full-length silent read: 5,170 ms for the 512-byte terminal read.
+#include <gtest/gtest.h>
 #include <time.h>
 
 #include <chrono>
-
-#include <gtest/gtest.h>
 
 #include "pty_harness.h"
 #include "serial/serial_port.h"

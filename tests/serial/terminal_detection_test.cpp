@@ -1,4 +1,8 @@
 // Terminal detection against scripted devices behind CORVANEL_COM_DIR, and the reply search.
+#include "serial/terminal_detection.h"
+
+#include <gtest/gtest.h>
+
 #include <chrono>
 #include <cstring>
 #include <memory>
@@ -7,11 +11,8 @@
 #include <utility>
 #include <vector>
 
-#include <gtest/gtest.h>
-
 #include "pty_harness.h"
 #include "serial/serial_port.h"
-#include "serial/terminal_detection.h"
 
 namespace {
 
@@ -22,8 +23,7 @@ constexpr const char kMakerRequest[] = "AT+GMI\r\n";
 constexpr long long kAtOnceMs = 1000;  // a scan without answering devices costs no waiting
 
 long long MsSince(HarnessClock::time_point start) {
-  return std::chrono::duration_cast<std::chrono::milliseconds>(HarnessClock::now() - start)
-      .count();
+  return std::chrono::duration_cast<std::chrono::milliseconds>(HarnessClock::now() - start).count();
 }
 
 std::string ComName(int n) { return "\\\\.\\COM" + std::to_string(n); }
@@ -53,19 +53,18 @@ const std::string kZeroAfterWord = std::string("Orbina\0junk", 11);
 
 INSTANTIATE_TEST_SUITE_P(
     Replies, ReplyContainsWordTest,
-    ::testing::Values(
-        SearchRow{"WordInReply", "+CGMM: TARVENIX 3\r\nOK\r\n", 23, "TARVENIX", true},
-        SearchRow{"WholeReplyIsWord", "ZELO", 4, "ZELO", true},
-        SearchRow{"WordAtEndOfCount", "xxVOLK", 6, "VOLK", true},
-        SearchRow{"WordCutByCount", "xxVOLK", 5, "VOLK", false},
-        SearchRow{"WordBeyondCount", "OK\r\nKestra", 4, "Kestra", false},
-        SearchRow{"CountZero", "Orbina", 0, "Orbina", false},
-        SearchRow{"OtherCase", "+CGMM: tarvenix\r\n", 17, "TARVENIX", false},
-        SearchRow{"MixedCase", "kestra KESTRA", 13, "Kestra", false},
-        SearchRow{"ZeroBeforeWord", kZeroBeforeWord, 16, "Orbina", false},
-        SearchRow{"ZeroAfterWord", kZeroAfterWord, 11, "Orbina", true},
-        SearchRow{"BrokenRun", "Orb ina", 7, "Orbina", false},
-        SearchRow{"EmptyWord", "anything", 8, "", false}),
+    ::testing::Values(SearchRow{"WordInReply", "+CGMM: TARVENIX 3\r\nOK\r\n", 23, "TARVENIX", true},
+                      SearchRow{"WholeReplyIsWord", "ZELO", 4, "ZELO", true},
+                      SearchRow{"WordAtEndOfCount", "xxVOLK", 6, "VOLK", true},
+                      SearchRow{"WordCutByCount", "xxVOLK", 5, "VOLK", false},
+                      SearchRow{"WordBeyondCount", "OK\r\nKestra", 4, "Kestra", false},
+                      SearchRow{"CountZero", "Orbina", 0, "Orbina", false},
+                      SearchRow{"OtherCase", "+CGMM: tarvenix\r\n", 17, "TARVENIX", false},
+                      SearchRow{"MixedCase", "kestra KESTRA", 13, "Kestra", false},
+                      SearchRow{"ZeroBeforeWord", kZeroBeforeWord, 16, "Orbina", false},
+                      SearchRow{"ZeroAfterWord", kZeroAfterWord, 11, "Orbina", true},
+                      SearchRow{"BrokenRun", "Orb ina", 7, "Orbina", false},
+                      SearchRow{"EmptyWord", "anything", 8, "", false}),
     [](const auto& row) { return std::string(row.param.label); });
 
 TEST(ReplyContainsWordTest, NoReplyOrNoWord_NeverMatches) {
@@ -214,8 +213,8 @@ TEST_F(TerminalDetectionTest, StaleWordBeyondTheCount_DoesNotMatch) {
 
 TEST_F(TerminalDetectionTest, AnswerPausingBeforeTheWord_IsCutAndDoesNotMatchOnThatPort) {
   CPtyDevice& cut = AddDevice(4, "", "");
-  cut.Answer(kModelRequest, {DeviceStep{0ms, "+CGMM: ", false},
-                             DeviceStep{250ms, "TARVENIX\r\n", false}});
+  cut.Answer(kModelRequest,
+             {DeviceStep{0ms, "+CGMM: ", false}, DeviceStep{250ms, "TARVENIX\r\n", false}});
   AddDevice(9, "+CGMM: Orbina\r\n", "");
   EXPECT_EQ(DetectTerminal(), 0);
   EXPECT_STREQ(g_terminalPort.PortName(), "\\\\.\\COM9");

@@ -41,19 +41,22 @@ TEST_P(SimFaultParse, GivesTheEntry) {
 
 INSTANTIATE_TEST_SUITE_P(
     Texts, SimFaultParse,
-    testing::Values(ParseCase{"begin=silence", SimTarget::Begin, -1, 0, 0, SimFaultKind::Silence, -1, 0ms},
-                    ParseCase{"data:4#1=seq:3", SimTarget::Data, 4, 1, 0, SimFaultKind::Sequence, 3, 0ms},
-                    ParseCase{"data=seq", SimTarget::Data, -1, 0, 0, SimFaultKind::Sequence, -1, 0ms},
-                    ParseCase{"end=delay:6000", SimTarget::End, -1, 0, 0, SimFaultKind::Answer, -1, 6000ms},
-                    ParseCase{"begin#2=code:0x0E0E", SimTarget::Begin, -1, 2, 0, SimFaultKind::Code, 0x0E0E, 0ms},
-                    ParseCase{"#7=garbage", SimTarget::Exchange, -1, 0, 7, SimFaultKind::Bytes, -1, 0ms},
-                    ParseCase{"data:2=delay:100+cut:4:80", SimTarget::Data, 2, 0, 0, SimFaultKind::Cut, -1, 100ms},
-                    ParseCase{"data:5=hangup", SimTarget::Data, 5, 0, 0, SimFaultKind::HangUp, -1, 0ms},
-                    ParseCase{"at#2=silence", SimTarget::AtCheck, -1, 2, 0, SimFaultKind::Silence, -1, 0ms},
-                    ParseCase{"dial#1=text:\\r\\nNO CARRIER\\r\\n", SimTarget::AtDial, -1, 1, 0, SimFaultKind::Bytes,
-                              -1, 0ms},
-                    ParseCase{"model=cut:5", SimTarget::AtModel, -1, 0, 0, SimFaultKind::Cut, -1, 0ms},
-                    ParseCase{"maker=hangup", SimTarget::AtMaker, -1, 0, 0, SimFaultKind::HangUp, -1, 0ms}));
+    testing::Values(
+        ParseCase{"begin=silence", SimTarget::Begin, -1, 0, 0, SimFaultKind::Silence, -1, 0ms},
+        ParseCase{"data:4#1=seq:3", SimTarget::Data, 4, 1, 0, SimFaultKind::Sequence, 3, 0ms},
+        ParseCase{"data=seq", SimTarget::Data, -1, 0, 0, SimFaultKind::Sequence, -1, 0ms},
+        ParseCase{"end=delay:6000", SimTarget::End, -1, 0, 0, SimFaultKind::Answer, -1, 6000ms},
+        ParseCase{"begin#2=code:0x0E0E", SimTarget::Begin, -1, 2, 0, SimFaultKind::Code, 0x0E0E,
+                  0ms},
+        ParseCase{"#7=garbage", SimTarget::Exchange, -1, 0, 7, SimFaultKind::Bytes, -1, 0ms},
+        ParseCase{"data:2=delay:100+cut:4:80", SimTarget::Data, 2, 0, 0, SimFaultKind::Cut, -1,
+                  100ms},
+        ParseCase{"data:5=hangup", SimTarget::Data, 5, 0, 0, SimFaultKind::HangUp, -1, 0ms},
+        ParseCase{"at#2=silence", SimTarget::AtCheck, -1, 2, 0, SimFaultKind::Silence, -1, 0ms},
+        ParseCase{"dial#1=text:\\r\\nNO CARRIER\\r\\n", SimTarget::AtDial, -1, 1, 0,
+                  SimFaultKind::Bytes, -1, 0ms},
+        ParseCase{"model=cut:5", SimTarget::AtModel, -1, 0, 0, SimFaultKind::Cut, -1, 0ms},
+        ParseCase{"maker=hangup", SimTarget::AtMaker, -1, 0, 0, SimFaultKind::HangUp, -1, 0ms}));
 
 TEST(SimFaultParse, CutAndGarbageKeepTheirArguments) {
   SimFault f;
@@ -79,10 +82,11 @@ TEST_P(SimFaultParseError, IsRefusedWithAReason) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Texts, SimFaultParseError,
-                         testing::Values("begin", "=silence", "begin=", "frob=silence", "begin=frob",
-                                         "data:x=silence", "data:70000=silence", "#0=silence", "begin#=silence",
-                                         "at=code:3", "dial=seq:1", "begin=silence+hangup", "end=garbage:7",
-                                         "end=garbage:zz", "begin=delay", "begin=cut:1:2:3", "begin=text:\\q",
+                         testing::Values("begin", "=silence", "begin=", "frob=silence",
+                                         "begin=frob", "data:x=silence", "data:70000=silence",
+                                         "#0=silence", "begin#=silence", "at=code:3", "dial=seq:1",
+                                         "begin=silence+hangup", "end=garbage:7", "end=garbage:zz",
+                                         "begin=delay", "begin=cut:1:2:3", "begin=text:\\q",
                                          "begin=text:\\x4"));
 
 TEST(SimFaultMatch, FirstMatchingEntryWinsAndAttemptsNarrow) {

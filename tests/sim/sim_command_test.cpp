@@ -2,12 +2,11 @@
 // the saved image. The command it runs is this test binary again, in client mode: when
 // SIM_TEST_CLIENT is set, it carries "abc" to the handset on COM5 before gtest starts, and exits.
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <poll.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <chrono>
 #include <cstdio>
@@ -44,12 +43,14 @@ int RunClient(const char* dir) {
   if (ReadCount(fd, 16).size() != 16) return 12;
   const Bytes frames[] = {
       {0x7E, 0xFF, 0x7D, 0x23, 0x7D, 0x2A, 0x7D, 0x2A, 0x7D, 0x20, 0x7D, 0x24, 0x99, 0xFE, 0x7E},
-      {0x7E, 0xFF, 0x7D, 0x23, 0x7D, 0x2D, 0x7D, 0x2D, 0x7D, 0x20, 0x7D, 0x29, 0x7D, 0x20, 0x7D, 0x20, 0x61, 0x62,
-       0x63, 0xB5, 0x61, 0x7E},
-      {0x7E, 0xFF, 0x7D, 0x23, 0x7D, 0x2B, 0x7D, 0x2B, 0x7D, 0x20, 0x7D, 0x26, 0x9E, 0x25, 0xC6, 0x90, 0x7E}};
+      {0x7E, 0xFF, 0x7D, 0x23, 0x7D, 0x2D, 0x7D, 0x2D, 0x7D, 0x20, 0x7D,
+       0x29, 0x7D, 0x20, 0x7D, 0x20, 0x61, 0x62, 0x63, 0xB5, 0x61, 0x7E},
+      {0x7E, 0xFF, 0x7D, 0x23, 0x7D, 0x2B, 0x7D, 0x2B, 0x7D, 0x20, 0x7D, 0x26, 0x9E, 0x25, 0xC6,
+       0x90, 0x7E}};
   const std::size_t replies[] = {15, 19, 15};
   for (int i = 0; i < 3; ++i) {
-    if (::write(fd, frames[i].data(), frames[i].size()) != static_cast<ssize_t>(frames[i].size())) return 13;
+    if (::write(fd, frames[i].data(), frames[i].size()) != static_cast<ssize_t>(frames[i].size()))
+      return 13;
     if (ReadCount(fd, replies[i]).size() != replies[i]) return 20 + i;
   }
   ::close(fd);
@@ -91,8 +92,10 @@ std::string Self() {
 TEST(SimCommand, Help_DocumentsTheOptionsAndExitsZero) {
   const Result r = RunSim("--help");
   EXPECT_EQ(r.status, 0);
-  EXPECT_NE(r.output.find("Usage: corvanel-sim [options] [-- command [args...]]"), std::string::npos);
-  for (const char* option : {"--com", "--model", "--maker", "--ok", "--connect", "--fault", "--pace", "--save-image"}) {
+  EXPECT_NE(r.output.find("Usage: corvanel-sim [options] [-- command [args...]]"),
+            std::string::npos);
+  for (const char* option :
+       {"--com", "--model", "--maker", "--ok", "--connect", "--fault", "--pace", "--save-image"}) {
     EXPECT_NE(r.output.find(option), std::string::npos) << option;
   }
 }
@@ -111,15 +114,15 @@ TEST_P(SimCommandUsage, BadOption_ExitsTwoWithAReason) {
   EXPECT_NE(r.output.find("--help"), std::string::npos);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Options, SimCommandUsage,
-    testing::Values(BadOption{"--frob", "unknown option '--frob'"},
-                    BadOption{"--com 0", "--com takes a number from 1 to 255"},
-                    BadOption{"--com x", "--com takes a number from 1 to 255"},
-                    BadOption{"--com 4 --com 4", "COM4 is given twice"},
-                    BadOption{"--fault begin=frob", "--fault: unknown fault"},
-                    BadOption{"--model", "--model needs a value"},
-                    BadOption{"--model '\\q'", "--model: unknown escape"}, BadOption{"--", "'--' needs a command"}));
+INSTANTIATE_TEST_SUITE_P(Options, SimCommandUsage,
+                         testing::Values(BadOption{"--frob", "unknown option '--frob'"},
+                                         BadOption{"--com 0", "--com takes a number from 1 to 255"},
+                                         BadOption{"--com x", "--com takes a number from 1 to 255"},
+                                         BadOption{"--com 4 --com 4", "COM4 is given twice"},
+                                         BadOption{"--fault begin=frob", "--fault: unknown fault"},
+                                         BadOption{"--model", "--model needs a value"},
+                                         BadOption{"--model '\\q'", "--model: unknown escape"},
+                                         BadOption{"--", "'--' needs a command"}));
 
 TEST(SimCommand, RunsTheCommandWithComDirAndReturnsItsStatus) {
   const Result r = RunSim("--com 5 -- env SIM_TEST_CLIENT=status " + Self());
@@ -130,12 +133,15 @@ TEST(SimCommand, TransferThroughTheCommand_IsReportedAndSaved) {
   char dir[] = "/tmp/sim-command-XXXXXX";
   ASSERT_NE(::mkdtemp(dir), nullptr);
   const std::string image = std::string(dir) + "/image.bin";
-  const Result r = RunSim("--com 5 --save-image " + image + " -- env SIM_TEST_CLIENT=transfer " + Self());
+  const Result r =
+      RunSim("--com 5 --save-image " + image + " -- env SIM_TEST_CLIENT=transfer " + Self());
   EXPECT_EQ(r.status, 0) << r.output;
-  EXPECT_NE(r.output.find("COM5: 1 AT commands, 3 frames (0 rejected), 0 retries, 1 transfers"), std::string::npos)
-      << r.output;
-  EXPECT_NE(r.output.find("COM5: image 3 bytes in 1 blocks, FCS 0x9E25; end request FCS 0x9E25 matched"),
+  EXPECT_NE(r.output.find("COM5: 1 AT commands, 3 frames (0 rejected), 0 retries, 1 transfers"),
             std::string::npos)
+      << r.output;
+  EXPECT_NE(
+      r.output.find("COM5: image 3 bytes in 1 blocks, FCS 0x9E25; end request FCS 0x9E25 matched"),
+      std::string::npos)
       << r.output;
   std::ifstream in(image, std::ios::binary);
   const std::string saved((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
@@ -152,7 +158,8 @@ TEST(SimCommand, WithoutACommand_PrintsTheDirectoryAndEndsOnSigterm) {
   if (child == 0) {
     ::dup2(out[1], 1);
     ::close(out[0]);
-    ::execl(CORVANEL_SIM_EXE, CORVANEL_SIM_EXE, "--quiet", "--com", "7", static_cast<char*>(nullptr));
+    ::execl(CORVANEL_SIM_EXE, CORVANEL_SIM_EXE, "--quiet", "--com", "7",
+            static_cast<char*>(nullptr));
     std::_Exit(127);
   }
   ::close(out[1]);

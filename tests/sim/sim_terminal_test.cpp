@@ -3,11 +3,10 @@
 #include "sim/sim_terminal.h"
 
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <poll.h>
 #include <sys/stat.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -35,7 +34,8 @@ Bytes TestFrame(const Bytes& packet) {
   std::uint16_t crc = 0xFFFF;
   for (std::uint8_t b : body) {
     crc ^= b;
-    for (int i = 0; i < 8; ++i) crc = (crc & 1) ? static_cast<std::uint16_t>((crc >> 1) ^ 0x8408) : crc >> 1;
+    for (int i = 0; i < 8; ++i)
+      crc = (crc & 1) ? static_cast<std::uint16_t>((crc >> 1) ^ 0x8408) : crc >> 1;
   }
   crc ^= 0xFFFF;
   body.push_back(static_cast<std::uint8_t>(crc & 0xFF));
@@ -55,22 +55,33 @@ Bytes TestFrame(const Bytes& packet) {
 
 Bytes DataPacket(std::uint16_t seq, const Bytes& payload) {
   const std::size_t len = payload.size() + 6;
-  Bytes p = {0x0D, 0x0D, static_cast<std::uint8_t>(len >> 8), static_cast<std::uint8_t>(len & 0xFF),
-             static_cast<std::uint8_t>(seq >> 8), static_cast<std::uint8_t>(seq & 0xFF)};
+  Bytes p = {0x0D,
+             0x0D,
+             static_cast<std::uint8_t>(len >> 8),
+             static_cast<std::uint8_t>(len & 0xFF),
+             static_cast<std::uint8_t>(seq >> 8),
+             static_cast<std::uint8_t>(seq & 0xFF)};
   p.insert(p.end(), payload.begin(), payload.end());
   return p;
 }
 
 Bytes DataAckPacket(std::uint16_t seq) {
-  return {0x0E, 0x0E, 0x00, 0x06, static_cast<std::uint8_t>(seq >> 8), static_cast<std::uint8_t>(seq & 0xFF)};
+  return {0x0E,
+          0x0E,
+          0x00,
+          0x06,
+          static_cast<std::uint8_t>(seq >> 8),
+          static_cast<std::uint8_t>(seq & 0xFF)};
 }
 
-const Bytes kBeginFrame = {0x7E, 0xFF, 0x7D, 0x23, 0x7D, 0x2A, 0x7D, 0x2A, 0x7D, 0x20, 0x7D, 0x24, 0x99, 0xFE, 0x7E};
-const Bytes kDataAbcFrame = {0x7E, 0xFF, 0x7D, 0x23, 0x7D, 0x2D, 0x7D, 0x2D, 0x7D, 0x20, 0x7D, 0x29, 0x7D,
-                             0x20, 0x7D, 0x20, 0x61, 0x62, 0x63, 0xB5, 0x61, 0x7E};
-const Bytes kEndAbcFrame = {0x7E, 0xFF, 0x7D, 0x23, 0x7D, 0x2B, 0x7D, 0x2B, 0x7D, 0x20,
-                            0x7D, 0x26, 0x9E, 0x25, 0xC6, 0x90, 0x7E};
-const Bytes kAckFrame = {0x7E, 0xFF, 0x7D, 0x23, 0x7D, 0x2C, 0x7D, 0x2C, 0x7D, 0x20, 0x7D, 0x24, 0xDA, 0x63, 0x7E};
+const Bytes kBeginFrame = {0x7E, 0xFF, 0x7D, 0x23, 0x7D, 0x2A, 0x7D, 0x2A,
+                           0x7D, 0x20, 0x7D, 0x24, 0x99, 0xFE, 0x7E};
+const Bytes kDataAbcFrame = {0x7E, 0xFF, 0x7D, 0x23, 0x7D, 0x2D, 0x7D, 0x2D, 0x7D, 0x20, 0x7D,
+                             0x29, 0x7D, 0x20, 0x7D, 0x20, 0x61, 0x62, 0x63, 0xB5, 0x61, 0x7E};
+const Bytes kEndAbcFrame = {0x7E, 0xFF, 0x7D, 0x23, 0x7D, 0x2B, 0x7D, 0x2B, 0x7D,
+                            0x20, 0x7D, 0x26, 0x9E, 0x25, 0xC6, 0x90, 0x7E};
+const Bytes kAckFrame = {0x7E, 0xFF, 0x7D, 0x23, 0x7D, 0x2C, 0x7D, 0x2C,
+                         0x7D, 0x20, 0x7D, 0x24, 0xDA, 0x63, 0x7E};
 
 // The PC's end of the line: the COMn link opened like the tool opens it.
 class CPortClient {
@@ -105,7 +116,8 @@ class CPortClient {
     Bytes got;
     const auto deadline = Clock::now() + timeout;
     while (!done(got)) {
-      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+      const auto left =
+          std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
       if (left <= 0ms) break;
       pollfd p{m_fd, POLLIN, 0};
       if (::poll(&p, 1, static_cast<int>(left.count()) + 1) <= 0) continue;
@@ -122,12 +134,14 @@ class CPortClient {
   }
   Bytes ReadText(const std::string& ending) const {
     return ReadUntil([&](const Bytes& b) {
-      return b.size() >= ending.size() && std::equal(ending.begin(), ending.end(), b.end() - static_cast<long>(ending.size()));
+      return b.size() >= ending.size() &&
+             std::equal(ending.begin(), ending.end(), b.end() - static_cast<long>(ending.size()));
     });
   }
   // One whole frame: opening and closing flag.
   Bytes ReadFrame(std::chrono::milliseconds timeout = kWait) const {
-    return ReadUntil([](const Bytes& b) { return std::count(b.begin(), b.end(), 0x7E) >= 2; }, timeout);
+    return ReadUntil([](const Bytes& b) { return std::count(b.begin(), b.end(), 0x7E) >= 2; },
+                     timeout);
   }
   // Whatever arrives within `window` (used only to show that nothing comes).
   Bytes ReadFor(std::chrono::milliseconds window) const {
@@ -209,13 +223,14 @@ TEST_P(SimAtAnswers, DefaultTerminalAnswersEachCommand) {
   EXPECT_EQ(s.atCommands[0].attempt, 1u);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Commands, SimAtAnswers,
-    testing::Values(AtCase{"Model", "AT+CGMM\r\n", "\r\nTARVENIX-9505\r\n\r\nOK\r\n"},
-                    AtCase{"Maker", "AT+GMI\r\n", "\r\nKestra\r\n\r\nOK\r\n"},
-                    AtCase{"Check", "AT\r\n", "\r\nOK\r\n"}, AtCase{"Dial", "ATD**60\r\n", "\r\nCONNECT 9600\r\n"},
-                    AtCase{"Other", "ATI\r\n", "\r\nERROR\r\n"}),
-    [](const auto& p) { return std::string(p.param.name); });
+INSTANTIATE_TEST_SUITE_P(Commands, SimAtAnswers,
+                         testing::Values(AtCase{"Model", "AT+CGMM\r\n",
+                                                "\r\nTARVENIX-9505\r\n\r\nOK\r\n"},
+                                         AtCase{"Maker", "AT+GMI\r\n", "\r\nKestra\r\n\r\nOK\r\n"},
+                                         AtCase{"Check", "AT\r\n", "\r\nOK\r\n"},
+                                         AtCase{"Dial", "ATD**60\r\n", "\r\nCONNECT 9600\r\n"},
+                                         AtCase{"Other", "ATI\r\n", "\r\nERROR\r\n"}),
+                         [](const auto& p) { return std::string(p.param.name); });
 
 TEST_F(SimTerminalTest, LinkPointsAtARawPtyThatStaysUpAcrossReopens) {
   auto& t = Start(SimDeviceConfig{});
@@ -267,11 +282,14 @@ TEST_F(SimTerminalTest, CutModelAnswer_PausesMoreThan50msAtTheOffset) {
 }
 
 TEST_F(SimTerminalTest, ScriptedAttempts_SilentTwiceThenOkAtTheThird) {
-  auto& t = Start(WithFaults({"at#1=silence", "at#2=silence", "dial#1=silence", "dial#2=text:\\r\\nNO CARRIER\\r\\n"}));
+  auto& t = Start(WithFaults(
+      {"at#1=silence", "at#2=silence", "dial#1=silence", "dial#2=text:\\r\\nNO CARRIER\\r\\n"}));
   CPortClient port(t.LinkPath());
   for (int i = 0; i < 2; ++i) {
     port.Write("AT\r\n");
-    ASSERT_TRUE(t.WaitFor([i](const SimStats& s) { return s.atCommands.size() == static_cast<std::size_t>(i + 1); }, kWait));
+    ASSERT_TRUE(t.WaitFor(
+        [i](const SimStats& s) { return s.atCommands.size() == static_cast<std::size_t>(i + 1); },
+        kWait));
     EXPECT_TRUE(port.ReadFor(100ms).empty()) << i;
   }
   port.Write("AT\r\n");
@@ -320,18 +338,21 @@ TEST_F(SimTerminalTest, FullBlocksWithEscapedBytes_ArriveByteForByte) {
   CPortClient port(t.LinkPath());
   Connect(port);
   Bytes image(2500);
-  for (std::size_t i = 0; i < image.size(); ++i) image[i] = static_cast<std::uint8_t>((i * 7) ^ (i >> 3));
+  for (std::size_t i = 0; i < image.size(); ++i)
+    image[i] = static_cast<std::uint8_t>((i * 7) ^ (i >> 3));
   EXPECT_EQ(Exchange(port, kBeginFrame), kAckFrame);
   std::uint16_t seq = 0;
   for (std::size_t at = 0; at < image.size(); at += 1024, ++seq) {
     const Bytes chunk(image.begin() + static_cast<long>(at),
                       image.begin() + static_cast<long>(std::min(at + 1024, image.size())));
-    ASSERT_EQ(Exchange(port, TestFrame(DataPacket(seq, chunk))), TestFrame(DataAckPacket(seq))) << seq;
+    ASSERT_EQ(Exchange(port, TestFrame(DataPacket(seq, chunk))), TestFrame(DataAckPacket(seq)))
+        << seq;
   }
   std::uint16_t crc = 0xFFFF;
   for (std::uint8_t b : image) {
     crc ^= b;
-    for (int i = 0; i < 8; ++i) crc = (crc & 1) ? static_cast<std::uint16_t>((crc >> 1) ^ 0x8408) : crc >> 1;
+    for (int i = 0; i < 8; ++i)
+      crc = (crc & 1) ? static_cast<std::uint16_t>((crc >> 1) ^ 0x8408) : crc >> 1;
   }
   crc ^= 0xFFFF;
   EXPECT_EQ(Exchange(port, TestFrame({0x0B, 0x0B, 0x00, 0x06, static_cast<std::uint8_t>(crc >> 8),
@@ -360,7 +381,8 @@ TEST_F(SimTerminalTest, LargestImage_ArrivesWhole) {
     const std::size_t at = std::size_t{seq} * 1024;
     const Bytes chunk(image.begin() + static_cast<long>(std::min(at, image.size())),
                       image.begin() + static_cast<long>(std::min(at + 1024, image.size())));
-    ASSERT_EQ(Exchange(port, TestFrame(DataPacket(seq, chunk))), TestFrame(DataAckPacket(seq))) << seq;
+    ASSERT_EQ(Exchange(port, TestFrame(DataPacket(seq, chunk))), TestFrame(DataAckPacket(seq)))
+        << seq;
   }
   const SimStats s = t.Stats();
   EXPECT_EQ(s.blocks, 801u);  // the last one empty
@@ -448,14 +470,18 @@ INSTANTIATE_TEST_SUITE_P(
     Frames, SimRejects,
     testing::Values(RejectCase{"BadFcs", Altered(kBeginFrame, 13, 0xFF), sim::SimReject::BadFcs},
                     RejectCase{"ControlNotEscaped",
-                               {0x7E, 0xFF, 0x03, 0x7D, 0x2A, 0x7D, 0x2A, 0x7D, 0x20, 0x7D, 0x24, 0x99, 0xFE, 0x7E},
+                               {0x7E, 0xFF, 0x03, 0x7D, 0x2A, 0x7D, 0x2A, 0x7D, 0x20, 0x7D, 0x24,
+                                0x99, 0xFE, 0x7E},
                                sim::SimReject::UnescapedByte},
-                    RejectCase{"BadLengthField", TestFrame({0x0D, 0x0D, 0x00, 0x0A, 0x00, 0x00, 0x61, 0x62, 0x63}),
+                    RejectCase{"BadLengthField",
+                               TestFrame({0x0D, 0x0D, 0x00, 0x0A, 0x00, 0x00, 0x61, 0x62, 0x63}),
                                sim::SimReject::BadLength},
-                    RejectCase{"UnknownCode", TestFrame({0x0C, 0x0C, 0x00, 0x04}), sim::SimReject::UnknownCode},
+                    RejectCase{"UnknownCode", TestFrame({0x0C, 0x0C, 0x00, 0x04}),
+                               sim::SimReject::UnknownCode},
                     RejectCase{"BeginWithFcsField", TestFrame({0x0A, 0x0A, 0x00, 0x06, 0x00, 0x00}),
                                sim::SimReject::WrongSize},
-                    RejectCase{"OversizeData", TestFrame(DataPacket(0, Bytes(1025, 0x41))), sim::SimReject::WrongSize}),
+                    RejectCase{"OversizeData", TestFrame(DataPacket(0, Bytes(1025, 0x41))),
+                               sim::SimReject::WrongSize}),
     [](const auto& p) { return std::string(p.param.name); });
 
 TEST_F(SimTerminalTest, Block4AnsweredTwiceWith3_ThenWith4) {
@@ -464,7 +490,8 @@ TEST_F(SimTerminalTest, Block4AnsweredTwiceWith3_ThenWith4) {
   Connect(port);
   Exchange(port, kBeginFrame);
   for (std::uint16_t seq = 0; seq < 4; ++seq) {
-    ASSERT_EQ(Exchange(port, TestFrame(DataPacket(seq, Bytes(1024, 0x30)))), TestFrame(DataAckPacket(seq)));
+    ASSERT_EQ(Exchange(port, TestFrame(DataPacket(seq, Bytes(1024, 0x30)))),
+              TestFrame(DataAckPacket(seq)));
   }
   const Bytes block4 = TestFrame(DataPacket(4, Bytes(10, 0x34)));
   EXPECT_EQ(Exchange(port, block4), TestFrame(DataAckPacket(3)));
@@ -494,7 +521,8 @@ TEST_F(SimTerminalTest, SilentBegin_AnswersNoneOfThreeBeginFrames) {
 }
 
 TEST_F(SimTerminalTest, CodeAndGarbageFaults_SendTheirBytes) {
-  auto& t = Start(WithFaults({"begin#1=code", "begin#2=garbage", "data#1=code:0x0A0A", "end=garbage:7E7E01"}));
+  auto& t = Start(
+      WithFaults({"begin#1=code", "begin#2=garbage", "data#1=code:0x0A0A", "end=garbage:7E7E01"}));
   CPortClient port(t.LinkPath());
   Connect(port);
   EXPECT_EQ(Exchange(port, kBeginFrame), TestFrame(DataAckPacket(0)));

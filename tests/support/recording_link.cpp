@@ -42,7 +42,8 @@ void CRecordingLink::SetProgressPos(int id, std::int32_t position) {
 void CRecordingLink::MessageBox(BoxOwner owner, const char* text, const char* caption) {
   std::unique_lock<std::mutex> lock(m_mutex);
   m_boxes.push_back({owner, text, caption});
-  Record(std::string("box ") + (owner == BoxOwner::None ? "none " : "main ") + caption + "|" + text);
+  Record(std::string("box ") + (owner == BoxOwner::None ? "none " : "main ") + caption + "|" +
+         text);
   const std::uint64_t releases = m_releases;
   m_changed.wait(lock, [&] { return !m_hold || m_releases != releases; });
 }

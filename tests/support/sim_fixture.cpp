@@ -77,7 +77,8 @@ std::string SimFixture::TempDir() {
 std::string SimFixture::MakeFile(const std::vector<std::uint8_t>& bytes, const std::string& name) {
   const std::string path = TempDir() + "/" + name;
   std::ofstream out(path, std::ios::binary);
-  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  out.write(reinterpret_cast<const char*>(bytes.data()),
+            static_cast<std::streamsize>(bytes.size()));
   return path;
 }
 

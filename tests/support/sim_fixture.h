@@ -30,7 +30,8 @@ class SimFixture : public ::testing::Test {
   void OpenAndConnect(int comNumber = 9);
 
   // A file of these bytes in a temporary directory; removed at tear-down.
-  std::string MakeFile(const std::vector<std::uint8_t>& bytes, const std::string& name = "image.ldr");
+  std::string MakeFile(const std::vector<std::uint8_t>& bytes,
+                       const std::string& name = "image.ldr");
   std::string TempDir();
 
   sim::CSimulator m_sim;

@@ -1,5 +1,7 @@
 // The template builder and CDialog: controls by ID at their rectangles, tab order, texts, and
 // the dialog manager's commands from buttons, Enter, Escape and the close box.
+#include "ui/dialog.h"
+
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -8,7 +10,6 @@
 #include <QtTest>
 
 #include "res/templates.h"
-#include "ui/dialog.h"
 
 namespace {
 
@@ -124,20 +125,28 @@ void DialogTest::Builder_PlacesEveryControlAtItsRectangle() {
   auto px = [](int dlu, int base, int divisor) { return (dlu * base + divisor / 2) / divisor; };
   const int ax = metrics.averageCharWidth();
   const int cy = metrics.height();
-  const QRect expected(px(control.rect.x, ax, 4), px(control.rect.y, cy, 8), px(control.rect.cx, ax, 4),
-                       px(control.rect.cy, cy, 8));
+  const QRect expected(px(control.rect.x, ax, 4), px(control.rect.y, cy, 8),
+                       px(control.rect.cx, ax, 4), px(control.rect.cy, cy, 8));
   QCOMPARE(widget->geometry(), expected);
   QVERIFY(!widget->isHidden());
 
   const char* expectedClass = "";
   switch (control.kind) {
-    case res::ControlKind::Static: expectedClass = "QLabel"; break;
+    case res::ControlKind::Static:
+      expectedClass = "QLabel";
+      break;
     case res::ControlKind::Edit:
       expectedClass = (control.style & res::ctl::kMultiLine) ? "QPlainTextEdit" : "QLineEdit";
       break;
-    case res::ControlKind::PushButton: expectedClass = "QPushButton"; break;
-    case res::ControlKind::ProgressBar: expectedClass = "QProgressBar"; break;
-    case res::ControlKind::StaticIcon: expectedClass = "QLabel"; break;
+    case res::ControlKind::PushButton:
+      expectedClass = "QPushButton";
+      break;
+    case res::ControlKind::ProgressBar:
+      expectedClass = "QProgressBar";
+      break;
+    case res::ControlKind::StaticIcon:
+      expectedClass = "QLabel";
+      break;
   }
   QCOMPARE(widget->metaObject()->className(), expectedClass);
 }
@@ -166,7 +175,8 @@ void DialogTest::Builder_SizesDialogFromDialogUnits() {
 void DialogTest::Builder_TabOrderIsTemplateOrder_data() {
   QTest::addColumn<int>("dialog");
   QTest::addColumn<QList<int>>("order");
-  QTest::newRow("main") << IDD_MAIN << QList<int>{IDC_PATH, IDC_BROWSE, IDC_DOWNLOAD, IDC_HELP_BUTTON, IDOK};
+  QTest::newRow("main") << IDD_MAIN
+                        << QList<int>{IDC_PATH, IDC_BROWSE, IDC_DOWNLOAD, IDC_HELP_BUTTON, IDOK};
   QTest::newRow("help") << IDD_HELP << QList<int>{IDOK, IDC_HELP_TEXT};
   QTest::newRow("about") << IDD_ABOUT << QList<int>{IDOK};
 }
@@ -315,17 +325,28 @@ void DialogTest::Keys_BecomeCommands_data() {
   QTest::addColumn<QList<int>>("commands");
   QTest::addColumn<bool>("ended");
   // No default button in the main window: Enter is IDOK unless a push button has the focus.
-  QTest::newRow("main Enter in path") << IDD_MAIN << IDC_PATH << int{Qt::Key_Return} << QList<int>{IDOK} << true;
-  QTest::newRow("main keypad Enter in path") << IDD_MAIN << IDC_PATH << int{Qt::Key_Enter} << QList<int>{IDOK} << true;
-  QTest::newRow("main Enter on Browse") << IDD_MAIN << IDC_BROWSE << int{Qt::Key_Return} << QList<int>{IDC_BROWSE} << false;
-  QTest::newRow("main Enter on Help") << IDD_MAIN << IDC_HELP_BUTTON << int{Qt::Key_Return} << QList<int>{IDC_HELP_BUTTON} << false;
-  QTest::newRow("main Enter on Close") << IDD_MAIN << IDOK << int{Qt::Key_Return} << QList<int>{IDOK} << true;
-  QTest::newRow("main Escape in path") << IDD_MAIN << IDC_PATH << int{Qt::Key_Escape} << QList<int>{IDCANCEL} << true;
-  QTest::newRow("main Escape on Browse") << IDD_MAIN << IDC_BROWSE << int{Qt::Key_Escape} << QList<int>{IDCANCEL} << true;
-  QTest::newRow("help Enter in text") << IDD_HELP << IDC_HELP_TEXT << int{Qt::Key_Return} << QList<int>{IDOK} << true;
-  QTest::newRow("help Escape in text") << IDD_HELP << IDC_HELP_TEXT << int{Qt::Key_Escape} << QList<int>{IDCANCEL} << true;
-  QTest::newRow("help Enter on OK") << IDD_HELP << IDOK << int{Qt::Key_Return} << QList<int>{IDOK} << true;
-  QTest::newRow("help letter in text") << IDD_HELP << IDC_HELP_TEXT << int{Qt::Key_A} << QList<int>{} << false;
+  QTest::newRow("main Enter in path")
+      << IDD_MAIN << IDC_PATH << int{Qt::Key_Return} << QList<int>{IDOK} << true;
+  QTest::newRow("main keypad Enter in path")
+      << IDD_MAIN << IDC_PATH << int{Qt::Key_Enter} << QList<int>{IDOK} << true;
+  QTest::newRow("main Enter on Browse")
+      << IDD_MAIN << IDC_BROWSE << int{Qt::Key_Return} << QList<int>{IDC_BROWSE} << false;
+  QTest::newRow("main Enter on Help")
+      << IDD_MAIN << IDC_HELP_BUTTON << int{Qt::Key_Return} << QList<int>{IDC_HELP_BUTTON} << false;
+  QTest::newRow("main Enter on Close")
+      << IDD_MAIN << IDOK << int{Qt::Key_Return} << QList<int>{IDOK} << true;
+  QTest::newRow("main Escape in path")
+      << IDD_MAIN << IDC_PATH << int{Qt::Key_Escape} << QList<int>{IDCANCEL} << true;
+  QTest::newRow("main Escape on Browse")
+      << IDD_MAIN << IDC_BROWSE << int{Qt::Key_Escape} << QList<int>{IDCANCEL} << true;
+  QTest::newRow("help Enter in text")
+      << IDD_HELP << IDC_HELP_TEXT << int{Qt::Key_Return} << QList<int>{IDOK} << true;
+  QTest::newRow("help Escape in text")
+      << IDD_HELP << IDC_HELP_TEXT << int{Qt::Key_Escape} << QList<int>{IDCANCEL} << true;
+  QTest::newRow("help Enter on OK")
+      << IDD_HELP << IDOK << int{Qt::Key_Return} << QList<int>{IDOK} << true;
+  QTest::newRow("help letter in text")
+      << IDD_HELP << IDC_HELP_TEXT << int{Qt::Key_A} << QList<int>{} << false;
 }
 
 void DialogTest::Keys_BecomeCommands() {
@@ -340,7 +361,8 @@ void DialogTest::Keys_BecomeCommands() {
   QWidget* target = recorder.GetDlgItem(focus);
   target->setFocus();
   QCOMPARE(recorder.focusWidget(), target);
-  const Qt::KeyboardModifiers modifiers = key == Qt::Key_Enter ? Qt::KeypadModifier : Qt::NoModifier;
+  const Qt::KeyboardModifiers modifiers =
+      key == Qt::Key_Enter ? Qt::KeypadModifier : Qt::NoModifier;
   QTest::keyClick(target, static_cast<Qt::Key>(key), modifiers);
   QCOMPARE(recorder.m_commands, commands);
   QCOMPARE(!recorder.isVisible(), ended);

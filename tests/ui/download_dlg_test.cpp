@@ -1,5 +1,7 @@
 // The main window end to end: initialisation with and without a terminal, Browse, whole
 // downloads through the simulator, the About item's mask, Help, and the ways of closing.
+#include "ui/download_dlg.h"
+
 #include <QAbstractButton>
 #include <QApplication>
 #include <QLabel>
@@ -27,7 +29,6 @@
 #include "serial/serial_posix.h"
 #include "sim/fault_plan.h"
 #include "sim/sim_terminal.h"
-#include "ui/download_dlg.h"
 #include "ui/help_dlg.h"
 
 namespace {
@@ -48,7 +49,9 @@ class CRecordingForwarder : public CWindowLink {
     m_inner.SetProgressRange(id, lower, upper);
   }
   void SetProgressStep(int id, std::int32_t step) override { m_inner.SetProgressStep(id, step); }
-  void SetProgressPos(int id, std::int32_t position) override { m_inner.SetProgressPos(id, position); }
+  void SetProgressPos(int id, std::int32_t position) override {
+    m_inner.SetProgressPos(id, position);
+  }
   void MessageBox(BoxOwner owner, const char* text, const char* caption) override {
     m_inner.MessageBox(owner, text, caption);
   }
@@ -174,7 +177,8 @@ class DownloadDlgTest : public QObject {
     Open(dlg);
     QCOMPARE(Text(dlg, IDC_MESSAGE), QString::fromUtf8(kConnectedMessage));
     QCOMPARE(Text(dlg, IDC_STATUS), QStringLiteral("File transfer progress indicator."));
-    QVERIFY(Text(dlg, IDC_WARNING).startsWith(QStringLiteral("Configuration settings may be lost")));
+    QVERIFY(
+        Text(dlg, IDC_WARNING).startsWith(QStringLiteral("Configuration settings may be lost")));
     QVERIFY(Enabled(dlg, IDC_BROWSE));
     QVERIFY(!Enabled(dlg, IDC_DOWNLOAD));
     QVERIFY(g_terminalPort.IsOpen());
@@ -226,12 +230,14 @@ class DownloadDlgTest : public QObject {
     QString caption;
     QCOMPARE(PressOk(&caption), CQtWindowLink::DisplayText(kBoxTransferDone));
     QCOMPARE(caption, QStringLiteral("Status"));
-    QTRY_COMPARE_WITH_TIMEOUT(Text(dlg, IDC_DOWNLOAD), QStringLiteral("Download software to handset."), kWaitMs);
+    QTRY_COMPARE_WITH_TIMEOUT(Text(dlg, IDC_DOWNLOAD),
+                              QStringLiteral("Download software to handset."), kWaitMs);
     QTRY_VERIFY(Enabled(dlg, IDC_DOWNLOAD) && Enabled(dlg, IDC_BROWSE));
     QCOMPARE(recorder.Statuses(),
              (QStringList{QString::fromUtf8(kStatusChecking), QString::fromUtf8(kStatusReady),
                           QString::fromUtf8(kStatusDialling), QString::fromUtf8(kStatusConnected),
-                          QString::fromUtf8(kStatusTransferring), QString::fromUtf8(kStatusTransferDone)}));
+                          QString::fromUtf8(kStatusTransferring),
+                          QString::fromUtf8(kStatusTransferDone)}));
     auto* bar = qobject_cast<QProgressBar*>(dlg.GetDlgItem(IDC_PROGRESS));
     QVERIFY(bar != nullptr);
     QCOMPARE(bar->value(), bar->maximum());
@@ -268,11 +274,13 @@ class DownloadDlgTest : public QObject {
     QTest::addColumn<QString>("status");
     QTest::addColumn<QString>("caption");
     QTest::addColumn<bool>("buttons");
-    QTest::newRow("no CONNECT") << "\r\nOK\r\n" << "\r\nNO CARRIER\r\n"
+    QTest::newRow("no CONNECT") << "\r\nOK\r\n"
+                                << "\r\nNO CARRIER\r\n"
                                 << CQtWindowLink::DisplayText(kBoxNotInDownloadMode)
                                 << QString::fromUtf8(kStatusDialFailed)
                                 << QStringLiteral("Download software to handset") << true;
-    QTest::newRow("no OK") << "\r\nERROR\r\n" << "\r\nCONNECT\r\n"
+    QTest::newRow("no OK") << "\r\nERROR\r\n"
+                           << "\r\nCONNECT\r\n"
                            << CQtWindowLink::DisplayText(kBoxNotResponding)
                            << QString::fromUtf8(kStatusNotReady) << QString::fromUtf8(kCaptionBusy)
                            << false;
@@ -497,7 +505,8 @@ int RunCloseDuringDownload(int argc, char** argv) {
   SetMainWindowLink(&dlg.Link());
   dlg.Create();
   dlg.ShowWindow(true);
-  const std::string path = WriteFile(qEnvironmentVariable("CORVANEL_TEST_DIR"), "long.ldr", 60 * 1024, 5);
+  const std::string path =
+      WriteFile(qEnvironmentVariable("CORVANEL_TEST_DIR"), "long.ldr", 60 * 1024, 5);
   dlg.m_pathEdit.SetWindowText(QString::fromStdString(path));
   dlg.OnCommand(IDC_BROWSE);
   dlg.OnCommand(IDC_DOWNLOAD);

@@ -34,7 +34,8 @@ int RunAbout(CAboutDlg& about, const std::function<void(CAboutDlg&)>& act) {
   poll.setInterval(5);
   QObject::connect(&poll, &QTimer::timeout, [&] {
     // With an owner the box runs modally over it; without one its modal run blocks nothing.
-    const bool running = about.parentWidget() == nullptr || QApplication::activeModalWidget() == &about;
+    const bool running =
+        about.parentWidget() == nullptr || QApplication::activeModalWidget() == &about;
     if (about.isVisible() && running) {
       poll.stop();
       act(about);
@@ -148,8 +149,14 @@ void HelpAboutTest::HelpWindow_EndedBy_HidesAndFreesOnlyItself() {
   QWidget* text = second->GetDlgItem(IDC_HELP_TEXT);
   QSignalSpy finished(second.data(), &QDialog::finished);
   if (how == "ok") QTest::mouseClick(second->GetDlgItem(IDOK), Qt::LeftButton);
-  if (how == "enter") { text->setFocus(); QTest::keyClick(text, Qt::Key_Return); }
-  if (how == "escape") { text->setFocus(); QTest::keyClick(text, Qt::Key_Escape); }
+  if (how == "enter") {
+    text->setFocus();
+    QTest::keyClick(text, Qt::Key_Return);
+  }
+  if (how == "escape") {
+    text->setFocus();
+    QTest::keyClick(text, Qt::Key_Escape);
+  }
   if (how == "close") QVERIFY(second->close());
   QCOMPARE(finished.size(), 1);
   QCOMPARE(finished.front().front().toInt(), result);

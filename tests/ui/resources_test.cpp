@@ -140,7 +140,8 @@ void ResourcesTest::Control_MatchesTemplateTable() {
   const res::ControlTemplate& control = dialogTemplate->controls[static_cast<std::size_t>(index)];
   QCOMPARE(control.id, id);
   QCOMPARE(control.kind, kind);
-  QCOMPARE(QString::fromUtf8(control.text.data(), static_cast<qsizetype>(control.text.size())), text);
+  QCOMPARE(QString::fromUtf8(control.text.data(), static_cast<qsizetype>(control.text.size())),
+           text);
   QCOMPARE(QRect(control.rect.x, control.rect.y, control.rect.cx, control.rect.cy), rect);
   QCOMPARE(uint{control.style}, style);
   QCOMPARE(control.icon, icon);
@@ -291,17 +292,15 @@ void ResourcesTest::Icon_HasItsSizeAndOnlyPaletteColours() {
     for (int x = 0; x < size; ++x) {
       const QRgb pixel = image.pixel(x, y);
       if (qAlpha(pixel) == 0) continue;
-      QVERIFY2(palette.contains(pixel), qPrintable(QString("pixel %1,%2 is %3")
-                                                       .arg(x)
-                                                       .arg(y)
-                                                       .arg(pixel, 8, 16)));
+      QVERIFY2(palette.contains(pixel),
+               qPrintable(QString("pixel %1,%2 is %3").arg(x).arg(y).arg(pixel, 8, 16)));
       used.insert(pixel);
       ++opaque;
     }
   }
   QVERIFY(used.size() >= colours);
   QVERIFY(opaque >= size * size / 4);
-  QVERIFY(opaque < size * size);    // the corners stay transparent
+  QVERIFY(opaque < size * size);  // the corners stay transparent
 }
 
 void ResourcesTest::Icon_UnknownIdOrSize_IsNull() {

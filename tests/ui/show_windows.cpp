@@ -17,8 +17,8 @@ int main(int argc, char** argv) {
   const QFont font = DialogFont(*res::FindDialogTemplate(IDD_MAIN));
   const QFontInfo info(font);
   const CDialogUnits units(font);
-  std::printf("font %s %gpt %dpx, base units %d x %d\n", qPrintable(info.family()), info.pointSizeF(),
-              info.pixelSize(), units.BaseX(), units.BaseY());
+  std::printf("font %s %gpt %dpx, base units %d x %d\n", qPrintable(info.family()),
+              info.pointSizeF(), info.pixelSize(), units.BaseX(), units.BaseY());
   if (std::strcmp(what, "about") == 0) {
     CAboutDlg about;
     return about.DoModal() == IDOK ? 0 : 1;
@@ -35,11 +35,12 @@ int main(int argc, char** argv) {
     main.Create();
     main.setWindowIcon(res::LoadIcon(IDI_APP));
     main.SetDlgItemText(IDC_STATUS, "File transfer progress indicator.");
-    main.SetDlgItemText(IDC_MESSAGE,
-                        "Connected with terminal.\n\nMake sure that the handset is in software download "
-                        "mode. Select the upgrade file and press download software to handset button "
-                        "to start downloading. Press help button for further details on how to enter "
-                        "download mode on handset.");
+    main.SetDlgItemText(
+        IDC_MESSAGE,
+        "Connected with terminal.\n\nMake sure that the handset is in software download "
+        "mode. Select the upgrade file and press download software to handset button "
+        "to start downloading. Press help button for further details on how to enter "
+        "download mode on handset.");
     main.SetDlgItemText(
         IDC_WARNING,
         "Configuration settings may be lost during software upgrade for the Tarvenix ISDN "

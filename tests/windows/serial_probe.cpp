@@ -12,9 +12,8 @@
 // hold no device, so detection finds N+5 in its first pass. CORVANEL_PROBE_IMAGE is the file
 // to download (the runner compares it with what the handset received).
 // Each read's measured time is printed as "probe: ..." for the runner's report.
-#include <windows.h>
-
 #include <gtest/gtest.h>
+#include <windows.h>
 
 #include <algorithm>
 #include <array>
@@ -259,8 +258,8 @@ TEST_F(SerialProbeTest, Download_DeliversTheImageAndEndsWithTheSuccessBox) {
   const auto start = Clock::now();
   link.Type(IDC_PATH, image);
   StartDownload();
-  const bool ended = link.WaitForEvent("enable " + std::to_string(IDC_BROWSE) + " 1",
-                                       kDownloadDeadline);
+  const bool ended =
+      link.WaitForEvent("enable " + std::to_string(IDC_BROWSE) + " 1", kDownloadDeadline);
   if (!ended) {
     // The worker still uses the link on this stack: end the run here rather than hang in join.
     std::printf("serial probe: the download did not end within %lld s\n",

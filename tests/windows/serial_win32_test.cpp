@@ -1,9 +1,8 @@
 // CSerialPort over the Win32 backend where no terminal is needed: ports without a device, the
 // closed port, and a device that opens but is no serial port (every configuration step is
 // attempted and the last failure is the one reported).
-#include <windows.h>
-
 #include <gtest/gtest.h>
+#include <windows.h>
 
 #include <algorithm>
 #include <array>

@@ -1,8 +1,7 @@
 // The version block, read back from this executable (built with app/corvanel.rc) through the
 // system's version API, as Explorer's properties page would show it.
-#include <windows.h>
-
 #include <gtest/gtest.h>
+#include <windows.h>
 
 #include <cstdint>
 #include <string>
@@ -75,8 +74,7 @@ INSTANTIATE_TEST_SUITE_P(
     Block040904B0, VersionTextTest,
     ::testing::Values(Entry{"FileVersion", "1, 0, 0, 1"}, Entry{"ProductVersion", "1, 0, 0, 1"},
                       Entry{"FileDescription", "Corvanel MFC Application"},
-                      Entry{"InternalName", "Corvanel"},
-                      Entry{"OriginalFilename", "Corvanel.EXE"},
+                      Entry{"InternalName", "Corvanel"}, Entry{"OriginalFilename", "Corvanel.EXE"},
                       Entry{"ProductName", "Corvanel Application"},
                       Entry{"LegalCopyright", "Copyright (C) 2026"}, Entry{"Comments", ""},
                       Entry{"CompanyName", ""}, Entry{"LegalTrademarks", ""},
