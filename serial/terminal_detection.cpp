@@ -54,10 +54,10 @@ bool RunPass(const DetectionPass& pass) {
 std::uint16_t DetectTerminal() {
   for (const DetectionPass& pass : kPasses) {
     if (RunPass(pass)) {
-      return 0;
+      return DETECT_FOUND;
     }
   }
-  return 1;
+  return DETECT_NONE;
 }
 
 bool ReplyContainsWord(const std::uint8_t* reply, std::uint32_t count, const char* word) {
