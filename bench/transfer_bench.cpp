@@ -28,8 +28,8 @@
 
 #include "download/block_transfer.h"
 #include "download/frame_codec.h"
-#include "download/window_link.h"
 #include "download/process_exit.h"
+#include "download/window_link.h"
 #include "serial/serial_port.h"
 #include "serial/serial_posix.h"
 #include "sim/sim_terminal.h"

@@ -10,8 +10,8 @@
 
 namespace {
 
-constexpr int kSignalBreak = 21;   // SIGBREAK of the Windows runtime
-constexpr int kSignalHangUp = 1;   // SIGHUP's number on POSIX systems; the runtime has none
+constexpr int kSignalBreak = 21;  // SIGBREAK of the Windows runtime
+constexpr int kSignalHangUp = 1;  // SIGHUP's number on POSIX systems; the runtime has none
 
 int SignalOf(DWORD event) {
   switch (event) {
