@@ -11,6 +11,11 @@ inline constexpr int kLastCandidatePort = 100;  // included
 // 0: a terminal answered and g_terminalPort is left open on its port; 1: none did, port closed.
 std::uint16_t DetectTerminal();
 
+// Limits detection to the one port named ("\\.\COMn" or a device path): both passes ask that
+// port alone, and it must still answer as a terminal. Null or empty restores the scan of the
+// candidate ports. Set it before detection runs.
+void SetDetectionPort(const char* name);
+
 // The reply search shared by detection and the worker's AT check and dial: the first `count`
 // bytes of `reply`, taken as text that ends at the first zero byte among them, contain `word`
 // as one unbroken run of bytes (case sensitive). A count of 0 never matches.
