@@ -124,7 +124,8 @@ void CConsoleLink::DrawProgress() {
 
   // Every block is one data packet; the last one is short (or empty).
   const std::uint64_t blocks = m_fileSize / kBlockSize + 1;
-  const auto done = static_cast<std::uint64_t>(std::max(m_position, 0));
+  // After a success the worker sets the byte count as the position: all blocks are done then.
+  const std::uint64_t done = std::min(static_cast<std::uint64_t>(std::max(m_position, 0)), blocks);
   const std::uint64_t bytes = std::min(done * kBlockSize, m_fileSize);
   const double seconds = std::chrono::duration<double>(Clock::now() - m_transferStart).count();
   const double rate = seconds > 0 ? static_cast<double>(bytes) / seconds : 0.0;
