@@ -140,9 +140,6 @@ struct Run {
 
 Run* g_run = nullptr;
 
-// Until the core's signal ends are in place: nothing.
-void EndOnSignals() {}
-
 void PrintJson(const Run& run, const char* outcome, int exitCode, const std::string& port,
                std::uint64_t bytes, std::uint32_t blocks, std::uint32_t retries,
                std::uint16_t result) {
@@ -250,7 +247,7 @@ int main(int argc, char* argv[]) {
 
   // Ctrl-C and SIGTERM end the process at once with the port closed: nothing more reaches the
   // handset.
-  EndOnSignals();
+  EndProcessOnSignals();
 
   std::FILE* trace = nullptr;
   if (!options.tracePath.empty()) {

@@ -304,6 +304,24 @@ TEST_F(CliTest, PortDevicePath_DownloadsThroughThatDevice) {
   EXPECT_EQ(Stats(3).opens, 0u);
 }
 
+// Ctrl-C in the middle of a transfer: exit 130, and nothing more reaches the handset.
+TEST_F(CliTest, SigintMidTransfer_Exits130AndSendsNothingMore) {
+  StartTerminal({"data:3=delay:4000"});
+  std::vector<std::uint8_t> bytes = RandomBytes(10 * 1024, 5);
+  bytes[0] = 'L';
+  const pid_t pid = Start({"download", MakeFile(bytes)});
+  // Block 3 is in; its answer is held back while the signal comes.
+  ASSERT_TRUE(Terminal().WaitFor([](const sim::SimStats& s) { return s.dataFrames >= 4; }, 60s));
+  kill(pid, SIGINT);
+  const CliResult result = Wait(pid);
+  EXPECT_EQ(result.exitCode, 130);
+  // The process was waiting for that answer when it ended; its port closed with it.
+  ASSERT_TRUE(Terminal().WaitFor([](const sim::SimStats& s) { return s.closes >= 1; }, 60s));
+  const sim::SimStats stats = Stats();
+  EXPECT_EQ(stats.dataFrames, 4u);
+  EXPECT_EQ(stats.endFrames, 0u);
+}
+
 #endif
 
 }  // namespace
