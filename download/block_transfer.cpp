@@ -14,6 +14,7 @@ std::array<std::uint8_t, kImageBufferSize> g_imageBuffer{};
 std::array<std::uint8_t, kChunkBufferSize> g_chunkBuffer{};
 std::uint32_t g_sizeCounter = 0;
 std::FILE* g_upgradeFile = nullptr;
+TransferCounts g_transferCounts;
 
 namespace {
 
@@ -54,6 +55,7 @@ void SendControlPacket(std::uint16_t code) {
 std::uint16_t ReadAck() { return ReadReply(RSP_ACK, 0); }
 
 std::uint16_t RunTransfer() {
+  g_transferCounts = TransferCounts{};
   SetFrameHeader();
   // A file that cannot fit the image buffer is refused before the handset hears anything.
   if (UpgradeFileSize() > static_cast<long long>(kImageBufferSize)) {
@@ -61,6 +63,9 @@ std::uint16_t RunTransfer() {
   }
   std::uint16_t result = TRANSFER_OK;
   for (std::uint16_t left = kBeginAttempts; left > 0; --left) {
+    if (left != kBeginAttempts) {
+      ++g_transferCounts.retries;
+    }
     SendControlPacket(CMD_BEGIN);
     result = ReadAck();
     if (result == TRANSFER_OK) {
@@ -112,8 +117,10 @@ std::uint16_t SendImage() {
       if (--left == 0) {
         return result;
       }
+      ++g_transferCounts.retries;
     }
     ++acknowledged;
+    g_transferCounts.acknowledged = acknowledged;
     if (link != nullptr) {
       link->SetProgressPos(IDC_PROGRESS, static_cast<std::int32_t>(acknowledged));
     }

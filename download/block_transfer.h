@@ -49,6 +49,13 @@ extern std::uint32_t g_sizeCounter;
 // The open upgrade file, read as raw bytes (the worker opens and closes it).
 extern std::FILE* g_upgradeFile;
 
+// What the last transfer did, for a front-end's report (reset as each transfer begins).
+struct TransferCounts {
+  std::uint32_t acknowledged = 0;  // data packets acknowledged
+  std::uint32_t retries = 0;       // frames sent again after a failed attempt (begin and data)
+};
+extern TransferCounts g_transferCounts;
+
 std::uint16_t RunTransfer();
 
 // Builds, frames and writes CMD_BEGIN or CMD_END (which carries g_imageFcs).

@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
@@ -50,6 +51,8 @@ class StartGate {
     std::unique_lock<std::mutex> lock(m_mutex);
     m_changed.wait(lock, [this] { return m_open; });
   }
+  // The second scan's finding, set before the gate opens and read after it.
+  bool m_terminalFound = true;
 
  private:
   std::mutex m_mutex;
@@ -67,6 +70,20 @@ void PassStartGate() {
 }
 
 FileOpener g_fileOpener = nullptr;
+std::atomic<DownloadReportHook> g_reportHook{nullptr};
+
+void Report(DownloadOutcome outcome, std::uint16_t transferResult = 0) {
+  const DownloadReportHook hook = g_reportHook.load();
+  if (hook != nullptr) {
+    DownloadReport report;
+    report.outcome = outcome;
+    report.transferResult = transferResult;
+    hook(report);
+  }
+}
+
+// Whether the second scan of this worker's download found a terminal (true without a gate).
+bool TerminalFound() { return !t_startGate || t_startGate->m_terminalFound; }
 
 // Opens a file for reading. Only a regular file counts: a directory cannot be read as one, and
 // opening a FIFO or a device could block the UI thread or never end.
@@ -169,6 +186,8 @@ void SetWorkerStarter(WorkerStarter starter) {
 
 void SetFileOpener(FileOpener opener) { g_fileOpener = opener; }
 
+void SetDownloadReportHook(DownloadReportHook hook) { g_reportHook.store(hook); }
+
 void StartDownload() {
   CWindowLink* link = GetMainWindowLink();
   if (link == nullptr) {
@@ -188,6 +207,7 @@ void StartDownload() {
   if (probe == nullptr) {
     ShowMessageBox(*link, BoxOwner::None, kBoxEnterSoftwareFile);
     link->SetItemText(IDC_PATH, "");
+    Report(DownloadOutcome::FileNotOpened);
     return;
   }
   // A file that begins with ':' is a text image, not an upgrade file.
@@ -198,6 +218,7 @@ void StartDownload() {
     ShowMessageBox(*link, BoxOwner::MainWindow, kBoxInvalidFile, kBoxInvalidFileCaption);
     link->EnableItem(IDC_DOWNLOAD, true);
     link->EnableItem(IDC_BROWSE, true);
+    Report(DownloadOutcome::FileRefused);
     return;
   }
 
@@ -210,6 +231,7 @@ void StartDownload() {
   });
   if (!started) {
     ShowMessageBox(*link, BoxOwner::MainWindow, kBoxNoThread);
+    Report(DownloadOutcome::NoWorker);
     return;
   }
 
@@ -223,6 +245,7 @@ void StartDownload() {
     link->SetItemText(IDC_STATUS, kStatusNotReady);
     link->SetItemText(IDC_MESSAGE, kNoTerminalMessage);
     link->EnableItem(IDC_DOWNLOAD, false);
+    gate->m_terminalFound = false;
   }
   gate->Open();
 }
@@ -245,6 +268,7 @@ std::uint32_t DownloadWorker(void* /*argument*/) {
       ShowMessageBox(*link, BoxOwner::None, kBoxEnterSoftwareFile);
       link->SetItemText(IDC_PATH, "");
     }
+    Report(DownloadOutcome::FileNotOpened);
     return 0;
   }
   // The upgrade file, bytes as they are.
@@ -255,6 +279,7 @@ std::uint32_t DownloadWorker(void* /*argument*/) {
     if (link != nullptr) {
       ShowMessageBox(*link, BoxOwner::None, kBoxEnterLdrFile);
     }
+    Report(DownloadOutcome::FileReopenFailed);
     EndProcess(1);
   }
   std::setvbuf(g_upgradeFile, g_upgradeFileBuffer, _IOFBF, sizeof g_upgradeFileBuffer);
@@ -271,6 +296,7 @@ std::uint32_t DownloadWorker(void* /*argument*/) {
     ShowMessageBox(*link, BoxOwner::None, kBoxNotResponding);
     CloseUpgradeFile();
     CloseTerminalPort();
+    Report(TerminalFound() ? DownloadOutcome::TerminalNotReady : DownloadOutcome::NoTerminal);
     return 0;
   }
   // The dial.
@@ -278,6 +304,7 @@ std::uint32_t DownloadWorker(void* /*argument*/) {
     link->SetItemText(IDC_STATUS, kStatusDialFailed);
     ShowMessageBox(*link, BoxOwner::None, kBoxNotInDownloadMode);
     HandBack(*link, kCaptionAfterDial, kBoxNotInDownloadMode);
+    Report(DownloadOutcome::DialFailed);
     return 0;
   }
   // The transfer and its report.
@@ -294,5 +321,6 @@ std::uint32_t DownloadWorker(void* /*argument*/) {
   }
   // The window back to the operator.
   HandBack(*link, kCaptionAfterTransfer);
+  Report(result != 0 ? DownloadOutcome::TransferFailed : DownloadOutcome::Completed, result);
   return 0;
 }

@@ -43,6 +43,29 @@ extern std::uint16_t g_dialCommandLength;
 void StartDownload();
 std::uint32_t DownloadWorker(void* argument);
 
+// How a press of Download ended, told once at its very end to a front-end that asks (the
+// command line takes its exit code from it). The window learns the same from its texts.
+enum class DownloadOutcome : std::uint8_t {
+  FileNotOpened,     // "Please enter the software file.": the path did not open
+  FileRefused,       // the invalid-file box: not an upgrade file
+  NoWorker,          // no worker thread could be started
+  FileReopenFailed,  // the second open failed; the process ends with code 1 right after
+  NoTerminal,        // the second scan found no terminal, so the AT check failed
+  TerminalNotReady,  // no "OK" from the terminal
+  DialFailed,        // no "CONNECT"
+  TransferFailed,    // RunTransfer failed with `transferResult`
+  Completed,         // the handset took the whole file
+};
+struct DownloadReport {
+  DownloadOutcome outcome = DownloadOutcome::Completed;
+  std::uint16_t transferResult = 0;  // RunTransfer's result; 0 when it did not run
+};
+// Called on the thread that ends the download (the UI thread for StartDownload's refusals),
+// after the operator's box and after the file and the port are closed. Set it before the first
+// download; null removes it.
+using DownloadReportHook = void (*)(const DownloadReport& report);
+void SetDownloadReportHook(DownloadReportHook hook);
+
 // Starts `body` on a new detached thread; false when no thread could be created. Tests replace
 // it to see that failure.
 using WorkerStarter = std::function<bool(std::function<void()> body)>;

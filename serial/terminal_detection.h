@@ -15,6 +15,11 @@ enum DetectResult : std::uint16_t {
 
 std::uint16_t DetectTerminal();
 
+// Limits detection to the one port named ("\\.\COMn" or a device path): both passes ask that
+// port alone, and it must still answer as a terminal. Null or empty restores the scan of the
+// candidate ports. Set it before detection runs.
+void SetDetectionPort(const char* name);
+
 // The reply search shared by detection and the worker's AT check and dial: the first `count`
 // bytes of `reply`, taken as text that ends at the first zero byte among them, contain `word`
 // as one unbroken run of bytes (case sensitive). A count of 0 never matches.
