@@ -26,6 +26,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/transfer_floor.h"
 #include "download/block_transfer.h"
 #include "download/frame_codec.h"
 #include "download/process_exit.h"
@@ -98,46 +99,13 @@ void operator delete[](void* p, std::size_t, std::align_val_t) noexcept { std::f
 namespace {
 
 using Clock = std::chrono::steady_clock;
-constexpr double kBaud = 230400.0;
-constexpr double kBitsPerByte = 10.0;
-constexpr double kGapSeconds = 0.050;  // the read's inter-byte time-out
+constexpr double kGapSeconds = kReadGapSeconds;
 constexpr int kComNumber = 9;
 
 double CpuSeconds(clockid_t clock) {
   timespec ts{};
   clock_gettime(clock, &ts);
   return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
-}
-
-double LineSeconds(std::size_t bytes) { return static_cast<double>(bytes) * kBitsPerByte / kBaud; }
-
-struct Exchange {
-  std::size_t request = 0;  // frame bytes on the wire, flags included
-  std::size_t reply = 0;
-};
-
-// The exchanges of a transfer that succeeds at every first attempt, with their frame sizes.
-std::vector<Exchange> PlannedExchanges(const std::vector<std::uint8_t>& image) {
-  std::vector<Exchange> plan;
-  const std::size_t ack = sim::BuildFrame(sim::AckPacket()).size();
-  SetFrameHeader();
-  BuildControlPacket(CMD_BEGIN);
-  plan.push_back({BuildFrame(g_packetArea.bytes.data(), kControlPacketSize), ack});
-  std::uint16_t sequence = 0;
-  for (std::size_t at = 0;; at += kBlockSize, ++sequence) {
-    const std::size_t n = std::min(kBlockSize, image.size() - at);
-    BuildDataPacket(CMD_DATA, sequence, image.data() + at, static_cast<std::uint16_t>(n));
-    const std::uint16_t frame =
-        BuildFrame(g_packetArea.bytes.data(), static_cast<std::uint16_t>(n + kPacketHeaderSize));
-    plan.push_back({frame, sim::BuildFrame(sim::DataAckPacket(sequence)).size()});
-    if (n < kBlockSize) {
-      break;  // the short (possibly empty) last block ends the data phase, as end-of-file does
-    }
-  }
-  g_imageFcs = ImageFcs(image.data(), static_cast<std::uint32_t>(image.size()));
-  BuildControlPacket(CMD_END);
-  plan.push_back({BuildFrame(g_packetArea.bytes.data(), kEndPacketSize), ack});
-  return plan;
 }
 
 struct RunResult {
@@ -152,10 +120,8 @@ struct RunResult {
 
 RunResult RunOnce(bool pacing, const std::vector<std::uint8_t>& image, const std::string& path) {
   RunResult r;
-  const std::vector<Exchange> plan = PlannedExchanges(image);
-  for (const Exchange& e : plan) {
-    r.floor += LineSeconds(e.request) + LineSeconds(e.reply) + kGapSeconds;
-  }
+  const std::vector<FrameExchange> plan = PlannedTransfer(image);
+  r.floor = TransferFloor(plan);
   r.gapsOnly = kGapSeconds * static_cast<double>(plan.size());
 
   sim::CSimulator simulator;
@@ -242,9 +208,7 @@ RunResult RunOnce(bool pacing, const std::vector<std::uint8_t>& image, const std
     const double took =
         std::chrono::duration<double>(stats.exchanges[i + 1].time - stats.exchanges[i].time)
             .count();
-    const double floor =
-        pacing ? LineSeconds(plan[i].request) + LineSeconds(plan[i].reply) + kGapSeconds
-               : kGapSeconds;
+    const double floor = pacing ? plan[i].Floor() : kGapSeconds;
     r.excessMs.push_back((took - floor) * 1000.0);
   }
   return r;

@@ -1,0 +1,311 @@
+// The whole download as the operator waits for it: from the press of the Download button to the
+// final box, through the real main window (offscreen), its Qt window link, StartDownload with its
+// second scan, the worker's AT check and dial, and the transfer, against the paced simulator.
+//
+// The floor is computed for the same run: the found port's identification exchange (the ports
+// before it are absent and cost nothing), the AT check's exchange, the dial's 400 ms pause and
+// 50 ms gap, and every transfer exchange (see transfer_floor.h). The excess is split by where
+// the simulator saw each request arrive, so that it shows which stage it goes to.
+//
+// Usage: bench_download [--size BYTES] [--zeros] [--unpaced] [--smoke]
+//   default: the largest image (819,200 random bytes) at 230400 baud, about 82 s.
+//   --zeros: an image of zero bytes (each one escaped: about twice the line time).
+//   --smoke: a short unpaced run of 16 KiB that fails only on a wrong result.
+#include <time.h>
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QEvent>
+#include <QEventLoop>
+#include <QMessageBox>
+#include <QTimer>
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <functional>
+#include <optional>
+#include <random>
+#include <string>
+#include <system_error>
+#include <thread>
+#include <vector>
+
+#include "bench/transfer_floor.h"
+#include "download/block_transfer.h"
+#include "download/control_ids.h"
+#include "download/download_worker.h"
+#include "download/messages.h"
+#include "download/process_exit.h"
+#include "serial/serial_port.h"
+#include "serial/serial_posix.h"
+#include "sim/simulator.h"
+#include "ui/download_dlg.h"
+#include "ui/qt_window_link.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+constexpr int kComNumber = 9;
+constexpr std::size_t kSmokeSize = 16 * 1024;
+constexpr std::uint32_t kImageSeed = 20240501;          // the same image as bench_transfer's
+constexpr std::chrono::seconds kBoxDeadlineSlack{120};  // beyond twice the floor: a hang
+constexpr int kHandBackPollMs = 5;  // after the box: until the window is handed back
+constexpr double kMsPerSecond = 1000.0;
+
+double CpuSeconds(clockid_t clock) {
+  timespec ts{};
+  clock_gettime(clock, &ts);
+  return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
+}
+
+double Seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
+
+// Sees the final box appear, notes when, and presses its OK as the operator would.
+class CBoxWatcher : public QObject {
+ public:
+  bool eventFilter(QObject* object, QEvent* event) override {
+    if (event->type() == QEvent::Show && !m_seen) {
+      if (auto* box = qobject_cast<QMessageBox*>(object)) {
+        m_seen = true;
+        m_time = Clock::now();
+        m_text = box->text().toStdString();
+        if (m_loop != nullptr) m_loop->quit();
+        QTimer::singleShot(0, box, [box] {
+          if (QAbstractButton* ok = box->button(QMessageBox::Ok)) ok->click();
+        });
+      }
+    }
+    return QObject::eventFilter(object, event);
+  }
+  QEventLoop* m_loop = nullptr;  // ended when the box shows
+  bool m_seen = false;
+  Clock::time_point m_time{};
+  std::string m_text;
+};
+
+// One stage of the run: from one request's arrival at the simulator to the next stage's.
+struct Stage {
+  const char* name;
+  Clock::time_point from{}, to{};
+  double floor = 0;
+};
+
+// When the simulator received the last of the AT command `line` (the scan at start-up sent the
+// identification command once already).
+Clock::time_point LastCommand(const sim::DeviceStats& stats, const std::string& line) {
+  Clock::time_point at{};
+  for (const sim::AtCommand& c : stats.atCommands) {
+    if (c.line == line) at = c.time;
+  }
+  return at;
+}
+
+std::size_t Length(const std::optional<std::string>& answer) { return answer ? answer->size() : 0; }
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (qgetenv("QT_QPA_PLATFORM").isEmpty()) qputenv("QT_QPA_PLATFORM", "offscreen");
+  EndProcessOnSignals();  // a stop mid-run releases the port
+  bool pacing = true;
+  bool zeros = false;
+  std::size_t size = kImageBufferSize;
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (arg == "--zeros") {
+      zeros = true;
+    } else if (arg == "--unpaced") {
+      pacing = false;
+    } else if (arg == "--smoke") {
+      pacing = false;
+      size = kSmokeSize;
+    } else if (arg == "--size" && i + 1 < argc) {
+      size = std::strtoul(argv[++i], nullptr, 10);
+    } else {
+      std::fprintf(stderr, "usage: %s [--size BYTES] [--zeros] [--unpaced] [--smoke]\n", argv[0]);
+      return 2;
+    }
+  }
+  if (size > kImageBufferSize) {
+    std::fprintf(stderr, "at most %zu bytes\n", kImageBufferSize);
+    return 2;
+  }
+  int qtArgc = 1;
+  QApplication app(qtArgc, argv);
+
+  std::vector<std::uint8_t> image(size, 0);
+  if (!zeros) {
+    std::mt19937 rng(kImageSeed);
+    for (auto& b : image) b = static_cast<std::uint8_t>(rng());
+    if (!image.empty() && image[0] == kInvalidFirstByte) image[0] = 0;  // not a text image
+  }
+  char dir[] = "/tmp/corvanel-bench-XXXXXX";
+  if (mkdtemp(dir) == nullptr) {
+    std::perror("mkdtemp");
+    return 1;
+  }
+  const std::string path = std::string(dir) + "/image.ldr";
+  if (std::FILE* f = std::fopen(path.c_str(), "wb")) {
+    std::fwrite(image.data(), 1, image.size(), f);
+    std::fclose(f);
+  }
+
+  // The floors, before the codec's areas are used for real.
+  const std::vector<FrameExchange> plan = PlannedTransfer(image);
+  const double zeroFloor = TransferFloor(PlannedTransfer(std::vector<std::uint8_t>(size, 0)));
+
+  sim::CSimulator simulator;
+  sim::DeviceConfig config;
+  config.comNumber = kComNumber;
+  config.pacing = pacing;
+  sim::CPtyLine& terminal = simulator.Add(config);
+  std::string error;
+  if (!simulator.Start(error)) {
+    std::fprintf(stderr, "simulator: %s\n", error.c_str());
+    return 1;
+  }
+  setenv(kComDirVariable, simulator.ComDir().c_str(), 1);
+
+  // The worker's own CPU time, taken as it ends (the real worker, started the default way).
+  std::atomic<double> workerCpu{-1.0};
+  SetWorkerStarter([&workerCpu](std::function<void()> body) {
+    try {
+      std::thread([&workerCpu, body = std::move(body)] {
+        body();
+        workerCpu = CpuSeconds(CLOCK_THREAD_CPUTIME_ID);
+      }).detach();
+      return true;
+    } catch (const std::system_error&) {
+      return false;
+    }
+  });
+
+  // The main window as the application makes it; its start-up scan finds the terminal.
+  auto* dlg = new CDownloadDlg(nullptr);
+  SetMainWindow(dlg);
+  SetMainWindowLink(&dlg->Link());
+  if (!dlg->Create()) {
+    std::fprintf(stderr, "the main window could not be built\n");
+    return 1;
+  }
+  dlg->ShowWindow(true);
+  dlg->Link().SetItemText(IDC_PATH, path.c_str());
+  dlg->Link().EnableItem(IDC_DOWNLOAD, true);  // as Browse leaves it
+  auto* download = qobject_cast<QAbstractButton*>(dlg->GetDlgItem(IDC_DOWNLOAD));
+  if (download == nullptr || !g_terminalPort.IsOpen()) {
+    std::fprintf(stderr, "no Download button or no terminal found at start-up\n");
+    return 1;
+  }
+  CBoxWatcher watcher;
+  app.installEventFilter(&watcher);
+  QCoreApplication::processEvents();
+
+  std::printf("image: %zu %s bytes, %zu whole blocks, %s\n", size, zeros ? "zero" : "random",
+              size >> kBlockShift, pacing ? "paced at 230400 baud" : "unpaced");
+  std::fflush(stdout);
+  const double cpuProcess0 = CpuSeconds(CLOCK_PROCESS_CPUTIME_ID);
+  const double cpuUi0 = CpuSeconds(CLOCK_THREAD_CPUTIME_ID);
+  const Clock::time_point press = Clock::now();
+  download->click();  // StartDownload: checks, starts the worker, scans again
+  const auto limit = std::chrono::duration_cast<std::chrono::milliseconds>(
+      std::chrono::duration<double>(2 * (TransferFloor(plan) + 1)) + kBoxDeadlineSlack);
+  QEventLoop waitForBox;
+  watcher.m_loop = &waitForBox;
+  QTimer::singleShot(limit, &waitForBox, &QEventLoop::quit);
+  if (!watcher.m_seen) waitForBox.exec();
+  watcher.m_loop = nullptr;
+  const double cpuProcess = CpuSeconds(CLOCK_PROCESS_CPUTIME_ID) - cpuProcess0;
+  const double cpuUi = CpuSeconds(CLOCK_THREAD_CPUTIME_ID) - cpuUi0;
+  // Then OK, and the window back to the operator; the worker ends after that.
+  const Clock::time_point deadline = Clock::now() + kBoxDeadlineSlack;
+  while (watcher.m_seen && (!download->isEnabled() || workerCpu < 0) && Clock::now() < deadline) {
+    QEventLoop pause;
+    QTimer::singleShot(kHandBackPollMs, &pause, &QEventLoop::quit);
+    pause.exec();
+  }
+  SetMainWindowLink(nullptr);
+  CloseTerminalPort();
+  const sim::DeviceStats stats = terminal.Stats();
+  simulator.Stop();
+  unsetenv(kComDirVariable);
+  std::error_code ec;
+  std::filesystem::remove_all(dir, ec);
+
+  const bool ok = watcher.m_seen &&
+                  watcher.m_text == CQtWindowLink::DisplayText(kBoxTransferDone).toStdString() &&
+                  stats.endFcsMatched && stats.image == image && stats.rejected == 0;
+  const std::size_t retries = stats.retries + stats.beginRepeats;
+  if (!watcher.m_seen) {
+    std::printf("  no box before the deadline\n");
+    std::printf("  result                 FAILED\n");
+    return 1;
+  }
+
+  // Where the time went, stage by stage, as the simulator saw the requests arrive. Unpaced,
+  // the line costs nothing and only the gaps and the dial's pause remain.
+  const auto line = [pacing](std::size_t bytes) { return pacing ? LineSeconds(bytes) : 0.0; };
+  const auto exchange = [&line](std::size_t request, std::size_t reply) {
+    return line(request) + line(reply) + kReadGapSeconds;
+  };
+  const double idFloor = exchange(std::strlen("AT+CGMM\r\n"), Length(config.model));
+  const double checkFloor = exchange(std::strlen("AT\r\n"), Length(config.check));
+  const double dialFloor = std::max(kDialPauseMs / kMsPerSecond,
+                                    line(std::strlen("ATD**60\r\n")) + line(Length(config.dial))) +
+                           kReadGapSeconds;
+  double transferFloor = 0;
+  for (std::size_t i = 0; i + 1 < plan.size(); ++i) {
+    transferFloor += exchange(plan[i].request, plan[i].reply);
+  }
+  const double endFloor = exchange(plan.back().request, plan.back().reply);
+  const Clock::time_point idAt = LastCommand(stats, "AT+CGMM");
+  const Clock::time_point checkAt = LastCommand(stats, "AT");
+  const Clock::time_point dialAt = LastCommand(stats, "ATD**60");
+  const Clock::time_point beginAt =
+      stats.exchanges.empty() ? watcher.m_time : stats.exchanges.front().time;
+  const Clock::time_point endAt =
+      stats.exchanges.empty() ? watcher.m_time : stats.exchanges.back().time;
+  const Stage stages[] = {
+      {"press to the scan's request", press, idAt, 0.0},
+      {"second scan (found port)", idAt, checkAt, idFloor},
+      {"AT check", checkAt, dialAt, checkFloor},
+      {"dial", dialAt, beginAt, dialFloor},
+      {"transfer up to the end", beginAt, endAt, transferFloor},
+      {"end request to the box", endAt, watcher.m_time, endFloor},
+  };
+  double floor = 0;
+  for (const Stage& s : stages) floor += s.floor;
+  const double wall = Seconds(watcher.m_time - press);
+
+  std::printf("  press to final box     %.3f s\n", wall);
+  std::printf("  whole floor            %.3f s (transfer alone %.3f s)\n", floor,
+              transferFloor + endFloor);
+  if (pacing) {
+    std::printf("  ratio                  %.4f (target 1.01 or less)\n", wall / floor);
+  }
+  std::printf("  excess                 %.3f s, by stage:\n", wall - floor);
+  for (const Stage& s : stages) {
+    const double took = Seconds(s.to - s.from);
+    std::printf("    %-26s %9.3f s  floor %9.3f s  excess %7.1f ms\n", s.name, took, s.floor,
+                (took - s.floor) * kMsPerSecond);
+  }
+  std::printf("  exchanges              %zu (%zu of them retries)\n", stats.frames, retries);
+  std::printf("  CPU, whole process     %.3f s = %.3f %% of wall (simulator included)\n",
+              cpuProcess, 100.0 * cpuProcess / wall);
+  std::printf("  CPU, UI thread         %.3f s = %.3f %% of wall\n", cpuUi, 100.0 * cpuUi / wall);
+  if (workerCpu >= 0) {
+    std::printf("  CPU, worker thread     %.3f s = %.3f %% of wall (to its end)\n",
+                workerCpu.load(), 100.0 * workerCpu / wall);
+  }
+  std::printf(
+      "  zero image, paced      whole floor %.3f s, transfer alone %.3f s (every byte\n"
+      "                         escaped), against %.3f s for this image paced\n",
+      zeroFloor + (floor - transferFloor - endFloor), zeroFloor, TransferFloor(plan));
+  std::printf("  result                 %s\n", ok ? "ok" : "FAILED");
+  return ok ? 0 : 1;
+}
