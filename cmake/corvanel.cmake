@@ -5,6 +5,14 @@ if(CORVANEL_SANITIZE)
   add_link_options(-fsanitize=address,undefined)
 endif()
 
+if(CORVANEL_TSAN)
+  if(CORVANEL_SANITIZE)
+    message(FATAL_ERROR "CORVANEL_TSAN and CORVANEL_SANITIZE cannot be combined")
+  endif()
+  add_compile_options(-fsanitize=thread -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=thread)
+endif()
+
 # Applied to every target of ours; third-party headers come in as system includes.
 function(corvanel_warnings target)
   if(MSVC)
