@@ -7,6 +7,7 @@
 #include <random>
 #include <vector>
 
+#include "bench/measure.h"
 #include "download/frame_codec.h"
 
 namespace {
@@ -16,7 +17,7 @@ constexpr std::uint16_t kPayload = static_cast<std::uint16_t>(kMaxPayload);
 std::vector<std::uint8_t> Payload(bool escaped) {
   std::vector<std::uint8_t> bytes(kPayload, kFrameFlag);
   if (!escaped) {
-    std::mt19937 rng(7);
+    std::mt19937 rng(kImageSeed);
     for (auto& b : bytes) {
       b = static_cast<std::uint8_t>(rng());
     }

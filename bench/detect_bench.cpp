@@ -34,7 +34,8 @@ double TimeDetection(std::uint16_t& result) {
 
 int main(int argc, char** argv) {
   EndProcessOnSignals();  // a stop mid-run releases the port
-  int runs = 50;
+  constexpr int kRuns = 50;
+  int runs = kRuns;
   bool smoke = false;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
@@ -75,7 +76,8 @@ int main(int argc, char** argv) {
     // One silent device on COM5.
     sim::CSimulator simulator;
     sim::DeviceConfig config;
-    config.comNumber = 5;
+    constexpr int kSilentPort = 5;  // an early port: every later one is scanned after it
+    config.comNumber = kSilentPort;
     config.model.reset();
     config.maker.reset();
     simulator.Add(config);
@@ -95,7 +97,7 @@ int main(int argc, char** argv) {
     simulator.Stop();
     sim::CSimulator second;
     sim::DeviceConfig answering;
-    answering.comNumber = 100;
+    answering.comNumber = kLastCandidatePort;
     second.Add(answering);
     if (!second.Start(error)) {
       std::fprintf(stderr, "simulator: %s\n", error.c_str());

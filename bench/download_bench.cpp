@@ -11,8 +11,6 @@
 //   default: the largest image (819,200 random bytes) at 230400 baud, about 82 s.
 //   --zeros: an image of zero bytes (each one escaped: about twice the line time).
 //   --smoke: a short unpaced run of 16 KiB that fails only on a wrong result.
-#include <time.h>
-
 #include <QAbstractButton>
 #include <QApplication>
 #include <QElapsedTimer>
@@ -36,6 +34,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench/measure.h"
 #include "bench/transfer_floor.h"
 #include "download/block_transfer.h"
 #include "download/control_ids.h"
@@ -51,18 +50,9 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
-constexpr int kComNumber = 9;
-constexpr std::size_t kSmokeSize = 16 * 1024;
-constexpr std::uint32_t kImageSeed = 20240501;          // the same image as bench_transfer's
+constexpr int kComNumber = sim::kDefaultComNumber;
 constexpr std::chrono::seconds kBoxDeadlineSlack{120};  // beyond twice the floor: a hang
 constexpr int kHandBackPollMs = 5;  // after the box: until the window is handed back
-constexpr double kMsPerSecond = 1000.0;
-
-double CpuSeconds(clockid_t clock) {
-  timespec ts{};
-  clock_gettime(clock, &ts);
-  return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
-}
 
 double Seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
 
@@ -124,9 +114,9 @@ int main(int argc, char** argv) {
       pacing = false;
     } else if (arg == "--smoke") {
       pacing = false;
-      size = kSmokeSize;
+      size = kSmokeImageSize;
     } else if (arg == "--size" && i + 1 < argc) {
-      size = std::strtoul(argv[++i], nullptr, 10);
+      size = std::strtoul(argv[++i], nullptr, kDecimal);
     } else {
       std::fprintf(stderr, "usage: %s [--size BYTES] [--zeros] [--unpaced] [--smoke]\n", argv[0]);
       return 2;
@@ -294,13 +284,31 @@ int main(int argc, char** argv) {
     std::printf("    %-26s %9.3f s  floor %9.3f s  excess %7.1f ms\n", s.name, took, s.floor,
                 (took - s.floor) * kMsPerSecond);
   }
+  // The transfer's excess exchange by exchange: even (a cost every exchange pays) or in spikes
+  // (the scheduler holding a thread up).
+  std::vector<double> excessMs;
+  for (std::size_t i = 0; i + 1 < stats.exchanges.size() && i + 1 < plan.size(); ++i) {
+    const double took = Seconds(stats.exchanges[i + 1].time - stats.exchanges[i].time);
+    excessMs.push_back((took - exchange(plan[i].request, plan[i].reply)) * kMsPerSecond);
+  }
+  std::sort(excessMs.begin(), excessMs.end());
+  if (!excessMs.empty()) {
+    double spikes = 0;
+    for (double ms : excessMs) spikes += std::max(0.0, ms - excessMs[excessMs.size() / 2]);
+    std::printf(
+        "  transfer excess        median %.2f ms, 99%% %.2f ms, max %.1f ms per exchange;\n"
+        "                         %.3f s of it above the median (held-up threads)\n",
+        excessMs[excessMs.size() / 2], excessMs[excessMs.size() * 99 / 100], excessMs.back(),
+        spikes / kMsPerSecond);
+  }
   std::printf("  exchanges              %zu (%zu of them retries)\n", stats.frames, retries);
   std::printf("  CPU, whole process     %.3f s = %.3f %% of wall (simulator included)\n",
-              cpuProcess, 100.0 * cpuProcess / wall);
-  std::printf("  CPU, UI thread         %.3f s = %.3f %% of wall\n", cpuUi, 100.0 * cpuUi / wall);
+              cpuProcess, kPercent * cpuProcess / wall);
+  std::printf("  CPU, UI thread         %.3f s = %.3f %% of wall\n", cpuUi,
+              kPercent * cpuUi / wall);
   if (workerCpu >= 0) {
     std::printf("  CPU, worker thread     %.3f s = %.3f %% of wall (to its end)\n",
-                workerCpu.load(), 100.0 * workerCpu / wall);
+                workerCpu.load(), kPercent * workerCpu / wall);
   }
   // The zero image's whole floor, paced: the same exchanges before the transfer, at line rate.
   const double leadPaced = LineSeconds(std::strlen("AT+CGMM\r\n")) +

@@ -11,11 +11,10 @@
 // Usage: bench_transfer [--paced | --unpaced] [--size BYTES] [--smoke]
 //   default: a paced run (the line at 230400 baud, about 82 s) and an unpaced one (about 41 s).
 //   --smoke: one short unpaced run of 16 KiB that fails only on a wrong result or allocations.
-#include <time.h>
-
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -26,6 +25,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/measure.h"
 #include "bench/transfer_floor.h"
 #include "download/block_transfer.h"
 #include "download/frame_codec.h"
@@ -100,13 +100,9 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 constexpr double kGapSeconds = kReadGapSeconds;
+constexpr double kMedian = 0.5;
+constexpr double kHighPercentile = 0.99;
 constexpr int kComNumber = 9;
-
-double CpuSeconds(clockid_t clock) {
-  timespec ts{};
-  clock_gettime(clock, &ts);
-  return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
-}
 
 struct RunResult {
   bool ok = false;
@@ -141,7 +137,7 @@ RunResult RunOnce(bool pacing, const std::vector<std::uint8_t>& image, const std
     return r;
   }
   const char dial[] = "ATD**60\r\n";
-  WriteTerminal(reinterpret_cast<const std::uint8_t*>(dial), 9);
+  WriteTerminal(reinterpret_cast<const std::uint8_t*>(dial), sizeof dial - 1);
   const std::uint16_t n = ReadTerminal(g_replyBuffer.data());
   if (std::string(reinterpret_cast<const char*>(g_replyBuffer.data()), n).find("CONNECT") ==
       std::string::npos) {
@@ -209,7 +205,7 @@ RunResult RunOnce(bool pacing, const std::vector<std::uint8_t>& image, const std
         std::chrono::duration<double>(stats.exchanges[i + 1].time - stats.exchanges[i].time)
             .count();
     const double floor = pacing ? plan[i].Floor() : kGapSeconds;
-    r.excessMs.push_back((took - floor) * 1000.0);
+    r.excessMs.push_back((took - floor) * kMsPerSecond);
   }
   return r;
 }
@@ -219,7 +215,7 @@ double Percentile(std::vector<double> values, double p) {
     return 0;
   }
   std::sort(values.begin(), values.end());
-  const auto at = static_cast<std::size_t>(p * static_cast<double>(values.size() - 1) + 0.5);
+  const auto at = static_cast<std::size_t>(std::lround(p * static_cast<double>(values.size() - 1)));
   return values[std::min(at, values.size() - 1)];
 }
 
@@ -236,12 +232,12 @@ void Print(const char* title, bool pacing, const RunResult& r) {
     std::printf("  ratio                  %.4f\n", r.wall / r.gapsOnly);
   }
   std::printf("  excess per exchange    median %.3f ms, 99%% %.3f ms, max %.3f ms\n",
-              Percentile(r.excessMs, 0.5), Percentile(r.excessMs, 0.99),
+              Percentile(r.excessMs, kMedian), Percentile(r.excessMs, kHighPercentile),
               Percentile(r.excessMs, 1.0));
   std::printf("  CPU, whole process     %.3f s = %.3f %% of wall (simulator included)\n",
-              r.cpuProcess, 100.0 * r.cpuProcess / r.wall);
+              r.cpuProcess, kPercent * r.cpuProcess / r.wall);
   std::printf("  CPU, transfer thread   %.3f s = %.3f %% of wall (target below 1 %%)\n",
-              r.cpuThread, 100.0 * r.cpuThread / r.wall);
+              r.cpuThread, kPercent * r.cpuThread / r.wall);
   std::printf("  allocations            %llu on the transfer thread (must be 0)\n",
               static_cast<unsigned long long>(r.allocations));
   std::printf("  result                 %s\n", r.ok ? "ok" : "FAILED");
@@ -263,9 +259,9 @@ int main(int argc, char** argv) {
       paced = false;
     } else if (arg == "--smoke") {
       paced = false;
-      size = 16 * 1024;
+      size = kSmokeImageSize;
     } else if (arg == "--size" && i + 1 < argc) {
-      size = std::strtoul(argv[++i], nullptr, 10);
+      size = std::strtoul(argv[++i], nullptr, kDecimal);
     } else {
       std::fprintf(stderr, "usage: %s [--paced | --unpaced] [--size BYTES] [--smoke]\n", argv[0]);
       return 2;
@@ -277,7 +273,7 @@ int main(int argc, char** argv) {
   }
 
   std::vector<std::uint8_t> image(size);
-  std::mt19937 rng(20240501);
+  std::mt19937 rng(kImageSeed);
   for (auto& b : image) {
     b = static_cast<std::uint8_t>(rng());
   }

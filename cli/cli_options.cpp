@@ -20,7 +20,8 @@ std::string ComPortName(std::string_view text) {
     if (c < '0' || c > '9') {
       return {};
     }
-    n = n * 10 + static_cast<unsigned long>(c - '0');
+    constexpr unsigned long kDecimal = 10;
+    n = n * kDecimal + static_cast<unsigned long>(c - '0');
   }
   if (n < 1 || n > kLastComNumber) {
     return {};

@@ -1,6 +1,7 @@
 #include "cli/console_link.h"
 
 #include <algorithm>
+#include <cmath>
 #include <string_view>
 
 #include "download/block_transfer.h"
@@ -9,10 +10,14 @@
 
 namespace {
 
+constexpr long kSecondsPerMinute = 60;
+constexpr std::size_t kLineCapacity = 160;  // one progress line, longer than any it prints
+
 std::string Duration(double seconds) {
-  const auto whole = static_cast<long>(seconds + 0.5);
+  const long whole = std::lround(seconds);
   char text[32];
-  std::snprintf(text, sizeof text, "%ld:%02ld", whole / 60, whole % 60);
+  std::snprintf(text, sizeof text, "%ld:%02ld", whole / kSecondsPerMinute,
+                whole % kSecondsPerMinute);
   return text;
 }
 
@@ -132,13 +137,13 @@ void CConsoleLink::DrawProgress() {
   const std::string left =
       rate > 0 ? Duration(static_cast<double>(m_fileSize - bytes) / rate) : std::string("-:--");
 
-  char text[160];
-  const int n = std::snprintf(
-      text, sizeof text, "%3d%%  block %llu of %llu  %.0f bytes/s  %s left  %u %s",
-      static_cast<int>(share * 100.0), static_cast<unsigned long long>(done),
-      static_cast<unsigned long long>(blocks), rate, left.c_str(),
-      static_cast<unsigned>(g_transferCounts.retries),
-      g_transferCounts.retries == 1 ? "retry" : "retries");
+  char text[kLineCapacity];
+  const int n =
+      std::snprintf(text, sizeof text, "%3d%%  block %llu of %llu  %.0f bytes/s  %s left  %u %s",
+                    static_cast<int>(share * 100.0), static_cast<unsigned long long>(done),
+                    static_cast<unsigned long long>(blocks), rate, left.c_str(),
+                    static_cast<unsigned>(g_transferCounts.retries),
+                    g_transferCounts.retries == 1 ? "retry" : "retries");
   const auto length = static_cast<std::size_t>(std::max(n, 0));
   // Blanks over whatever the last drawing left beyond this one.
   const std::size_t pad = m_drawn > length ? m_drawn - length : 0;

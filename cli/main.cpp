@@ -113,7 +113,7 @@ std::string Printable(const std::string& bytes) {
 
 // The device behind a port name, and where a link leads, for the operator.
 std::string DeviceText(const std::string& port) {
-  const std::string device = PortDevice(port);
+  std::string device = PortDevice(port);
   if (device.empty()) {
     return "no device";
   }

@@ -41,7 +41,7 @@ std::uint16_t ReadReply(std::uint16_t expected, std::uint16_t sequence) {
 }  // namespace
 
 std::uint16_t ImageFcs(const std::uint8_t* bytes, std::uint32_t count) {
-  return static_cast<std::uint16_t>(Fcs16(kFcsInitial, bytes, count) ^ 0xFFFFU);
+  return static_cast<std::uint16_t>(~Fcs16(kFcsInitial, bytes, count));
 }
 
 void SendControlPacket(std::uint16_t code) {

@@ -23,7 +23,7 @@
 
 std::array<char, kDownloadPathCapacity> g_downloadPath{};
 std::uint16_t g_triesLeft = 0;
-std::array<std::uint8_t, 9> g_dialCommand{};
+std::array<std::uint8_t, kDialCommandLength> g_dialCommand{};
 std::uint16_t g_dialCommandLength = 0;
 
 namespace {

@@ -37,7 +37,8 @@ inline constexpr char kInvalidFirstByte = ':';             // a text image, not 
 
 extern std::array<char, kDownloadPathCapacity> g_downloadPath;
 extern std::uint16_t g_triesLeft;
-extern std::array<std::uint8_t, 9> g_dialCommand;  // "ATD**60\r\n"
+inline constexpr std::size_t kDialCommandLength = 9;  // "ATD**60\r\n" without a terminator
+extern std::array<std::uint8_t, kDialCommandLength> g_dialCommand;
 extern std::uint16_t g_dialCommandLength;
 
 void StartDownload();

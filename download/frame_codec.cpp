@@ -4,13 +4,15 @@
 
 namespace {
 
-// RFC 1662 fcstab: the reflected polynomial 0x8408, one entry per byte value.
+constexpr unsigned kFcsPolynomial = 0x8408U;  // x^16 + x^12 + x^5 + 1, bit-reflected
+
+// RFC 1662 fcstab: the reflected polynomial, one entry per byte value.
 constexpr std::array<std::uint16_t, 256> MakeFcsTable() {
   std::array<std::uint16_t, 256> table{};
   for (unsigned b = 0; b < 256; ++b) {
     unsigned v = b;
     for (int bit = 0; bit < 8; ++bit) {
-      v = (v & 1U) != 0 ? (v >> 1) ^ 0x8408U : v >> 1;
+      v = (v & 1U) != 0 ? (v >> 1) ^ kFcsPolynomial : v >> 1;
     }
     table[b] = static_cast<std::uint16_t>(v);
   }
@@ -18,7 +20,10 @@ constexpr std::array<std::uint16_t, 256> MakeFcsTable() {
 }
 
 constexpr std::array<std::uint16_t, 256> kFcsTable = MakeFcsTable();
-static_assert(kFcsTable[1] == 0x1189 && kFcsTable[255] == 0x0F78, "fcstab mismatch");
+// Two entries of the published table.
+static_assert(kFcsTable[1] == 0x1189 &&      // NOLINT(readability-magic-numbers)
+                  kFcsTable[255] == 0x0F78,  // NOLINT(readability-magic-numbers)
+              "fcstab mismatch");
 
 void PutBigEndian(std::uint8_t* at, std::uint16_t value) {
   at[0] = static_cast<std::uint8_t>(value >> 8);
@@ -82,8 +87,7 @@ std::uint16_t BuildFrame(const std::uint8_t* packet, std::uint16_t length) {
   }
   // Address, control and packet lie contiguously from the frame area's address byte on.
   const std::uint8_t* from = g_frameArea.bytes.data() + FrameArea::kAddress;
-  const std::uint16_t fcs =
-      static_cast<std::uint16_t>(Fcs16(kFcsInitial, from, length + 2U) ^ 0xFFFFU);
+  const std::uint16_t fcs = static_cast<std::uint16_t>(~Fcs16(kFcsInitial, from, length + 2U));
   g_frameArea.body()[length] = static_cast<std::uint8_t>(fcs & 0xFF);
   g_frameArea.body()[length + 1U] = static_cast<std::uint8_t>(fcs >> 8);
 

@@ -44,8 +44,9 @@ int MillisecondsUntil(Clock::time_point deadline) {
   if (left <= Clock::duration::zero()) {
     return 0;
   }
+  constexpr long long kLongestPollMs = 1000000;  // far beyond any read's total limit
   const auto ms = std::chrono::ceil<std::chrono::milliseconds>(left).count();
-  return ms > 1000000 ? 1000000 : static_cast<int>(ms);
+  return ms > kLongestPollMs ? static_cast<int>(kLongestPollMs) : static_cast<int>(ms);
 }
 
 // DTR and RTS on or off. A device without modem lines (a pseudo-terminal) refuses the request
@@ -75,7 +76,8 @@ int ParseComNumber(const char* name) {
     if (*p < '0' || *p > '9' || number > kLargestComNumber) {
       return 0;
     }
-    number = number * 10 + (*p - '0');
+    constexpr int kDecimal = 10;
+    number = number * kDecimal + (*p - '0');
   }
   return number > kLargestComNumber ? 0 : number;
 }
@@ -117,6 +119,7 @@ bool LineSettingsToTermios(const SerialLineSettings& settings, termios* out) {
   bool ok = true;
 
   t.c_cflag = CLOCAL | CREAD;  // no modem control, no hang-up on close (HUPCL clear)
+  // NOLINTBEGIN(readability-magic-numbers): the case labels are the byte sizes themselves
   switch (settings.ByteSize) {
     case 5:
       t.c_cflag |= CS5;
@@ -134,6 +137,7 @@ bool LineSettingsToTermios(const SerialLineSettings& settings, termios* out) {
       ok = false;
       break;
   }
+  // NOLINTEND(readability-magic-numbers)
   switch (settings.Parity) {
     case kNoParity:
       break;

@@ -17,9 +17,11 @@ namespace sim {
 
 using Clock = std::chrono::steady_clock;
 
+inline constexpr int kDefaultComNumber = 9;  // where a device sits unless told otherwise
+
 // Configuration of one device. An answer of none means the device stays silent.
 struct DeviceConfig {
-  int comNumber = 9;
+  int comNumber = kDefaultComNumber;
   std::optional<std::string> model = std::string("\r\nTARVENIX-9505\r\n\r\nOK\r\n");  // AT+CGMM
   std::optional<std::string> maker = std::string("\r\nKestra\r\n\r\nOK\r\n");         // AT+GMI
   std::optional<std::string> check = std::string("\r\nOK\r\n");                       // AT
@@ -94,7 +96,7 @@ struct Output {
 // Most AT input kept while waiting for "\r\n"; the rest of an overlong line is dropped.
 inline constexpr std::size_t kMaxAtLine = 512;
 // Largest image the handset keeps; a PC that sends more is recorded as a violation.
-inline constexpr std::size_t kMaxImage = 16u * 1024u * 1024u;
+inline constexpr std::size_t kMaxImage = std::size_t{16} * 1024 * 1024;
 // Most exchanges kept in the log (the counters go on counting).
 inline constexpr std::size_t kMaxExchangeLog = 100000;
 

@@ -5,12 +5,20 @@
 namespace sim {
 namespace {
 
+constexpr int kDecimal = 10;
+constexpr int kHexadecimal = 16;
+constexpr unsigned long long kMaxCount = 1000000;        // attempts and exchanges
+constexpr unsigned long long kMaxMilliseconds = 600000;  // delays and pauses: ten minutes
+constexpr unsigned long long kMaxCutOffset = 100000;     // bytes into an answer
+constexpr unsigned long long kMax16Bit = 0xFFFF;         // codes and sequence numbers
+constexpr std::string_view kDataPrefix = "data:";
+
 // Parses a whole decimal or 0x-hexadecimal number no larger than `max`.
 bool ParseNumber(std::string_view text, unsigned long long max, unsigned long long& value) {
-  int base = 10;
+  int base = kDecimal;
   if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
     text.remove_prefix(2);
-    base = 16;
+    base = kHexadecimal;
   }
   if (text.empty()) return false;
   const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value, base);
@@ -19,8 +27,8 @@ bool ParseNumber(std::string_view text, unsigned long long max, unsigned long lo
 
 int HexDigit(char c) {
   if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  if (c >= 'a' && c <= 'f') return c - 'a' + kDecimal;
+  if (c >= 'A' && c <= 'F') return c - 'A' + kDecimal;
   return -1;
 }
 
@@ -47,7 +55,7 @@ bool ParseWhen(std::string_view when, Fault& fault, std::string& error) {
   if (hash != std::string_view::npos) {
     name = when.substr(0, hash);
     unsigned long long k = 0;
-    if (!ParseNumber(when.substr(hash + 1), 1000000, k) || k == 0) {
+    if (!ParseNumber(when.substr(hash + 1), kMaxCount, k) || k == 0) {
       error = "bad attempt or exchange number in '" + std::string(when) + "'";
       return false;
     }
@@ -64,10 +72,10 @@ bool ParseWhen(std::string_view when, Fault& fault, std::string& error) {
     fault.target = FaultTarget::End;
   } else if (name == "data") {
     fault.target = FaultTarget::Data;
-  } else if (name.substr(0, 5) == "data:") {
+  } else if (name.substr(0, kDataPrefix.size()) == kDataPrefix) {
     fault.target = FaultTarget::Data;
     unsigned long long n = 0;
-    if (!ParseNumber(name.substr(5), 0xFFFF, n)) {
+    if (!ParseNumber(name.substr(kDataPrefix.size()), kMax16Bit, n)) {
       error = "bad sequence number in '" + std::string(when) + "'";
       return false;
     }
@@ -97,7 +105,7 @@ bool ParseWhat(std::string_view what, Fault& fault, bool& primarySeen, std::stri
   unsigned long long n = 0;
 
   if (name == "delay") {
-    if (!ParseNumber(arg, 600000, n)) {
+    if (!ParseNumber(arg, kMaxMilliseconds, n)) {
       error = "delay needs milliseconds: '" + std::string(what) + "'";
       return false;
     }
@@ -141,7 +149,7 @@ bool ParseWhat(std::string_view what, Fault& fault, bool& primarySeen, std::stri
   } else if (name == "code" || name == "seq") {
     fault.kind = name == "code" ? FaultKind::Code : FaultKind::Sequence;
     if (hasArg) {
-      if (!ParseNumber(arg, 0xFFFF, n)) {
+      if (!ParseNumber(arg, kMax16Bit, n)) {
         error = "bad 16-bit number in '" + std::string(what) + "'";
         return false;
       }
@@ -151,13 +159,13 @@ bool ParseWhat(std::string_view what, Fault& fault, bool& primarySeen, std::stri
     fault.kind = FaultKind::Cut;
     if (hasArg) {
       const auto parts = Split(arg, ':');
-      if (parts.size() > 2 || !ParseNumber(parts[0], 100000, n)) {
+      if (parts.size() > 2 || !ParseNumber(parts[0], kMaxCutOffset, n)) {
         error = "cut takes cut:BYTES[:MS]: '" + std::string(what) + "'";
         return false;
       }
       fault.cutAt = static_cast<std::size_t>(n);
       if (parts.size() == 2) {
-        if (!ParseNumber(parts[1], 600000, n)) {
+        if (!ParseNumber(parts[1], kMaxMilliseconds, n)) {
           error = "bad pause in '" + std::string(what) + "'";
           return false;
         }
@@ -176,6 +184,7 @@ bool ParseWhat(std::string_view what, Fault& fault, bool& primarySeen, std::stri
 }  // namespace
 
 std::vector<std::uint8_t> DefaultGarbage() {
+  // NOLINTNEXTLINE(readability-magic-numbers): the bytes are the point; none is a flag
   return {0x55, 0xAA, 0x13, 0x37, 0x00, 0xFF, 0x41, 0x42};
 }
 

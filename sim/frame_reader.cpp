@@ -5,11 +5,13 @@
 namespace sim {
 namespace {
 
+constexpr unsigned kFcsPolynomial = 0x8408U;  // x^16 + x^12 + x^5 + 1, bit-reflected
+
 constexpr std::array<std::uint16_t, 256> MakeFcsTable() {
   std::array<std::uint16_t, 256> table{};
   for (unsigned i = 0; i < 256; ++i) {
     unsigned v = i;
-    for (int bit = 0; bit < 8; ++bit) v = (v & 1U) ? (v >> 1) ^ 0x8408U : v >> 1;
+    for (int bit = 0; bit < 8; ++bit) v = (v & 1U) ? (v >> 1) ^ kFcsPolynomial : v >> 1;
     table[i] = static_cast<std::uint16_t>(v);
   }
   return table;
@@ -60,7 +62,7 @@ std::uint16_t Fcs16(std::uint16_t fcs, const std::uint8_t* data, std::size_t siz
 }
 
 std::uint16_t ImageFcs(const std::uint8_t* data, std::size_t size) {
-  return static_cast<std::uint16_t>(Fcs16(kFcsInitial, data, size) ^ 0xFFFFU);
+  return static_cast<std::uint16_t>(~Fcs16(kFcsInitial, data, size));
 }
 
 bool IsEscaped(std::uint8_t byte) { return byte <= 0x20 || byte == kEscape || byte == kFlag; }
@@ -99,7 +101,7 @@ std::vector<std::uint8_t> DataAckPacket(std::uint16_t sequence, std::uint16_t co
   return {static_cast<std::uint8_t>(code >> 8),
           static_cast<std::uint8_t>(code & 0xFFU),
           0x00,
-          0x06,
+          static_cast<std::uint8_t>(kHeaderSize),
           static_cast<std::uint8_t>(sequence >> 8),
           static_cast<std::uint8_t>(sequence & 0xFFU)};
 }

@@ -28,11 +28,12 @@ void CloseFd(int& fd) {
 void SetCloexec(int fd) { ::fcntl(fd, F_SETFD, ::fcntl(fd, F_GETFD) | FD_CLOEXEC); }
 
 timespec ToTimespec(Clock::duration d) {
-  const auto ns =
-      std::chrono::duration_cast<std::chrono::nanoseconds>(std::max(d, Clock::duration::zero()));
+  const Clock::duration left = std::max(d, Clock::duration::zero());
+  const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(left);
   timespec ts{};
-  ts.tv_sec = static_cast<time_t>(ns.count() / 1000000000);
-  ts.tv_nsec = static_cast<long>(ns.count() % 1000000000);
+  ts.tv_sec = static_cast<time_t>(seconds.count());
+  ts.tv_nsec = static_cast<long>(
+      std::chrono::duration_cast<std::chrono::nanoseconds>(left - seconds).count());
   return ts;
 }
 
@@ -273,15 +274,14 @@ void CPtyLine::WriteDue(Clock::time_point now) {
       return;
     }
     const ssize_t n = ::write(m_master, chunk.bytes.data(), chunk.bytes.size());
-    if (n == static_cast<ssize_t>(chunk.bytes.size())) {
-      m_queue.pop_front();
+    const bool retry = n < 0 && (errno == EAGAIN || errno == EINTR);
+    if (n == static_cast<ssize_t>(chunk.bytes.size()) || (n < 0 && !retry)) {
+      m_queue.pop_front();  // written whole, or the line is gone for this chunk
     } else if (n >= 0) {
       chunk.bytes.erase(chunk.bytes.begin(), chunk.bytes.begin() + n);
       m_blocked = true;  // the pty buffer is full: the PC is not reading
-    } else if (errno == EAGAIN || errno == EINTR) {
-      m_blocked = errno == EAGAIN;
     } else {
-      m_queue.pop_front();  // the line is gone for this chunk
+      m_blocked = errno == EAGAIN;
     }
   }
 }

@@ -12,6 +12,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 
+#include "download/progress_model.h"
 #include "res/icons.h"
 
 namespace {
@@ -127,8 +128,8 @@ QWidget* MakePushButton(const res::ControlTemplate& control, QWidget* parent) {
 QWidget* MakeProgressBar(QWidget* parent) {
   auto* bar = new QProgressBar(parent);
   // The window system's bar starts empty over 0 to 100 and shows no percentage.
-  bar->setRange(0, 100);
-  bar->setValue(0);
+  bar->setRange(CProgressModel::kDefaultLower, CProgressModel::kDefaultUpper);
+  bar->setValue(CProgressModel::kDefaultLower);
   bar->setTextVisible(false);
   bar->setFocusPolicy(Qt::NoFocus);
   return bar;
@@ -267,7 +268,7 @@ void SetWindowText(QWidget* window, const QString& text) {
 
 QString GetWindowText(const QWidget* window) {
   if (window == nullptr) return {};
-  const QString stored = window->property(kTextProperty).toString();
+  QString stored = window->property(kTextProperty).toString();
   if (const auto* line = qobject_cast<const QLineEdit*>(window)) return line->text();
   if (const auto* edit = qobject_cast<const QPlainTextEdit*>(window)) {
     // The text as set, while the control still shows it; what the operator typed otherwise.
