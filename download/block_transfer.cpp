@@ -12,6 +12,7 @@ std::array<std::uint8_t, kImageBufferSize> g_imageBuffer{};
 std::array<std::uint8_t, kChunkBufferSize> g_chunkBuffer{};
 std::uint32_t g_sizeCounter = 0;
 std::FILE* g_upgradeFile = nullptr;
+TransferCounts g_transferCounts;
 
 UpgradeFileMeasure g_upgradeFileMeasure;
 
@@ -72,6 +73,7 @@ std::uint16_t RunTransfer() {
   struct ForgetMeasure {
     ~ForgetMeasure() { g_upgradeFileMeasure = UpgradeFileMeasure{}; }
   } forget;
+  g_transferCounts = TransferCounts{};
   SetFrameHeader();
   // A stream opened without the worker (a test's, a benchmark's) is measured here.
   if (g_upgradeFileMeasure.file != g_upgradeFile && !MeasureUpgradeFile()) {
@@ -81,11 +83,14 @@ std::uint16_t RunTransfer() {
   if (g_upgradeFileMeasure.measure.size > kImageBufferSize) {
     return TRANSFER_ERR_TOO_LARGE;
   }
-  std::uint16_t result = 0;
+  std::uint16_t result = TRANSFER_OK;
   for (std::uint16_t left = kBeginAttempts; left > 0; --left) {
+    if (left != kBeginAttempts) {
+      ++g_transferCounts.retries;
+    }
     SendControlPacket(CMD_BEGIN);
     result = ReadAck();
-    if (result == 0) {
+    if (result == TRANSFER_OK) {
       return SendImage();
     }
   }
@@ -135,14 +140,16 @@ std::uint16_t SendImage() {
     for (;;) {
       WriteTerminal(g_frameBuffer.data(), frameLength);
       const std::uint16_t result = ReadReply(RSP_DATA_ACK, sequence);
-      if (result == 0) {
+      if (result == TRANSFER_OK) {
         break;
       }
       if (--left == 0) {
         return result;
       }
+      ++g_transferCounts.retries;
     }
     ++acknowledged;
+    g_transferCounts.acknowledged = acknowledged;
     if (link != nullptr) {
       link->SetProgressPos(IDC_PROGRESS, static_cast<std::int32_t>(acknowledged));
     }
