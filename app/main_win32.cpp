@@ -14,6 +14,8 @@
 int WINAPI WinMain(HINSTANCE /*instance*/, HINSTANCE /*previous*/, LPSTR /*commandLine*/,
                    int /*show*/) {
   std::atexit(CloseTerminalPort);
+  // A stop request from outside ends the program like the title bar's close.
+  EndProcessOnSignals();
   INITCOMMONCONTROLSEX controls{sizeof(INITCOMMONCONTROLSEX), ICC_PROGRESS_CLASS};
   ::InitCommonControlsEx(&controls);
   theApp.InitInstance();
