@@ -9,17 +9,7 @@
 
 namespace {
 
-constexpr const char* kStatusIdle = "File transfer progress indicator.";
-constexpr const char* kWarningText =
-    "Configuration settings may be lost during software upgrade for the Tarvenix ISDN "
-    "Handset.In some rare cases the upgrade procedure might fail when upgrading from the 1.5.9 "
-    "or older and your device must be returned to a service center for repair. Do not attempt "
-    "this upgrade procedure unless you have the possibility to return the Tarvenix ISDN Handset "
-    "or have a replacement available.";
-// The open-file dialog: the .ldr pair first, so it is the one selected; the platform's
-// overwrite-prompt flag, to which the dialog adds its own.
-constexpr const char* kBrowseFilter =
-    "LDR files (*.ldr)|*.ldr|Comma Separated Values(*.csv)|*.csv||";
+// Browse's platform flag (overwrite prompt), to which the dialog adds its own.
 constexpr unsigned kBrowseFlags = 0x0002;
 constexpr unsigned kSysCommandMask = 0xFFF0;  // the window system keeps the low four bits
 
@@ -69,7 +59,7 @@ bool CDownloadDlg::OnInitDialog() {
   SetIcon(m_hIcon, false);
   m_downloadButton.EnableWindow(false);
 
-  if (DetectTerminal() != 0) {
+  if (DetectTerminal() != DETECT_FOUND) {
     m_messagePane.SetWindowText(kNoTerminalMessage);
     m_browseButton.EnableWindow(false);
   } else {

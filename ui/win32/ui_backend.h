@@ -143,7 +143,6 @@ class CDialog {
   HWND GetDlgItem(int id) const;
   void SetDlgItemText(int id, const char* text);
   std::string GetDlgItemText(int id) const;
-  int TemplateID() const { return m_templateId; }
   bool IsRunningModal() const { return m_runningModal; }
   // A modeless dialog with auto-delete frees itself once it has ended.
   void SetAutoDelete(bool autoDelete) { m_autoDelete = autoDelete; }
