@@ -5,15 +5,18 @@
 #include <cstdlib>
 
 #include "app/download_app.h"
+#include "download/messages.h"
 #include "download/process_exit.h"
 #include "serial/serial_port.h"
 
 int main(int argc, char* argv[]) {
   std::atexit(CloseTerminalPort);
+  // A stop request from outside ends the program like the title bar's close.
+  EndProcessOnSignals();
   // No command-line option is read: Qt sees the program name only.
   int qtArgc = argc > 0 ? 1 : 0;
   QApplication application(qtArgc, argv);
-  QApplication::setApplicationName(QStringLiteral("Corvanel"));
+  QApplication::setApplicationName(QString::fromUtf8(kAppName));
   theApp.InitInstance();
   // A worker that is still running ends with the process; nothing waits for it, and nothing is
   // torn down under it.

@@ -107,8 +107,6 @@ class CDialog : public QDialog {
   void EnableDlgItem(int id, bool enable);
   bool IsDlgItemEnabled(int id) const;
 
-  int TemplateID() const { return m_templateId; }
-  bool IsBuilt() const { return m_built; }
   bool IsRunningModal() const { return m_runningModal; }
   // A modeless dialog with auto-delete frees itself once it has ended.
   void SetAutoDelete(bool autoDelete) { m_autoDelete = autoDelete; }

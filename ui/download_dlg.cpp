@@ -19,15 +19,6 @@
 
 namespace {
 
-constexpr const char* kStatusIdle = "File transfer progress indicator.";
-constexpr const char* kWarningText =
-    "Configuration settings may be lost during software upgrade for the Tarvenix ISDN "
-    "Handset.In some rare cases the upgrade procedure might fail when upgrading from the 1.5.9 "
-    "or older and your device must be returned to a service center for repair. Do not attempt "
-    "this upgrade procedure unless you have the possibility to return the Tarvenix ISDN Handset "
-    "or have a replacement available.";
-// The open-file dialog's filter: the .ldr pair first, so it is the one selected.
-constexpr const char* kBrowseFilter = "LDR files (*.ldr);;Comma Separated Values(*.csv)";
 constexpr unsigned kSysCommandMask = 0xFFF0;  // the window system keeps the low four bits
 constexpr unsigned kScClose = 0xF060;         // the system menu's Close
 
@@ -79,7 +70,7 @@ bool CDownloadDlg::OnInitDialog() {
   setWindowIcon(m_hIcon);
   m_downloadButton.EnableWindow(false);
 
-  if (DetectTerminal() != 0) {
+  if (DetectTerminal() != DETECT_FOUND) {
     m_messagePane.SetWindowText(QString::fromUtf8(kNoTerminalMessage));
     m_browseButton.EnableWindow(false);
   } else {

@@ -28,7 +28,7 @@
 #include "serial/serial_port.h"
 #include "serial/serial_posix.h"
 #include "sim/fault_plan.h"
-#include "sim/sim_terminal.h"
+#include "sim/simulator.h"
 #include "ui/help_dlg.h"
 
 namespace {
@@ -132,20 +132,20 @@ class DownloadDlgTest : public QObject {
   std::unique_ptr<sim::CSimulator> m_sim;
   QTemporaryDir m_dir;
 
-  void StartSim(std::vector<sim::SimDeviceConfig> devices) {
+  void StartSim(std::vector<sim::DeviceConfig> devices) {
     m_sim = std::make_unique<sim::CSimulator>();
     for (auto& d : devices) m_sim->Add(d);
     std::string error;
     QVERIFY2(m_sim->Start(error), error.c_str());
     qputenv(kComDirVariable, QByteArray::fromStdString(m_sim->ComDir()));
   }
-  static sim::SimDeviceConfig Terminal(const std::vector<std::string>& knobs = {}) {
-    sim::SimDeviceConfig config;
+  static sim::DeviceConfig Terminal(const std::vector<std::string>& knobs = {}) {
+    sim::DeviceConfig config;
     config.comNumber = 9;
     for (const auto& k : knobs) {
-      sim::SimFault f;
+      sim::Fault f;
       std::string error;
-      if (sim::ParseSimFault(k, f, error)) config.faults.push_back(f);
+      if (sim::ParseFault(k, f, error)) config.faults.push_back(f);
     }
     return config;
   }
@@ -243,7 +243,7 @@ class DownloadDlgTest : public QObject {
     QCOMPARE(bar->value(), bar->maximum());
     QVERIFY(!bar->isTextVisible());
     QCOMPARE(Text(dlg, IDC_MESSAGE), QString::fromUtf8(kPaneTransferDone));
-    const sim::SimStats stats = m_sim->Find(9)->Stats();
+    const sim::DeviceStats stats = m_sim->Find(9)->Stats();
     std::ifstream in(path, std::ios::binary);
     const std::vector<std::uint8_t> file((std::istreambuf_iterator<char>(in)), {});
     QVERIFY(stats.image == file);
@@ -292,7 +292,7 @@ class DownloadDlgTest : public QObject {
     QFETCH(QString, status);
     QFETCH(QString, caption);
     QFETCH(bool, buttons);
-    sim::SimDeviceConfig config = Terminal();
+    sim::DeviceConfig config = Terminal();
     config.check = check.toStdString();
     config.dial = dial.toStdString();
     StartSim({config});
@@ -405,7 +405,7 @@ class DownloadDlgTest : public QObject {
   // The main window's modal run must not block the worker's ownerless boxes: real input
   // (not a programmatic click) dismisses them while the window runs modally.
   void WorkerBoxTakesRealInput_DuringTheModalRun() {
-    sim::SimDeviceConfig config = Terminal();
+    sim::DeviceConfig config = Terminal();
     config.check = std::string("\r\nERROR\r\n");
     StartSim({config});
     CTestDownloadDlg dlg;
@@ -489,12 +489,12 @@ namespace {
 // (the window system's close) once it is under way.
 int RunCloseDuringDownload(int argc, char** argv) {
   QApplication app(argc, argv);
-  sim::SimDeviceConfig config;
+  sim::DeviceConfig config;
   config.comNumber = 9;
   config.pacing = true;
-  sim::SimFault slow;
+  sim::Fault slow;
   std::string error;
-  sim::ParseSimFault("data=delay:100", slow, error);
+  sim::ParseFault("data=delay:100", slow, error);
   config.faults.push_back(slow);
   sim::CSimulator sim;
   sim.Add(config);
