@@ -45,7 +45,7 @@
 #include "serial/serial_posix.h"
 #include "sim/simulator.h"
 #include "ui/download_dlg.h"
-#include "ui/qt_window_link.h"
+#include "ui/qt/window_link_qt.h"
 
 namespace {
 

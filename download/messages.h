@@ -72,6 +72,7 @@ inline constexpr const char* kWarningText =
     "this upgrade procedure unless you have the possibility to return the Tarvenix ISDN Handset "
     "or have a replacement available.";
 
-// Browse's open-file dialog: filters separated by ";;", the .ldr pair first so that it is the
-// one selected.
-inline constexpr const char* kBrowseFilter = "LDR files (*.ldr);;Comma Separated Values(*.csv)";
+// Browse's open-file dialog: pairs of a display text and a pattern, each ended by '|', the list
+// ended by an empty pair; the .ldr pair first, so that it is the one selected.
+inline constexpr const char* kBrowseFilter =
+    "LDR files (*.ldr)|*.ldr|Comma Separated Values(*.csv)|*.csv||";

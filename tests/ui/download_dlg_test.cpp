@@ -30,6 +30,7 @@
 #include "sim/fault_plan.h"
 #include "sim/simulator.h"
 #include "ui/help_dlg.h"
+#include "ui/qt/window_link_qt.h"
 
 namespace {
 
@@ -77,16 +78,25 @@ class CRecordingForwarder : public CWindowLink {
 class CTestDownloadDlg : public CDownloadDlg {
  public:
   bool m_choose = false;
-  QString m_chosen;
+  std::string m_chosen;
   int m_aboutBoxes = 0;
 
  protected:
-  bool RunFileDialog(QString& path) override {
+  bool RunFileDialog(std::string& path) override {
     if (m_choose) path = m_chosen;
     return m_choose;
   }
   void RunAboutBox() override { ++m_aboutBoxes; }
 };
+
+// The help windows a window owns.
+QList<CHelpDlg*> HelpWindows(const QWidget& owner) {
+  QList<CHelpDlg*> helps;
+  for (CDialog* dialog : owner.findChildren<CDialog*>()) {
+    if (auto* help = dynamic_cast<CHelpDlg*>(dialog)) helps << help;
+  }
+  return helps;
+}
 
 QMessageBox* FindBox() {
   for (QWidget* w : QApplication::topLevelWidgets()) {
@@ -209,9 +219,10 @@ class DownloadDlgTest : public QObject {
     Open(dlg);
     dlg.m_pathEdit.SetWindowText(QStringLiteral("typed.ldr"));
     dlg.m_choose = choose;
-    dlg.m_chosen = QStringLiteral("/data/upgrade 1.6.7.ldr");
+    dlg.m_chosen = "/data/upgrade 1.6.7.ldr";
     QTest::mouseClick(dlg.m_browseButton.Widget(), Qt::LeftButton);
-    QCOMPARE(Text(dlg, IDC_PATH), choose ? dlg.m_chosen : QStringLiteral("typed.ldr"));
+    QCOMPARE(Text(dlg, IDC_PATH),
+             choose ? QString::fromStdString(dlg.m_chosen) : QStringLiteral("typed.ldr"));
     QVERIFY(Enabled(dlg, IDC_DOWNLOAD));
     Close(dlg);
   }
@@ -328,7 +339,7 @@ class DownloadDlgTest : public QObject {
     QCOMPARE(box->buttons().size(), 1);
     QVERIFY(QApplication::activeModalWidget() == nullptr);
     QTest::mouseClick(dlg.GetDlgItem(IDC_HELP_BUTTON), Qt::LeftButton);  // the window still works
-    QTRY_COMPARE(dlg.findChildren<CHelpDlg*>().size(), 1);
+    QTRY_COMPARE(HelpWindows(dlg).size(), 1);
     box->button(QMessageBox::Ok)->click();
     QTRY_VERIFY_WITH_TIMEOUT(Enabled(dlg, IDC_DOWNLOAD), kWaitMs);
     Close(dlg);
@@ -391,7 +402,7 @@ class DownloadDlgTest : public QObject {
     for (int i = 0; i < 3; ++i) {
       QTest::mouseClick(dlg.GetDlgItem(IDC_HELP_BUTTON), Qt::LeftButton);
     }
-    const auto helps = dlg.findChildren<CHelpDlg*>();
+    const auto helps = HelpWindows(dlg);
     QCOMPARE(helps.size(), 3);
     for (CHelpDlg* help : helps) {
       QVERIFY(help->isVisible());

@@ -1,5 +1,5 @@
-// Start-up and shutdown: the terminal port exists closed before the application runs, its close
-// is registered for process exit, and the program ends when the application object's
+// Start-up and shutdown on Linux: the terminal port exists closed before the application runs,
+// its close is registered for process exit, and the program ends when the application object's
 // initialisation returns.
 #include <QApplication>
 #include <cstdlib>

@@ -1,4 +1,4 @@
-#include "ui/qt_window_link.h"
+#include "ui/qt/window_link_qt.h"
 
 #include <QAbstractButton>
 #include <QEventLoop>
