@@ -52,6 +52,7 @@ namespace {
 using Clock = std::chrono::steady_clock;
 constexpr int kComNumber = sim::kDefaultComNumber;
 constexpr std::chrono::seconds kBoxDeadlineSlack{120};  // beyond twice the floor: a hang
+constexpr double kHighPercentile = 0.99;
 constexpr int kHandBackPollMs = 5;  // after the box: until the window is handed back
 
 double Seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
@@ -298,8 +299,10 @@ int main(int argc, char** argv) {
     std::printf(
         "  transfer excess        median %.2f ms, 99%% %.2f ms, max %.1f ms per exchange;\n"
         "                         %.3f s of it above the median (held-up threads)\n",
-        excessMs[excessMs.size() / 2], excessMs[excessMs.size() * 99 / 100], excessMs.back(),
-        spikes / kMsPerSecond);
+        excessMs[excessMs.size() / 2],
+        excessMs[static_cast<std::size_t>(static_cast<double>(excessMs.size() - 1) *
+                                          kHighPercentile)],
+        excessMs.back(), spikes / kMsPerSecond);
   }
   std::printf("  exchanges              %zu (%zu of them retries)\n", stats.frames, retries);
   std::printf("  CPU, whole process     %.3f s = %.3f %% of wall (simulator included)\n",

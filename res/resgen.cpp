@@ -286,7 +286,9 @@ int main(int argc, char** argv) {
   };
   int status = 0;
   for (const auto& [name, bytes] : files) {
-    const std::string path = dir + "/" + name;
+    std::string path = dir;
+    path += '/';
+    path += name;
     if (write) {
       std::ofstream out(path, std::ios::binary);
       out << bytes;

@@ -25,9 +25,12 @@ inline constexpr int IDC_STATIC = -1;
 // Main window controls: the download engine changes them by these numbers, so they are
 // declared once, with the engine.
 #include "download/control_ids.h"
+// The numbers themselves are the resources' contract with the window system.
+// NOLINTBEGIN(readability-magic-numbers)
 static_assert(IDC_PATH == 1000 && IDC_BROWSE == 1001 && IDC_DOWNLOAD == 1002 &&
               IDC_PROGRESS == 1004 && IDC_STATUS == 1012 && IDC_HELP_BUTTON == 1013 &&
               IDC_MESSAGE == 1019 && IDC_WARNING == 1026);
+// NOLINTEND(readability-magic-numbers)
 
 // Help window controls.
 inline constexpr int IDC_HELP_TEXT = 1000;
