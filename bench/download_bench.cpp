@@ -34,6 +34,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench/bench_image.h"
 #include "bench/measure.h"
 #include "bench/transfer_floor.h"
 #include "download/block_transfer.h"
@@ -130,22 +131,10 @@ int main(int argc, char** argv) {
   int qtArgc = 1;
   QApplication app(qtArgc, argv);
 
-  std::vector<std::uint8_t> image(size, 0);
-  if (!zeros) {
-    std::mt19937 rng(kImageSeed);
-    for (auto& b : image) b = static_cast<std::uint8_t>(rng());
-    if (!image.empty() && image[0] == kInvalidFirstByte) image[0] = 0;  // not a text image
-  }
-  char dir[] = "/tmp/corvanel-bench-XXXXXX";
-  if (mkdtemp(dir) == nullptr) {
-    std::perror("mkdtemp");
-    return 1;
-  }
-  const std::string path = std::string(dir) + "/image.ldr";
-  if (std::FILE* f = std::fopen(path.c_str(), "wb")) {
-    std::fwrite(image.data(), 1, image.size(), f);
-    std::fclose(f);
-  }
+  CBenchImage file(size, zeros);
+  if (!file.Written()) return 1;
+  const std::vector<std::uint8_t>& image = file.Bytes();
+  const std::string& path = file.Path();
 
   // The floors, before the codec's areas are used for real.
   const std::vector<FrameExchange> plan = PlannedTransfer(image);
@@ -225,8 +214,7 @@ int main(int argc, char** argv) {
   const sim::DeviceStats stats = terminal.Stats();
   simulator.Stop();
   unsetenv(kComDirVariable);
-  std::error_code ec;
-  std::filesystem::remove_all(dir, ec);
+  file.Remove();
 
   const bool ok = watcher.m_seen &&
                   watcher.m_text == CQtWindowLink::DisplayText(kBoxTransferDone).toStdString() &&

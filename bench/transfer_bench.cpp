@@ -25,6 +25,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/bench_image.h"
 #include "bench/measure.h"
 #include "bench/transfer_floor.h"
 #include "download/block_transfer.h"
@@ -272,21 +273,12 @@ int main(int argc, char** argv) {
     return 2;
   }
 
-  std::vector<std::uint8_t> image(size);
-  std::mt19937 rng(kImageSeed);
-  for (auto& b : image) {
-    b = static_cast<std::uint8_t>(rng());
-  }
-  char dir[] = "/tmp/corvanel-bench-XXXXXX";
-  if (mkdtemp(dir) == nullptr) {
-    std::perror("mkdtemp");
+  CBenchImage file(size, false);
+  if (!file.Written()) {
     return 1;
   }
-  const std::string path = std::string(dir) + "/image.ldr";
-  if (std::FILE* f = std::fopen(path.c_str(), "wb")) {
-    std::fwrite(image.data(), 1, image.size(), f);
-    std::fclose(f);
-  }
+  const std::vector<std::uint8_t>& image = file.Bytes();
+  const std::string& path = file.Path();
   std::printf("image: %zu random bytes, %zu whole blocks\n", size, size >> kBlockShift);
 
   bool ok = true;
@@ -300,7 +292,5 @@ int main(int argc, char** argv) {
     Print("unpaced (the simulator answers at once):", false, r);
     ok = ok && r.ok && r.allocations == 0;
   }
-  std::error_code ec;
-  std::filesystem::remove_all(dir, ec);
   return ok ? 0 : 1;
 }
