@@ -160,9 +160,10 @@ CDialogUnits::CDialogUnits(const QFont& font) {
   // Any other font as the window system measures it: the average width of the alphabet's 52
   // letters, rounded as it rounds, and the character height without the line gap.
   const QFontMetrics metrics(font);
-  const int alphabet = metrics.horizontalAdvance(
-      QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"));
-  m_baseX = (alphabet / 26 + 1) / 2;
+  const QString letters = QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz");
+  const int alphabet = metrics.horizontalAdvance(letters);
+  // Twice the average width (the 52 letters over 26), halved with rounding up.
+  m_baseX = (alphabet / static_cast<int>(letters.size() / 2) + 1) / 2;
   m_baseY = metrics.ascent() + metrics.descent();
 }
 
