@@ -313,6 +313,7 @@ std::uint32_t DownloadWorker(void* /*argument*/) {
   }
   // The window back to the operator.
   HandBack(*link, kCaptionAfterTransfer);
-  Report(result != 0 ? DownloadOutcome::TransferFailed : DownloadOutcome::Completed, result);
+  Report(result != TRANSFER_OK ? DownloadOutcome::TransferFailed : DownloadOutcome::Completed,
+         result);
   return 0;
 }

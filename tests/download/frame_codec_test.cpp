@@ -264,7 +264,7 @@ TEST_P(ReplyCodes, ParseReply_GivesTheCodeOfTheFirstFault) {
   auto count = static_cast<std::uint16_t>(c.reply.size());
   const std::uint16_t before = count;
   EXPECT_EQ(ParseReply(exact, count), c.result);
-  if (c.result != 0) {
+  if (c.result != PARSE_OK) {
     EXPECT_EQ(count, before);
   }
   delete[] exact;
