@@ -166,8 +166,8 @@ void OnDownloadReport(const DownloadReport& report) {
   const bool portUsed = transferRan || report.outcome == DownloadOutcome::TerminalNotReady ||
                         report.outcome == DownloadOutcome::DialFailed;
   const std::uint32_t blocks = transferRan ? g_transferCounts.acknowledged : 0;
-  const std::uint64_t bytes = std::min<std::uint64_t>(
-      static_cast<std::uint64_t>(blocks) * kBlockSize, run.fileSize);
+  const std::uint64_t bytes =
+      std::min<std::uint64_t>(static_cast<std::uint64_t>(blocks) * kBlockSize, run.fileSize);
   if (run.options.json) {
     PrintJson(run, outcome.name, outcome.exitCode, portUsed ? LastOpenedPort() : std::string(),
               bytes, blocks, transferRan ? g_transferCounts.retries : 0, report.transferResult);
@@ -203,7 +203,7 @@ int RunDownload(Run& run) {
 
 int RunDetect(const CliOptions& options, std::FILE* out) {
   const Clock::time_point start = Clock::now();
-  const bool found = DetectTerminal() == 0;
+  const bool found = DetectTerminal() == DETECT_FOUND;
   const std::string port = found ? LastOpenedPort() : std::string();
   const std::string answer = found ? LastReply() : std::string();
   CloseTerminalPort();
@@ -216,12 +216,13 @@ int RunDetect(const CliOptions& options, std::FILE* out) {
   std::fflush(out);
   if (options.json) {
     const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
-    std::printf("{\"outcome\":%s,\"exit_code\":%d,\"port\":%s,\"device\":%s,\"answer\":%s,"
-                "\"seconds\":%.3f}\n",
-                found ? "\"found\"" : "\"no-terminal\"", found ? EXIT_OK : EXIT_NO_TERMINAL,
-                found ? JsonString(port).c_str() : "null",
-                found ? JsonString(PortDevice(port)).c_str() : "null",
-                found ? JsonString(answer).c_str() : "null", seconds);
+    std::printf(
+        "{\"outcome\":%s,\"exit_code\":%d,\"port\":%s,\"device\":%s,\"answer\":%s,"
+        "\"seconds\":%.3f}\n",
+        found ? "\"found\"" : "\"no-terminal\"", found ? EXIT_OK : EXIT_NO_TERMINAL,
+        found ? JsonString(port).c_str() : "null",
+        found ? JsonString(PortDevice(port)).c_str() : "null",
+        found ? JsonString(answer).c_str() : "null", seconds);
     std::fflush(stdout);
   }
   return found ? EXIT_OK : EXIT_NO_TERMINAL;

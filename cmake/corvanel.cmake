@@ -27,10 +27,3 @@ function(corvanel_gtest)
   gtest_discover_tests(${T_NAME} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
                        PROPERTIES LABELS "${labels}")
 endfunction()
-
-# Adds a folder that may not hold a build of its own yet.
-macro(corvanel_optional_subdirectory dir)
-  if(EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/${dir}/CMakeLists.txt)
-    add_subdirectory(${dir})
-  endif()
-endmacro()

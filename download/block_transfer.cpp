@@ -61,14 +61,14 @@ std::uint16_t RunTransfer() {
   if (UpgradeFileSize() > static_cast<long long>(kImageBufferSize)) {
     return TRANSFER_ERR_TOO_LARGE;
   }
-  std::uint16_t result = 0;
+  std::uint16_t result = TRANSFER_OK;
   for (std::uint16_t left = kBeginAttempts; left > 0; --left) {
     if (left != kBeginAttempts) {
       ++g_transferCounts.retries;
     }
     SendControlPacket(CMD_BEGIN);
     result = ReadAck();
-    if (result == 0) {
+    if (result == TRANSFER_OK) {
       return SendImage();
     }
   }
@@ -111,7 +111,7 @@ std::uint16_t SendImage() {
     for (;;) {
       WriteTerminal(g_frameBuffer.data(), frameLength);
       const std::uint16_t result = ReadReply(RSP_DATA_ACK, sequence);
-      if (result == 0) {
+      if (result == TRANSFER_OK) {
         break;
       }
       if (--left == 0) {

@@ -5,6 +5,19 @@
 // Contract:
 // - Runs on the download worker thread only; uses g_terminalPort, the reply buffer, the codec's
 //   areas and the areas below without locks (nothing else touches them meanwhile).
+//
+// Process-wide objects of a download (each touched by one thread at a time):
+//   object           written by                               read by
+//   g_downloadPath   StartDownload (UI thread, before the     DownloadWorker (stat, open)
+//                    worker's start gate opens)
+//   g_upgradeFile    DownloadWorker (opens, closes)           RunTransfer (size), SendImage
+//   g_sizeCounter    in: DownloadWorker (whole-block count)   SendImage (the bar's range)
+//                    out: SendImage (image bytes sent)        DownloadWorker (final position)
+//   g_chunkBuffer    SendImage (each chunk read)              BuildDataPacket
+//   g_imageBuffer    SendImage (each chunk, at its offset)    ImageFcs (for the end request)
+//   g_imageFcs       SendImage                                BuildControlPacket (CMD_END)
+//   codec areas      BuildControlPacket, BuildDataPacket,     WriteTerminal (g_frameBuffer),
+//                    BuildFrame, ParseReply                   CheckReply (g_decodedReply)
 // - Three attempts for the begin request and for each data packet, each writing the very same
 //   frame again; one for the end request. No sleeps: the reads' time-outs set the pace.
 // - Nothing is allocated while it runs. Window changes go through the main window's link.

@@ -69,10 +69,10 @@ bool RunPass(const DetectionPass& pass) {
 std::uint16_t DetectTerminal() {
   for (const DetectionPass& pass : kPasses) {
     if (RunPass(pass)) {
-      return 0;
+      return DETECT_FOUND;
     }
   }
-  return 1;
+  return DETECT_NONE;
 }
 
 void SetDetectionPort(const char* name) { g_detectionPort = name != nullptr ? name : ""; }

@@ -8,7 +8,11 @@
 inline constexpr int kFirstCandidatePort = 2;   // COM1 is never tried
 inline constexpr int kLastCandidatePort = 100;  // included
 
-// 0: a terminal answered and g_terminalPort is left open on its port; 1: none did, port closed.
+enum DetectResult : std::uint16_t {
+  DETECT_FOUND = 0,  // a terminal answered; g_terminalPort is left open on its port
+  DETECT_NONE = 1,   // none did; the port is closed
+};
+
 std::uint16_t DetectTerminal();
 
 // Limits detection to the one port named ("\\.\COMn" or a device path): both passes ask that

@@ -14,7 +14,7 @@
 #include <thread>
 #include <vector>
 
-#include "sim/sim_frame.h"
+#include "sim/frame_reader.h"
 #include "tests/support/sim_fixture.h"
 
 extern char** environ;
@@ -51,10 +51,10 @@ class CliTest : public SimFixture {
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, OutPath().c_str(),
-                                     O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    posix_spawn_file_actions_addopen(&actions, 2, ErrPath().c_str(),
-                                     O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    posix_spawn_file_actions_addopen(&actions, 1, OutPath().c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                     0600);
+    posix_spawn_file_actions_addopen(&actions, 2, ErrPath().c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                     0600);
     pid_t pid = -1;
     const int rc = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
@@ -137,7 +137,9 @@ class CliTest : public SimFixture {
   return json.substr(begin, end - begin);
 }
 
-[[maybe_unused]] std::vector<std::uint8_t> Bytes(const std::string& text) { return {text.begin(), text.end()}; }
+[[maybe_unused]] std::vector<std::uint8_t> Bytes(const std::string& text) {
+  return {text.begin(), text.end()};
+}
 
 #ifndef CORVANEL_CLI_SLOW
 
@@ -163,8 +165,8 @@ TEST_F(CliTest, BadCommandLines_ExitWithCode2) {
 TEST_F(CliTest, Help_ListsEveryExitCode) {
   const CliResult result = Run({"--help"});
   EXPECT_EQ(result.exitCode, 0);
-  for (const char* code : {"\n  0 ", "\n  1 ", "\n  2 ", "\n  3 ", "\n  4 ", "\n  5 ", "\n  6 ",
-                           "\n  7 ", "130"}) {
+  for (const char* code :
+       {"\n  0 ", "\n  1 ", "\n  2 ", "\n  3 ", "\n  4 ", "\n  5 ", "\n  6 ", "\n  7 ", "130"}) {
     EXPECT_NE(result.out.find(code), std::string::npos) << code;
   }
 }
@@ -190,7 +192,7 @@ TEST_P(CliFaultTest, ExitsWithItsCode) {
   if (c.knobs == std::vector<std::string>{"none"}) {
     StartSim({});
   } else {
-    sim::SimDeviceConfig config;
+    sim::DeviceConfig config;
     config.faults = Faults(c.knobs);
     if (c.check) {
       config.check = *c.check;
@@ -218,19 +220,29 @@ INSTANTIATE_TEST_SUITE_P(
     Fast, CliFaultTest,
     ::testing::Values(
         FaultCase{"NoTerminal", {"none"}, {}, {}, {}, 4, "No terminal connected."},
-        FaultCase{"NoOk", {}, "\r\nERROR\r\n", {}, {}, 5,
+        FaultCase{"NoOk",
+                  {},
+                  "\r\nERROR\r\n",
+                  {},
+                  {},
+                  5,
                   "Terminal is either not responding or not connected to PC."},
-        FaultCase{"NoConnect", {}, {}, "\r\nNO CARRIER\r\n", {}, 6,
+        FaultCase{"NoConnect",
+                  {},
+                  {},
+                  "\r\nNO CARRIER\r\n",
+                  {},
+                  6,
                   "Connection establishment with handset failed."},
         FaultCase{"HangUp", {"data:1=hangup"}, {}, {}, {}, 7, "Transfer failed."},
-        FaultCase{"ColonFile", {}, {}, {}, Bytes(":10000000"), 3,
-                  "Eroor: Invalid software file."}),
+        FaultCase{"ColonFile", {}, {}, {}, Bytes(":10000000"), 3, "Eroor: Invalid software file."}),
     CaseName);
 #else
-INSTANTIATE_TEST_SUITE_P(Slow, CliFaultTest,
-                         ::testing::Values(FaultCase{"SilentHandset", {"begin=silence"}, {}, {},
-                                                     {}, 7, "Transfer failed."}),
-                         CaseName);
+INSTANTIATE_TEST_SUITE_P(
+    Slow, CliFaultTest,
+    ::testing::Values(FaultCase{
+        "SilentHandset", {"begin=silence"}, {}, {}, {}, 7, "Transfer failed."}),
+    CaseName);
 #endif
 
 #ifndef CORVANEL_CLI_SLOW
@@ -247,10 +259,9 @@ TEST_F(CliTest, Trace_HoldsTheExactFramesSent) {
   ASSERT_GE(writes.size(), 3u);
   EXPECT_EQ(writes[writes.size() - 4], Bytes("ATD**60\r\n"));
   const std::vector<std::vector<std::uint8_t>> frames(writes.end() - 3, writes.end());
-  EXPECT_EQ(frames[0], sim::BuildSimFrame({0x0A, 0x0A, 0x00, 0x04}));
-  EXPECT_EQ(frames[1],
-            sim::BuildSimFrame({0x0D, 0x0D, 0x00, 0x09, 0x00, 0x00, 0x61, 0x62, 0x63}));
-  EXPECT_EQ(frames[2], sim::BuildSimFrame({0x0B, 0x0B, 0x00, 0x06, 0x9E, 0x25}));
+  EXPECT_EQ(frames[0], sim::BuildFrame({0x0A, 0x0A, 0x00, 0x04}));
+  EXPECT_EQ(frames[1], sim::BuildFrame({0x0D, 0x0D, 0x00, 0x09, 0x00, 0x00, 0x61, 0x62, 0x63}));
+  EXPECT_EQ(frames[2], sim::BuildFrame({0x0B, 0x0B, 0x00, 0x06, 0x9E, 0x25}));
 }
 
 // A failed transfer as JSON: block 1 is acknowledged with the number of block 0 three times.
@@ -276,7 +287,7 @@ TEST_F(CliTest, Json_ReportsOutcomePortBytesBlocksRetriesResultAndSeconds) {
 
 // --port N asks COM N alone, passing over a terminal on a lower port that a scan would pick.
 TEST_F(CliTest, PortNumber_LimitsTheScanToThatPort) {
-  sim::SimDeviceConfig low, high;
+  sim::DeviceConfig low, high;
   low.comNumber = 3;
   high.comNumber = 9;
   StartSim({low, high});
@@ -291,7 +302,7 @@ TEST_F(CliTest, PortNumber_LimitsTheScanToThatPort) {
 
 // --port DEVICE reaches a device outside the COM mapping, and the whole download runs on it.
 TEST_F(CliTest, PortDevicePath_DownloadsThroughThatDevice) {
-  sim::SimDeviceConfig low, high;
+  sim::DeviceConfig low, high;
   low.comNumber = 3;
   high.comNumber = 9;
   StartSim({low, high});
@@ -311,13 +322,13 @@ TEST_F(CliTest, SigintMidTransfer_Exits130AndSendsNothingMore) {
   bytes[0] = 'L';
   const pid_t pid = Start({"download", MakeFile(bytes)});
   // Block 3 is in; its answer is held back while the signal comes.
-  ASSERT_TRUE(Terminal().WaitFor([](const sim::SimStats& s) { return s.dataFrames >= 4; }, 60s));
+  ASSERT_TRUE(Terminal().WaitFor([](const sim::DeviceStats& s) { return s.dataFrames >= 4; }, 60s));
   kill(pid, SIGINT);
   const CliResult result = Wait(pid);
   EXPECT_EQ(result.exitCode, 130);
   // The process was waiting for that answer when it ended; its port closed with it.
-  ASSERT_TRUE(Terminal().WaitFor([](const sim::SimStats& s) { return s.closes >= 1; }, 60s));
-  const sim::SimStats stats = Stats();
+  ASSERT_TRUE(Terminal().WaitFor([](const sim::DeviceStats& s) { return s.closes >= 1; }, 60s));
+  const sim::DeviceStats stats = Stats();
   EXPECT_EQ(stats.dataFrames, 4u);
   EXPECT_EQ(stats.endFrames, 0u);
 }

@@ -20,7 +20,7 @@ TEST_P(FaultTransferTest, ResultCodeMatchesTheTable) {
   const std::vector<std::uint8_t> image = RandomBytes(kImageSize, 43);
   EXPECT_EQ(Transfer(image), row.code);
 
-  const sim::SimStats stats = Stats();
+  const sim::DeviceStats stats = Stats();
   EXPECT_EQ(stats.beginFrames, row.beginFrames);
   EXPECT_EQ(stats.dataFrames, row.dataFrames);
   EXPECT_EQ(stats.endFrames, row.endFrames);
