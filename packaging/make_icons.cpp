@@ -23,13 +23,14 @@ int main(int argc, char* argv[]) {
     QImage image = res::IconImage(IDI_APP, size);
     if (image.isNull()) {
       const int base = size < 32 ? 16 : 32;
-      image = res::IconImage(IDI_APP, base).scaled(size, size, Qt::IgnoreAspectRatio,
-                                                    Qt::FastTransformation);
+      image = res::IconImage(IDI_APP, base)
+                  .scaled(size, size, Qt::IgnoreAspectRatio, Qt::FastTransformation);
     }
     const QString dir = QStringLiteral("%1/%2x%2/apps").arg(outDir).arg(size);
     const QString path = QStringLiteral("%1/%2.png").arg(dir, name);
     if (image.isNull() || !QDir().mkpath(dir) || !image.save(path, "PNG")) {
-      std::fprintf(stderr, "corvanel-make-icons: cannot write %s\n", path.toLocal8Bit().constData());
+      std::fprintf(stderr, "corvanel-make-icons: cannot write %s\n",
+                   path.toLocal8Bit().constData());
       return 1;
     }
   }
