@@ -69,6 +69,9 @@ cleanup() {
 trap cleanup EXIT
 
 wineserver -p </dev/null >/dev/null 2>&1
+# Earlier stages' links may point at ptys that now belong to other devices: COM40 to COM99 are
+# this script's alone.
+for k in $(seq 40 99); do rm -f "$WINEPREFIX/dosdevices/com$k"; done
 
 # The devices, one per scenario; all paced at 230400 baud.
 #   COM50  terminal and handset that take the download; block 5's answer comes 1.5 s late, so
