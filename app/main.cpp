@@ -10,6 +10,8 @@
 
 int main(int argc, char* argv[]) {
   std::atexit(CloseTerminalPort);
+  // A stop request from outside ends the program like the title bar's close.
+  EndProcessOnSignals();
   // No command-line option is read: Qt sees the program name only.
   int qtArgc = argc > 0 ? 1 : 0;
   QApplication application(qtArgc, argv);

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "download/process_exit.h"
 #include "serial/serial_port.h"
 #include "serial/serial_posix.h"
 #include "serial/terminal_detection.h"
@@ -32,6 +33,7 @@ double TimeDetection(std::uint16_t& result) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  EndProcessOnSignals();  // a stop mid-run releases the port
   int runs = 50;
   bool smoke = false;
   for (int i = 1; i < argc; ++i) {

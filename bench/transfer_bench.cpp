@@ -26,6 +26,7 @@
 
 #include "download/block_transfer.h"
 #include "download/frame_codec.h"
+#include "download/process_exit.h"
 #include "download/window_link.h"
 #include "serial/serial_port.h"
 #include "serial/serial_posix.h"
@@ -226,6 +227,7 @@ void Print(const char* title, bool pacing, const RunResult& r) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  EndProcessOnSignals();  // a stop mid-run releases the port
   bool paced = true;
   bool unpaced = true;
   std::size_t size = kImageBufferSize;

@@ -86,4 +86,13 @@ void PortWrite(PortHandle handle, const std::uint8_t* bytes, std::uint32_t count
 // One read of at most capacity bytes under the read-completion rule; returns the count received.
 std::uint32_t PortRead(PortHandle handle, std::uint8_t* buffer, std::uint32_t capacity,
                        const SerialTimeouts& timeouts);
+// Releases the device: the exclusive hold ends and the handle is closed. Safe in a signal
+// handler (POSIX) and a console control handler (Windows).
 void PortClose(PortHandle handle);
+
+// Every handle PortOpenExclusive gives out is tracked from its open to its PortClose, so that a
+// process ending on a signal can release the device wherever its threads are.
+void TrackHeldPort(PortHandle handle);
+void ForgetHeldPort(PortHandle handle);
+// Closes every tracked handle; async-signal-safe, for the exit paths only.
+void ReleaseHeldPortsForExit();

@@ -211,10 +211,13 @@ PortHandle PortOpenExclusive(const char* name) {
   if (fd < 0) {
     return kInvalidPortHandle;
   }
+  // Tracked before the exclusive flag is set, so an exit on a signal from here on clears it.
+  TrackHeldPort(static_cast<PortHandle>(fd));
   // flock holds against every other open, root's included; TIOCEXCL keeps out other
   // programs that do not lock (it does not stop root). A non-tty path refuses TIOCEXCL and
   // then fails in the configuration steps instead.
   if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    ForgetHeldPort(static_cast<PortHandle>(fd));
     ::close(fd);
     return kInvalidPortHandle;
   }
@@ -364,6 +367,7 @@ std::uint32_t PortRead(PortHandle handle, std::uint8_t* buffer, std::uint32_t ca
 }
 
 void PortClose(PortHandle handle) {
+  ForgetHeldPort(handle);
   const int fd = FdOf(handle);
   // Clear exclusive mode, which outlives this fd while another fd keeps the device open.
   (void)::ioctl(fd, TIOCNXCL);

@@ -62,7 +62,11 @@ PortHandle PortOpenExclusive(const char* name) {
       CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
   const PortHandle handle = reinterpret_cast<PortHandle>(h);
   // INVALID_HANDLE_VALUE is -1, the seam's invalid value; a null handle is no device either.
-  return (handle == kInvalidPortHandle || h == nullptr) ? kInvalidPortHandle : handle;
+  if (handle == kInvalidPortHandle || h == nullptr) {
+    return kInvalidPortHandle;
+  }
+  TrackHeldPort(handle);
+  return handle;
 }
 
 bool PortClearEventMask(PortHandle handle) { return SetCommMask(HandleOf(handle), 0) != 0; }
@@ -91,4 +95,7 @@ std::uint32_t PortRead(PortHandle handle, std::uint8_t* buffer, std::uint32_t ca
   return received > capacity ? capacity : received;
 }
 
-void PortClose(PortHandle handle) { (void)CloseHandle(HandleOf(handle)); }
+void PortClose(PortHandle handle) {
+  ForgetHeldPort(handle);
+  (void)CloseHandle(HandleOf(handle));
+}
