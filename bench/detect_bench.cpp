@@ -18,7 +18,7 @@
 #include "serial/serial_port.h"
 #include "serial/serial_posix.h"
 #include "serial/terminal_detection.h"
-#include "sim/sim_terminal.h"
+#include "sim/simulator.h"
 
 namespace {
 
@@ -61,7 +61,7 @@ int main(int argc, char** argv) {
   for (int i = 0; i < runs; ++i) {
     std::uint16_t result = 0;
     times.push_back(TimeDetection(result));
-    ok = ok && result == 1 && !g_terminalPort.IsOpen();
+    ok = ok && result == DETECT_NONE && !g_terminalPort.IsOpen();
   }
   std::sort(times.begin(), times.end());
   std::printf("none present, COM2..COM100, two passes (%d runs):\n", runs);
@@ -74,7 +74,7 @@ int main(int argc, char** argv) {
   if (!smoke) {
     // One silent device on COM5.
     sim::CSimulator simulator;
-    sim::SimDeviceConfig config;
+    sim::DeviceConfig config;
     config.comNumber = 5;
     config.model.reset();
     config.maker.reset();
@@ -87,14 +87,14 @@ int main(int argc, char** argv) {
     setenv(kComDirVariable, simulator.ComDir().c_str(), 1);
     std::uint16_t result = 0;
     const double ms = TimeDetection(result);
-    ok = ok && result == 1 && !g_terminalPort.IsOpen();
+    ok = ok && result == DETECT_NONE && !g_terminalPort.IsOpen();
     std::printf("one silent port (COM5), two passes:\n");
     std::printf("  %.3f ms (two read time-outs: 2 x 5170 = 10340 ms)\n", ms);
 
     // And, for comparison, a terminal that answers on COM100, the last port of pass 1.
     simulator.Stop();
     sim::CSimulator second;
-    sim::SimDeviceConfig answering;
+    sim::DeviceConfig answering;
     answering.comNumber = 100;
     second.Add(answering);
     if (!second.Start(error)) {
@@ -103,7 +103,7 @@ int main(int argc, char** argv) {
     }
     setenv(kComDirVariable, second.ComDir().c_str(), 1);
     const double found = TimeDetection(result);
-    ok = ok && result == 0 && g_terminalPort.IsOpen();
+    ok = ok && result == DETECT_FOUND && g_terminalPort.IsOpen();
     CloseTerminalPort();
     std::printf("terminal on COM100, found in pass 1:\n");
     std::printf("  %.3f ms (its answer plus the 50 ms gap)\n", found);

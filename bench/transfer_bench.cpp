@@ -30,7 +30,7 @@
 #include "download/window_link.h"
 #include "serial/serial_port.h"
 #include "serial/serial_posix.h"
-#include "sim/sim_terminal.h"
+#include "sim/simulator.h"
 #include "tests/support/allocation_counter.h"
 #include "tests/support/quiet_link.h"
 
@@ -58,7 +58,7 @@ struct Exchange {
 // The exchanges of a transfer that succeeds at every first attempt, with their frame sizes.
 std::vector<Exchange> PlannedExchanges(const std::vector<std::uint8_t>& image) {
   std::vector<Exchange> plan;
-  const std::size_t ack = sim::BuildSimFrame(sim::SimAckPacket()).size();
+  const std::size_t ack = sim::BuildFrame(sim::AckPacket()).size();
   SetFrameHeader();
   BuildControlPacket(CMD_BEGIN);
   plan.push_back({BuildFrame(g_packetArea.bytes.data(), kControlPacketSize), ack});
@@ -68,7 +68,7 @@ std::vector<Exchange> PlannedExchanges(const std::vector<std::uint8_t>& image) {
     BuildDataPacket(CMD_DATA, sequence, image.data() + at, static_cast<std::uint16_t>(n));
     const std::uint16_t frame =
         BuildFrame(g_packetArea.bytes.data(), static_cast<std::uint16_t>(n + kPacketHeaderSize));
-    plan.push_back({frame, sim::BuildSimFrame(sim::SimDataAckPacket(sequence)).size()});
+    plan.push_back({frame, sim::BuildFrame(sim::DataAckPacket(sequence)).size()});
     if (n < kBlockSize) {
       break;  // the short (possibly empty) last block ends the data phase, as end-of-file does
     }
@@ -98,10 +98,10 @@ RunResult RunOnce(bool pacing, const std::vector<std::uint8_t>& image, const std
   r.gapsOnly = kGapSeconds * static_cast<double>(plan.size());
 
   sim::CSimulator simulator;
-  sim::SimDeviceConfig config;
+  sim::DeviceConfig config;
   config.comNumber = kComNumber;
   config.pacing = pacing;
-  sim::CSimTerminal& terminal = simulator.Add(config);
+  sim::CPtyLine& terminal = simulator.Add(config);
   std::string error;
   if (!simulator.Start(error)) {
     std::fprintf(stderr, "simulator: %s\n", error.c_str());
@@ -151,7 +151,7 @@ RunResult RunOnce(bool pacing, const std::vector<std::uint8_t>& image, const std
   std::fclose(g_upgradeFile);
   g_upgradeFile = nullptr;
   CloseTerminalPort();
-  const sim::SimStats stats = terminal.Stats();
+  const sim::DeviceStats stats = terminal.Stats();
   simulator.Stop();
   unsetenv(kComDirVariable);
 
@@ -168,12 +168,12 @@ RunResult RunOnce(bool pacing, const std::vector<std::uint8_t>& image, const std
   }
   // A repeated request means the attempt before it failed: say when, for the reasons below.
   for (std::size_t i = 1; i < stats.exchanges.size(); ++i) {
-    const sim::SimExchange& e = stats.exchanges[i];
+    const sim::Exchange& e = stats.exchanges[i];
     if (e.attempt > 1) {
       const double after =
           std::chrono::duration<double, std::milli>(e.time - stats.exchanges[i - 1].time).count();
       std::printf("  retry: exchange %zu (%s %u, attempt %u) %.1f ms after the one before\n",
-                  e.index, e.kind == sim::SimExchangeKind::Data ? "block" : "request",
+                  e.index, e.kind == sim::ExchangeKind::Data ? "block" : "request",
                   static_cast<unsigned>(e.sequence), e.attempt, after);
     }
   }

@@ -35,10 +35,3 @@ function(corvanel_gtest)
     set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES "${labels_script}")
   endif()
 endfunction()
-
-# Adds a folder that may not hold a build of its own yet.
-macro(corvanel_optional_subdirectory dir)
-  if(EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/${dir}/CMakeLists.txt)
-    add_subdirectory(${dir})
-  endif()
-endmacro()

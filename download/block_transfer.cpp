@@ -14,6 +14,7 @@ std::array<std::uint8_t, kImageBufferSize> g_imageBuffer{};
 std::array<std::uint8_t, kChunkBufferSize> g_chunkBuffer{};
 std::uint32_t g_sizeCounter = 0;
 std::FILE* g_upgradeFile = nullptr;
+TransferCounts g_transferCounts;
 
 namespace {
 
@@ -54,16 +55,20 @@ void SendControlPacket(std::uint16_t code) {
 std::uint16_t ReadAck() { return ReadReply(RSP_ACK, 0); }
 
 std::uint16_t RunTransfer() {
+  g_transferCounts = TransferCounts{};
   SetFrameHeader();
   // A file that cannot fit the image buffer is refused before the handset hears anything.
   if (UpgradeFileSize() > static_cast<long long>(kImageBufferSize)) {
     return TRANSFER_ERR_TOO_LARGE;
   }
-  std::uint16_t result = 0;
+  std::uint16_t result = TRANSFER_OK;
   for (std::uint16_t left = kBeginAttempts; left > 0; --left) {
+    if (left != kBeginAttempts) {
+      ++g_transferCounts.retries;
+    }
     SendControlPacket(CMD_BEGIN);
     result = ReadAck();
-    if (result == 0) {
+    if (result == TRANSFER_OK) {
       return SendImage();
     }
   }
@@ -106,14 +111,16 @@ std::uint16_t SendImage() {
     for (;;) {
       WriteTerminal(g_frameBuffer.data(), frameLength);
       const std::uint16_t result = ReadReply(RSP_DATA_ACK, sequence);
-      if (result == 0) {
+      if (result == TRANSFER_OK) {
         break;
       }
       if (--left == 0) {
         return result;
       }
+      ++g_transferCounts.retries;
     }
     ++acknowledged;
+    g_transferCounts.acknowledged = acknowledged;
     if (link != nullptr) {
       link->SetProgressPos(IDC_PROGRESS, static_cast<std::int32_t>(acknowledged));
     }

@@ -5,6 +5,19 @@
 // Contract:
 // - Runs on the download worker thread only; uses g_terminalPort, the reply buffer, the codec's
 //   areas and the areas below without locks (nothing else touches them meanwhile).
+//
+// Process-wide objects of a download (each touched by one thread at a time):
+//   object           written by                               read by
+//   g_downloadPath   StartDownload (UI thread, before the     DownloadWorker (stat, open)
+//                    worker's start gate opens)
+//   g_upgradeFile    DownloadWorker (opens, closes)           RunTransfer (size), SendImage
+//   g_sizeCounter    in: DownloadWorker (whole-block count)   SendImage (the bar's range)
+//                    out: SendImage (image bytes sent)        DownloadWorker (final position)
+//   g_chunkBuffer    SendImage (each chunk read)              BuildDataPacket
+//   g_imageBuffer    SendImage (each chunk, at its offset)    ImageFcs (for the end request)
+//   g_imageFcs       SendImage                                BuildControlPacket (CMD_END)
+//   codec areas      BuildControlPacket, BuildDataPacket,     WriteTerminal (g_frameBuffer),
+//                    BuildFrame, ParseReply                   CheckReply (g_decodedReply)
 // - Three attempts for the begin request and for each data packet, each writing the very same
 //   frame again; one for the end request. No sleeps: the reads' time-outs set the pace.
 // - Nothing is allocated while it runs. Window changes go through the main window's link.
@@ -35,6 +48,13 @@ extern std::array<std::uint8_t, kChunkBufferSize> g_chunkBuffer;
 extern std::uint32_t g_sizeCounter;
 // The open upgrade file, read as raw bytes (the worker opens and closes it).
 extern std::FILE* g_upgradeFile;
+
+// What the last transfer did, for a front-end's report (reset as each transfer begins).
+struct TransferCounts {
+  std::uint32_t acknowledged = 0;  // data packets acknowledged
+  std::uint32_t retries = 0;       // frames sent again after a failed attempt (begin and data)
+};
+extern TransferCounts g_transferCounts;
 
 std::uint16_t RunTransfer();
 

@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
@@ -50,6 +51,8 @@ class StartGate {
     std::unique_lock<std::mutex> lock(m_mutex);
     m_changed.wait(lock, [this] { return m_open; });
   }
+  // The second scan's finding, set before the gate opens and read after it.
+  bool m_terminalFound = true;
 
  private:
   std::mutex m_mutex;
@@ -67,6 +70,20 @@ void PassStartGate() {
 }
 
 FileOpener g_fileOpener = nullptr;
+std::atomic<DownloadReportHook> g_reportHook{nullptr};
+
+void Report(DownloadOutcome outcome, std::uint16_t transferResult = 0) {
+  const DownloadReportHook hook = g_reportHook.load();
+  if (hook != nullptr) {
+    DownloadReport report;
+    report.outcome = outcome;
+    report.transferResult = transferResult;
+    hook(report);
+  }
+}
+
+// Whether the second scan of this worker's download found a terminal (true without a gate).
+bool TerminalFound() { return !t_startGate || t_startGate->m_terminalFound; }
 
 // Opens a file for reading. Only a regular file counts: a directory cannot be read as one, and
 // opening a FIFO or a device could block the UI thread or never end.
@@ -110,7 +127,7 @@ WorkerStarter& Starter() {
 
 const auto* Bytes(const char* text) { return reinterpret_cast<const std::uint8_t*>(text); }
 
-// W5: "AT\r\n" until the reply holds "OK", three attempts with no pause between them.
+// The AT check: "AT\r\n" until the reply holds "OK", three attempts with no pause between them.
 bool CheckTerminal(CWindowLink& link) {
   g_triesLeft = kTerminalTries;
   link.SetItemText(IDC_STATUS, kStatusChecking);
@@ -127,7 +144,7 @@ bool CheckTerminal(CWindowLink& link) {
   }
 }
 
-// W6: the dial command until the reply holds "CONNECT", each read 400 ms after its write.
+// The dial: the dial command until the reply holds "CONNECT", each read 400 ms after its write.
 bool DialHandset(CWindowLink& link) {
   link.SetItemText(IDC_STATUS, kStatusDialling);
   std::memcpy(g_dialCommand.data(), kDialText, g_dialCommand.size());
@@ -169,13 +186,15 @@ void SetWorkerStarter(WorkerStarter starter) {
 
 void SetFileOpener(FileOpener opener) { g_fileOpener = opener; }
 
+void SetDownloadReportHook(DownloadReportHook hook) { g_reportHook.store(hook); }
+
 void StartDownload() {
   CWindowLink* link = GetMainWindowLink();
   if (link == nullptr) {
     return;
   }
-  // 1. The path, as bytes. One longer than the path area holds is refused whole rather than
-  //    cut into the name of a different file.
+  // The path, as bytes. One longer than the path area holds is refused whole rather than cut
+  // into the name of a different file.
   const std::string text = link->GetItemText(IDC_PATH);
   const bool fits = text.size() < kDownloadPathCapacity && text.find('\0') == std::string::npos;
   std::memset(g_downloadPath.data(), 0, g_downloadPath.size());
@@ -183,14 +202,15 @@ void StartDownload() {
     std::memcpy(g_downloadPath.data(), text.data(), text.size());
   }
 
-  // 2. The file must open.
+  // The file must open.
   std::FILE* probe = fits ? OpenForReading(g_downloadPath.data(), "rt") : nullptr;
   if (probe == nullptr) {
     ShowMessageBox(*link, BoxOwner::None, kBoxEnterSoftwareFile);
     link->SetItemText(IDC_PATH, "");
+    Report(DownloadOutcome::FileNotOpened);
     return;
   }
-  // 3 and 4. A file that begins with ':' is a text image, not an upgrade file.
+  // A file that begins with ':' is a text image, not an upgrade file.
   char first = 0;
   const bool gotByte = std::fread(&first, 1, 1, probe) == 1;
   std::fclose(probe);
@@ -198,10 +218,11 @@ void StartDownload() {
     ShowMessageBox(*link, BoxOwner::MainWindow, kBoxInvalidFile, kBoxInvalidFileCaption);
     link->EnableItem(IDC_DOWNLOAD, true);
     link->EnableItem(IDC_BROWSE, true);
+    Report(DownloadOutcome::FileRefused);
     return;
   }
 
-  // 5. The worker, held at its gate until this handler has returned.
+  // The worker, held at its gate until this handler has returned.
   auto gate = std::make_shared<StartGate>();
   const bool started = Starter()([gate] {
     t_startGate = gate;
@@ -210,35 +231,36 @@ void StartDownload() {
   });
   if (!started) {
     ShowMessageBox(*link, BoxOwner::MainWindow, kBoxNoThread);
+    Report(DownloadOutcome::NoWorker);
     return;
   }
 
-  // 6. Busy.
+  // Busy.
   link->SetItemText(IDC_DOWNLOAD, kCaptionBusy);
   link->EnableItem(IDC_DOWNLOAD, false);
   link->EnableItem(IDC_BROWSE, false);
 
-  // 7. A fresh scan, which leaves the port open on the terminal for the worker.
-  if (DetectTerminal() != 0) {
+  // The second scan, which leaves the port open on the terminal for the worker.
+  if (DetectTerminal() != DETECT_FOUND) {
     link->SetItemText(IDC_STATUS, kStatusNotReady);
     link->SetItemText(IDC_MESSAGE, kNoTerminalMessage);
     link->EnableItem(IDC_DOWNLOAD, false);
+    gate->m_terminalFound = false;
   }
   gate->Open();
 }
 
 std::uint32_t DownloadWorker(void* /*argument*/) {
-  // W1.
   CWindowLink* link = GetMainWindowLink();
 
-  // W2. The whole-block count; a failed query counts as an empty file.
+  // The whole-block count; a failed query counts as an empty file.
   struct stat st {};
   const bool known = stat(g_downloadPath.data(), &st) == 0;
   g_sizeCounter =
       known ? static_cast<std::uint32_t>(static_cast<unsigned long long>(st.st_size) >> kBlockShift)
             : 0;
 
-  // W3.
+  // The file must still open.
   std::FILE* probe = OpenForReading(g_downloadPath.data(), "rt");
   if (probe == nullptr) {
     PassStartGate();
@@ -246,9 +268,10 @@ std::uint32_t DownloadWorker(void* /*argument*/) {
       ShowMessageBox(*link, BoxOwner::None, kBoxEnterSoftwareFile);
       link->SetItemText(IDC_PATH, "");
     }
+    Report(DownloadOutcome::FileNotOpened);
     return 0;
   }
-  // W4. The upgrade file, bytes as they are.
+  // The upgrade file, bytes as they are.
   std::fclose(probe);
   g_upgradeFile = OpenForReading(g_downloadPath.data(), "rb");
   if (g_upgradeFile == nullptr) {
@@ -256,6 +279,7 @@ std::uint32_t DownloadWorker(void* /*argument*/) {
     if (link != nullptr) {
       ShowMessageBox(*link, BoxOwner::None, kBoxEnterLdrFile);
     }
+    Report(DownloadOutcome::FileReopenFailed);
     EndProcess(1);
   }
   std::setvbuf(g_upgradeFile, g_upgradeFileBuffer, _IOFBF, sizeof g_upgradeFileBuffer);
@@ -266,24 +290,26 @@ std::uint32_t DownloadWorker(void* /*argument*/) {
     return 0;
   }
 
-  // W5.
+  // The AT check.
   if (!CheckTerminal(*link)) {
     link->SetItemText(IDC_STATUS, kStatusNotReady);
     ShowMessageBox(*link, BoxOwner::None, kBoxNotResponding);
     CloseUpgradeFile();
     CloseTerminalPort();
+    Report(TerminalFound() ? DownloadOutcome::TerminalNotReady : DownloadOutcome::NoTerminal);
     return 0;
   }
-  // W6.
+  // The dial.
   if (!DialHandset(*link)) {
     link->SetItemText(IDC_STATUS, kStatusDialFailed);
     ShowMessageBox(*link, BoxOwner::None, kBoxNotInDownloadMode);
     HandBack(*link, kCaptionAfterDial, kBoxNotInDownloadMode);
+    Report(DownloadOutcome::DialFailed);
     return 0;
   }
-  // W7 and W8.
+  // The transfer and its report.
   const std::uint16_t result = RunTransfer();
-  if (result != 0) {
+  if (result != TRANSFER_OK) {
     link->SetItemText(IDC_STATUS, kStatusTransferFailed);
     link->SetItemText(IDC_MESSAGE, kPaneTransferFailed);
     ShowMessageBox(*link, BoxOwner::None, kBoxTransferFailed, kBoxTransferFailedCaption);
@@ -293,7 +319,8 @@ std::uint32_t DownloadWorker(void* /*argument*/) {
     link->SetItemText(IDC_MESSAGE, kPaneTransferDone);
     ShowMessageBox(*link, BoxOwner::None, kBoxTransferDone, kBoxTransferDoneCaption);
   }
-  // W9.
+  // The window back to the operator.
   HandBack(*link, kCaptionAfterTransfer);
+  Report(result != 0 ? DownloadOutcome::TransferFailed : DownloadOutcome::Completed, result);
   return 0;
 }

@@ -9,6 +9,20 @@
 //   after StartDownload has returned: StartDownload opens the worker's start gate as it
 //   returns, and the worker waits at that gate before its first window change.
 // - Every window change goes through the main window's link and is synchronous.
+//
+// Process-wide objects of a download (each touched by one thread at a time):
+//   object                written by                          read by
+//   g_downloadPath        StartDownload (UI thread, before    DownloadWorker (stat, open)
+//                         the worker's start gate opens)
+//   g_sizeCounter         in: DownloadWorker (block count)    SendImage (the bar's range)
+//                         out: SendImage (bytes sent)         DownloadWorker (final position)
+//   g_upgradeFile         DownloadWorker (opens, closes)      RunTransfer, SendImage
+//   g_imageFcs            SendImage                           BuildControlPacket (CMD_END)
+//   codec areas           the transfer, through the codec     the transfer (block_transfer.h)
+//   g_triesLeft           CheckTerminal, DialHandset          the same (attempts left)
+//   g_dialCommand(Length) DialHandset                         DialHandset (each write)
+//   g_terminalPort and    DetectTerminal (UI thread, before   the worker: AT check, dial,
+//   g_replyBuffer         the gate opens), then the worker    transfer; closed by HandBack
 #pragma once
 
 #include <array>
@@ -28,6 +42,29 @@ extern std::uint16_t g_dialCommandLength;
 
 void StartDownload();
 std::uint32_t DownloadWorker(void* argument);
+
+// How a press of Download ended, told once at its very end to a front-end that asks (the
+// command line takes its exit code from it). The window learns the same from its texts.
+enum class DownloadOutcome : std::uint8_t {
+  FileNotOpened,     // "Please enter the software file.": the path did not open
+  FileRefused,       // the invalid-file box: not an upgrade file
+  NoWorker,          // no worker thread could be started
+  FileReopenFailed,  // the second open failed; the process ends with code 1 right after
+  NoTerminal,        // the second scan found no terminal, so the AT check failed
+  TerminalNotReady,  // no "OK" from the terminal
+  DialFailed,        // no "CONNECT"
+  TransferFailed,    // RunTransfer failed with `transferResult`
+  Completed,         // the handset took the whole file
+};
+struct DownloadReport {
+  DownloadOutcome outcome = DownloadOutcome::Completed;
+  std::uint16_t transferResult = 0;  // RunTransfer's result; 0 when it did not run
+};
+// Called on the thread that ends the download (the UI thread for StartDownload's refusals),
+// after the operator's box and after the file and the port are closed. Set it before the first
+// download; null removes it.
+using DownloadReportHook = void (*)(const DownloadReport& report);
+void SetDownloadReportHook(DownloadReportHook hook);
 
 // Starts `body` on a new detached thread; false when no thread could be created. Tests replace
 // it to see that failure.

@@ -1,14 +1,13 @@
-// The operator's texts that the download engine and the main window show. They are used
-// exactly as they stand, misspellings and missing blanks included: operators and their
-// documentation know them this way.
+// Every text the operator sees that the code sets (the dialog templates in res/ hold the rest):
+// the download engine's, the main window's and the application's. They are used exactly as they
+// stand, misspellings and missing blanks included: operators and their documentation know them
+// this way.
 #pragma once
 
 // The application's name: the caption of the main window's own boxes that have none.
 inline constexpr const char* kAppName = "Corvanel";
 // The caption of an ownerless box that has none of its own.
 inline constexpr const char* kDefaultBoxCaption = "Error";
-
-inline constexpr const char* kSupportAddress = "https://www.tarvenix.example/support";
 
 // Shown whenever detection finds no terminal, by the main window and by StartDownload.
 inline constexpr const char* kNoTerminalMessage =
@@ -28,6 +27,7 @@ inline constexpr const char* kCaptionAfterDial = "Download software to handset";
 inline constexpr const char* kCaptionAfterTransfer = "Download software to handset.";
 
 // Status line.
+inline constexpr const char* kStatusIdle = "File transfer progress indicator.";  // at start-up
 inline constexpr const char* kStatusNotReady = "Terminal not ready.";
 inline constexpr const char* kStatusChecking = "Checking the terminal...";
 inline constexpr const char* kStatusReady = "Terminal ready.";
@@ -63,3 +63,16 @@ inline constexpr const char* kBoxTransferDone =
     "Download completed and started burning new software into handset. \nHandset must not be "
     "disturbed during software burning process. \nThis process will take up to 40 seconds.";
 inline constexpr const char* kBoxTransferDoneCaption = "Status";
+
+// The main window's warning, shown below its heading.
+inline constexpr const char* kWarningText =
+    "Configuration settings may be lost during software upgrade for the Tarvenix ISDN "
+    "Handset.In some rare cases the upgrade procedure might fail when upgrading from the 1.5.9 "
+    "or older and your device must be returned to a service center for repair. Do not attempt "
+    "this upgrade procedure unless you have the possibility to return the Tarvenix ISDN Handset "
+    "or have a replacement available.";
+
+// Browse's open-file dialog: pairs of a display text and a pattern, each ended by '|', the list
+// ended by an empty pair; the .ldr pair first, so that it is the one selected.
+inline constexpr const char* kBrowseFilter =
+    "LDR files (*.ldr)|*.ldr|Comma Separated Values(*.csv)|*.csv||";

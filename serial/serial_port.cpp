@@ -1,6 +1,7 @@
 // CSerialPort over the platform seam, the terminal port and the reply buffer.
 #include "serial/serial_port.h"
 
+#include <atomic>
 #include <cstring>
 
 CSerialPort g_terminalPort;
@@ -136,17 +137,53 @@ std::uint32_t CSerialPort::Read(std::uint8_t* buffer, std::uint32_t capacity) {
   return PortRead(m_handle, buffer, capacity, BuildTerminalTimeouts());
 }
 
-std::uint16_t OpenTerminalPort(const char* name) {
-  return g_terminalPort.Open(name, kTerminalBaudRate, kTerminalParity);
+namespace {
+
+std::atomic<PortObserver> g_portObserver{nullptr};
+// The name the terminal port was opened with, whole: a device path may be longer than the
+// stored port name.
+char g_observedName[256] = {};
+
+void Observe(PortEvent event, const std::uint8_t* bytes, std::uint32_t count) {
+  const PortObserver observer = g_portObserver.load(std::memory_order_relaxed);
+  if (observer != nullptr) {
+    observer(event, g_observedName, bytes, count);
+  }
 }
 
-void CloseTerminalPort() { g_terminalPort.Close(); }
+}  // namespace
+
+void SetTerminalPortObserver(PortObserver observer) { g_portObserver.store(observer); }
+
+std::uint16_t OpenTerminalPort(const char* name) {
+  const std::uint16_t result = g_terminalPort.Open(name, kTerminalBaudRate, kTerminalParity);
+  if (result == PORT_OK && g_portObserver.load(std::memory_order_relaxed) != nullptr) {
+    std::strncpy(g_observedName, name, sizeof g_observedName - 1);
+    Observe(PortEvent::Open, nullptr, 0);
+  }
+  return result;
+}
+
+void CloseTerminalPort() {
+  const bool wasOpen = g_terminalPort.IsOpen();
+  g_terminalPort.Close();
+  if (wasOpen) {
+    Observe(PortEvent::Close, nullptr, 0);
+  }
+}
 
 void WriteTerminal(const std::uint8_t* bytes, std::uint16_t count) {
   g_terminalPort.Write(bytes, count);
+  if (g_terminalPort.IsOpen()) {
+    Observe(PortEvent::Write, bytes, count);
+  }
 }
 
 std::uint16_t ReadTerminal(std::uint8_t* buffer) {
-  return static_cast<std::uint16_t>(
+  const auto count = static_cast<std::uint16_t>(
       g_terminalPort.Read(buffer, static_cast<std::uint32_t>(kReplyBufferSize)));
+  if (g_terminalPort.IsOpen()) {
+    Observe(PortEvent::Read, buffer, count);
+  }
+  return count;
 }

@@ -78,3 +78,13 @@ std::uint16_t OpenTerminalPort(const char* name);  // Open(name, 230400, 0)
 void CloseTerminalPort();
 void WriteTerminal(const std::uint8_t* bytes, std::uint16_t count);
 std::uint16_t ReadTerminal(std::uint8_t* buffer);  // Read(buffer, 512)
+
+// An observer of the terminal port's traffic (a front-end's trace for support). It is called on
+// the thread that uses the port, after each successful open, each write and read while the port
+// is open (a read with the count it received, 0 included) and each close of an open port; it must
+// not use the port itself. `name` is the name the port was opened with. Set it before the port is
+// used; null removes it.
+enum class PortEvent : std::uint8_t { Open, Write, Read, Close };
+using PortObserver = void (*)(PortEvent event, const char* name, const std::uint8_t* bytes,
+                              std::uint32_t count);
+void SetTerminalPortObserver(PortObserver observer);

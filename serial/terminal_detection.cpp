@@ -5,6 +5,7 @@
 #include <array>
 #include <cstdio>
 #include <cstring>
+#include <string>
 #include <string_view>
 
 #include "serial/serial_port.h"
@@ -28,23 +29,37 @@ constexpr DetectionPass kPasses[] = {
     {kMakerRequest, sizeof kMakerRequest - 1, &kMakerWords},
 };
 
+// The one port detection is limited to; empty: the candidate ports.
+std::string g_detectionPort;
+
+// Asks one port the pass's command; true with the port left open when a word matched.
+bool TryPort(const DetectionPass& pass, const char* name) {
+  // A failed open leaves the port closed, so the write and read below do nothing.
+  OpenTerminalPort(name);
+  WriteTerminal(reinterpret_cast<const std::uint8_t*>(pass.command), pass.length);
+  const std::uint16_t count = ReadTerminal(g_replyBuffer.data());
+  if (count > 0) {
+    for (const char* word : *pass.words) {
+      if (ReplyContainsWord(g_replyBuffer.data(), count, word)) {
+        return true;
+      }
+    }
+  }
+  CloseTerminalPort();
+  return false;
+}
+
 // One pass over every candidate port; true with the port left open where a word matched.
 bool RunPass(const DetectionPass& pass) {
+  if (!g_detectionPort.empty()) {
+    return TryPort(pass, g_detectionPort.c_str());
+  }
   char name[kPortNameCapacity + 1];
   for (int n = kFirstCandidatePort; n <= kLastCandidatePort; ++n) {
     std::snprintf(name, sizeof name, kComNameFormat, n);
-    // A failed open leaves the port closed, so the write and read below do nothing.
-    OpenTerminalPort(name);
-    WriteTerminal(reinterpret_cast<const std::uint8_t*>(pass.command), pass.length);
-    const std::uint16_t count = ReadTerminal(g_replyBuffer.data());
-    if (count > 0) {
-      for (const char* word : *pass.words) {
-        if (ReplyContainsWord(g_replyBuffer.data(), count, word)) {
-          return true;
-        }
-      }
+    if (TryPort(pass, name)) {
+      return true;
     }
-    CloseTerminalPort();
   }
   return false;
 }
@@ -54,11 +69,13 @@ bool RunPass(const DetectionPass& pass) {
 std::uint16_t DetectTerminal() {
   for (const DetectionPass& pass : kPasses) {
     if (RunPass(pass)) {
-      return 0;
+      return DETECT_FOUND;
     }
   }
-  return 1;
+  return DETECT_NONE;
 }
+
+void SetDetectionPort(const char* name) { g_detectionPort = name != nullptr ? name : ""; }
 
 bool ReplyContainsWord(const std::uint8_t* reply, std::uint32_t count, const char* word) {
   if (reply == nullptr || count == 0 || word == nullptr || *word == '\0') {

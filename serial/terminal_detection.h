@@ -8,8 +8,17 @@
 inline constexpr int kFirstCandidatePort = 2;   // COM1 is never tried
 inline constexpr int kLastCandidatePort = 100;  // included
 
-// 0: a terminal answered and g_terminalPort is left open on its port; 1: none did, port closed.
+enum DetectResult : std::uint16_t {
+  DETECT_FOUND = 0,  // a terminal answered; g_terminalPort is left open on its port
+  DETECT_NONE = 1,   // none did; the port is closed
+};
+
 std::uint16_t DetectTerminal();
+
+// Limits detection to the one port named ("\\.\COMn" or a device path): both passes ask that
+// port alone, and it must still answer as a terminal. Null or empty restores the scan of the
+// candidate ports. Set it before detection runs.
+void SetDetectionPort(const char* name);
 
 // The reply search shared by detection and the worker's AT check and dial: the first `count`
 // bytes of `reply`, taken as text that ends at the first zero byte among them, contain `word`

@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "sim/sim_terminal.h"
+#include "sim/simulator.h"
 
 namespace {
 
@@ -57,7 +57,7 @@ Other options:
 )";
 
 struct DeviceOptions {
-  sim::SimDeviceConfig config;
+  sim::DeviceConfig config;
   std::string savePath;
 };
 
@@ -72,7 +72,7 @@ bool ParseAnswer(const std::string& value, std::optional<std::string>& answer, s
     return true;
   }
   std::string text;
-  if (!sim::ParseSimText(value, text, error)) return false;
+  if (!sim::ParseText(value, text, error)) return false;
   answer = text;
   return true;
 }
@@ -83,8 +83,8 @@ std::string Hex16(std::uint16_t v) {
   return buf;
 }
 
-void Report(const sim::CSimTerminal& terminal, const std::string& savePath, bool quiet) {
-  const sim::SimStats s = terminal.Stats();
+void Report(const sim::CPtyLine& terminal, const std::string& savePath, bool quiet) {
+  const sim::DeviceStats s = terminal.Stats();
   const std::string tag = "corvanel-sim: COM" + std::to_string(terminal.ComNumber()) + ": ";
   bool saved = false;
   if (!savePath.empty() && s.transfers > 0) {
@@ -100,7 +100,7 @@ void Report(const sim::CSimTerminal& terminal, const std::string& savePath, bool
             << " transfers, " << s.opens << " opens, " << s.hangUps << " hang-ups\n";
   if (s.transfers > 0) {
     std::cerr << tag << "image " << s.image.size() << " bytes in " << s.blocks << " blocks, FCS "
-              << Hex16(sim::SimImageFcs(s.image.data(), s.image.size())) << "; ";
+              << Hex16(sim::ImageFcs(s.image.data(), s.image.size())) << "; ";
     if (s.endReceived) {
       std::cerr << "end request FCS " << Hex16(s.endFcs)
                 << (s.endFcsMatched ? " matched\n" : " did NOT match\n");
@@ -112,7 +112,7 @@ void Report(const sim::CSimTerminal& terminal, const std::string& savePath, bool
   for (std::size_t i = 0; i < sim::kRejectKinds; ++i) {
     if (s.rejects[i] == 0) continue;
     if (!reasons.empty()) reasons += ", ";
-    reasons += std::string(sim::SimRejectName(static_cast<sim::SimReject>(i))) + " " +
+    reasons += std::string(sim::RejectName(static_cast<sim::RejectReason>(i))) + " " +
                std::to_string(s.rejects[i]);
   }
   if (!reasons.empty()) std::cerr << tag << "rejected: " << reasons << "\n";
@@ -169,8 +169,8 @@ int main(int argc, char** argv) {
         devices.push_back(common);
         devices.back().config.comNumber = static_cast<int>(n);
       } else if (arg == "--fault") {
-        sim::SimFault fault;
-        if (!sim::ParseSimFault(value, fault, error)) return UsageError("--fault: " + error);
+        sim::Fault fault;
+        if (!sim::ParseFault(value, fault, error)) return UsageError("--fault: " + error);
         target.config.faults.push_back(fault);
       } else if (arg == "--save-image") {
         target.savePath = value;

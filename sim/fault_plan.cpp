@@ -36,12 +36,12 @@ std::vector<std::string_view> Split(std::string_view text, char sep) {
   }
 }
 
-bool IsAt(SimTarget t) {
-  return t == SimTarget::AtModel || t == SimTarget::AtMaker || t == SimTarget::AtCheck ||
-         t == SimTarget::AtDial;
+bool IsAt(FaultTarget t) {
+  return t == FaultTarget::AtModel || t == FaultTarget::AtMaker || t == FaultTarget::AtCheck ||
+         t == FaultTarget::AtDial;
 }
 
-bool ParseWhen(std::string_view when, SimFault& fault, std::string& error) {
+bool ParseWhen(std::string_view when, Fault& fault, std::string& error) {
   std::string_view name = when;
   const std::size_t hash = when.find('#');
   if (hash != std::string_view::npos) {
@@ -52,20 +52,20 @@ bool ParseWhen(std::string_view when, SimFault& fault, std::string& error) {
       return false;
     }
     if (name.empty()) {
-      fault.target = SimTarget::Exchange;
+      fault.target = FaultTarget::Exchange;
       fault.exchange = static_cast<std::size_t>(k);
       return true;
     }
     fault.attempt = static_cast<unsigned>(k);
   }
   if (name == "begin") {
-    fault.target = SimTarget::Begin;
+    fault.target = FaultTarget::Begin;
   } else if (name == "end") {
-    fault.target = SimTarget::End;
+    fault.target = FaultTarget::End;
   } else if (name == "data") {
-    fault.target = SimTarget::Data;
+    fault.target = FaultTarget::Data;
   } else if (name.substr(0, 5) == "data:") {
-    fault.target = SimTarget::Data;
+    fault.target = FaultTarget::Data;
     unsigned long long n = 0;
     if (!ParseNumber(name.substr(5), 0xFFFF, n)) {
       error = "bad sequence number in '" + std::string(when) + "'";
@@ -73,13 +73,13 @@ bool ParseWhen(std::string_view when, SimFault& fault, std::string& error) {
     }
     fault.sequence = static_cast<std::uint16_t>(n);
   } else if (name == "model") {
-    fault.target = SimTarget::AtModel;
+    fault.target = FaultTarget::AtModel;
   } else if (name == "maker") {
-    fault.target = SimTarget::AtMaker;
+    fault.target = FaultTarget::AtMaker;
   } else if (name == "at") {
-    fault.target = SimTarget::AtCheck;
+    fault.target = FaultTarget::AtCheck;
   } else if (name == "dial") {
-    fault.target = SimTarget::AtDial;
+    fault.target = FaultTarget::AtDial;
   } else {
     error = "unknown exchange '" + std::string(name) +
             "' (begin, end, data, data:N, model, maker, at, dial, #K)";
@@ -88,7 +88,7 @@ bool ParseWhen(std::string_view when, SimFault& fault, std::string& error) {
   return true;
 }
 
-bool ParseWhat(std::string_view what, SimFault& fault, bool& primarySeen, std::string& error) {
+bool ParseWhat(std::string_view what, Fault& fault, bool& primarySeen, std::string& error) {
   const std::size_t colon = what.find(':');
   const std::string_view name = what.substr(0, colon);
   const std::string_view arg =
@@ -110,13 +110,13 @@ bool ParseWhat(std::string_view what, SimFault& fault, bool& primarySeen, std::s
   }
   primarySeen = true;
   if (name == "silence" && !hasArg) {
-    fault.kind = SimFaultKind::Silence;
+    fault.kind = FaultKind::Silence;
   } else if (name == "hangup" && !hasArg) {
-    fault.kind = SimFaultKind::HangUp;
+    fault.kind = FaultKind::HangUp;
   } else if (name == "garbage") {
-    fault.kind = SimFaultKind::Bytes;
+    fault.kind = FaultKind::Bytes;
     if (!hasArg) {
-      fault.bytes = SimDefaultGarbage();
+      fault.bytes = DefaultGarbage();
       return true;
     }
     if (arg.empty() || arg.size() % 2 != 0) {
@@ -134,12 +134,12 @@ bool ParseWhat(std::string_view what, SimFault& fault, bool& primarySeen, std::s
       fault.bytes.push_back(static_cast<std::uint8_t>(hi * 16 + lo));
     }
   } else if (name == "text" && hasArg) {
-    fault.kind = SimFaultKind::Bytes;
+    fault.kind = FaultKind::Bytes;
     std::string text;
-    if (!ParseSimText(arg, text, error)) return false;
+    if (!ParseText(arg, text, error)) return false;
     fault.bytes.assign(text.begin(), text.end());
   } else if (name == "code" || name == "seq") {
-    fault.kind = name == "code" ? SimFaultKind::Code : SimFaultKind::Sequence;
+    fault.kind = name == "code" ? FaultKind::Code : FaultKind::Sequence;
     if (hasArg) {
       if (!ParseNumber(arg, 0xFFFF, n)) {
         error = "bad 16-bit number in '" + std::string(what) + "'";
@@ -148,7 +148,7 @@ bool ParseWhat(std::string_view what, SimFault& fault, bool& primarySeen, std::s
       fault.value = static_cast<std::uint16_t>(n);
     }
   } else if (name == "cut") {
-    fault.kind = SimFaultKind::Cut;
+    fault.kind = FaultKind::Cut;
     if (hasArg) {
       const auto parts = Split(arg, ':');
       if (parts.size() > 2 || !ParseNumber(parts[0], 100000, n)) {
@@ -175,11 +175,11 @@ bool ParseWhat(std::string_view what, SimFault& fault, bool& primarySeen, std::s
 
 }  // namespace
 
-std::vector<std::uint8_t> SimDefaultGarbage() {
+std::vector<std::uint8_t> DefaultGarbage() {
   return {0x55, 0xAA, 0x13, 0x37, 0x00, 0xFF, 0x41, 0x42};
 }
 
-bool ParseSimText(std::string_view text, std::string& out, std::string& error) {
+bool ParseText(std::string_view text, std::string& out, std::string& error) {
   out.clear();
   for (std::size_t i = 0; i < text.size(); ++i) {
     const char c = text[i];
@@ -226,8 +226,8 @@ bool ParseSimText(std::string_view text, std::string& out, std::string& error) {
   return true;
 }
 
-bool ParseSimFault(std::string_view text, SimFault& fault, std::string& error) {
-  fault = SimFault{};
+bool ParseFault(std::string_view text, Fault& fault, std::string& error) {
+  fault = Fault{};
   const std::size_t eq = text.find('=');
   if (eq == std::string_view::npos || eq == 0 || eq + 1 == text.size()) {
     error = "a fault reads WHEN=WHAT, e.g. data:4#1=seq:3 (got '" + std::string(text) + "')";
@@ -238,17 +238,16 @@ bool ParseSimFault(std::string_view text, SimFault& fault, std::string& error) {
   for (std::string_view what : Split(text.substr(eq + 1), '+')) {
     if (!ParseWhat(what, fault, primarySeen, error)) return false;
   }
-  if (IsAt(fault.target) &&
-      (fault.kind == SimFaultKind::Code || fault.kind == SimFaultKind::Sequence)) {
+  if (IsAt(fault.target) && (fault.kind == FaultKind::Code || fault.kind == FaultKind::Sequence)) {
     error = "code and seq apply to handset frames, not to AT commands";
     return false;
   }
   return true;
 }
 
-const SimFault* FindSimFault(const std::vector<SimFault>& plan, const SimExchangeKey& key) {
-  for (const SimFault& f : plan) {
-    if (f.target == SimTarget::Exchange) {
+const Fault* FindFault(const std::vector<Fault>& plan, const ExchangeKey& key) {
+  for (const Fault& f : plan) {
+    if (f.target == FaultTarget::Exchange) {
       if (key.exchange != 0 && f.exchange == key.exchange) return &f;
       continue;
     }

@@ -1,19 +1,19 @@
 // The simulator's fault plan: what the simulated terminal and handset do instead of the right
 // answer, chosen per exchange.
 //
-// Fault knobs (text form `WHEN=WHAT[+WHAT]`, as `corvanel-sim --fault` and ParseSimFault take it):
-//   WHEN   begin | end | data | data:N     a request frame of that kind (N: sequence number)
-//          model | maker | at | dial       the answer to AT+CGMM, AT+GMI, AT, ATD**60
-//          ...#K                           only its K-th attempt (counted over the device's life)
-//          #K                              the K-th frame received in handset mode, good or bad
-//   WHAT   silence                         no answer at all
-//          garbage[:HEX]                   these bytes instead of the answer (default 55 AA 13 37
-//          ...) text:TEXT                       this text instead of the answer (\r \n \t \\ \xHH)
-//          code[:C]                        a reply frame with another packet code C
-//          seq[:N]                         an RSP_DATA_ACK for sequence number N (default: one
-//          less) cut[:K[:MS]]                    the right answer, paused MS ms (default 120) after
-//          K bytes delay:MS                        wait MS ms before answering (combines with the
-//          others) hangup                          the device goes away: the port sees a hang-up
+// Fault knobs (text form `WHEN=WHAT[+WHAT]`, as `corvanel-sim --fault` and ParseFault take it):
+//   WHEN  begin | end | data | data:N  a request frame of that kind (N: sequence number)
+//         model | maker | at | dial    the answer to AT+CGMM, AT+GMI, AT, ATD**60
+//         ...#K                        only its K-th attempt (counted over the device's life)
+//         #K                           the K-th frame received in handset mode, good or bad
+//   WHAT  silence                      no answer at all
+//         garbage[:HEX]                these bytes instead of the answer (default 55 AA 13 37 ...)
+//         text:TEXT                    this text instead of the answer (\r \n \t \\ \xHH)
+//         code[:C]                     a reply frame with another packet code C
+//         seq[:N]                      an RSP_DATA_ACK for sequence number N (default: one less)
+//         cut[:K[:MS]]                 the right answer, paused MS ms (default 120) after K bytes
+//         delay:MS                     wait MS ms before answering (combines with the others)
+//         hangup                       the device goes away: the port sees a hang-up
 // A frame that fails the reader's or the handset's checks is not answered, unless a `#K` entry
 // names it. The first entry that matches an exchange decides it.
 #pragma once
@@ -28,7 +28,7 @@
 
 namespace sim {
 
-enum class SimTarget : std::uint8_t {
+enum class FaultTarget : std::uint8_t {
   Begin,     // CMD_BEGIN
   Data,      // CMD_DATA, any or one sequence number
   End,       // CMD_END
@@ -39,7 +39,7 @@ enum class SimTarget : std::uint8_t {
   AtDial,    // "ATD**60\r\n"
 };
 
-enum class SimFaultKind : std::uint8_t {
+enum class FaultKind : std::uint8_t {
   Answer,    // the right answer (possibly delayed)
   Silence,   // nothing
   Bytes,     // `bytes` instead of the answer
@@ -51,12 +51,12 @@ enum class SimFaultKind : std::uint8_t {
 
 inline constexpr std::chrono::milliseconds kDefaultCutPause{120};  // well above the 50 ms gap
 
-struct SimFault {
-  SimTarget target = SimTarget::Begin;
+struct Fault {
+  FaultTarget target = FaultTarget::Begin;
   std::optional<std::uint16_t> sequence;  // Data only: which block; none means every block
   unsigned attempt = 0;                   // 1-based; 0 means every attempt
   std::size_t exchange = 0;               // Exchange only: 1-based frame index
-  SimFaultKind kind = SimFaultKind::Answer;
+  FaultKind kind = FaultKind::Answer;
   std::vector<std::uint8_t> bytes;                     // Bytes
   std::optional<std::uint16_t> value;                  // Code or Sequence; none means the default
   std::optional<std::size_t> cutAt;                    // Cut; none means half the answer
@@ -65,22 +65,22 @@ struct SimFault {
 };
 
 // The bytes `garbage` sends by default: no flag among them, so no reader takes them for a frame.
-std::vector<std::uint8_t> SimDefaultGarbage();
+std::vector<std::uint8_t> DefaultGarbage();
 
 // Parses one knob in the text form above. On failure returns false and says why in `error`.
-bool ParseSimFault(std::string_view text, SimFault& fault, std::string& error);
+bool ParseFault(std::string_view text, Fault& fault, std::string& error);
 // Turns a text with the escapes \r \n \t \0 \\ \xHH into its bytes.
-bool ParseSimText(std::string_view text, std::string& out, std::string& error);
+bool ParseText(std::string_view text, std::string& out, std::string& error);
 
 // What an exchange is, for matching against the plan.
-struct SimExchangeKey {
-  SimTarget target = SimTarget::Begin;  // Exchange when the frame was rejected
-  std::uint16_t sequence = 0;           // Data only
+struct ExchangeKey {
+  FaultTarget target = FaultTarget::Begin;  // Exchange when the frame was rejected
+  std::uint16_t sequence = 0;               // Data only
   unsigned attempt = 0;      // attempts of this kind (and block) so far, this one included
   std::size_t exchange = 0;  // handset frames so far, this one included; 0 for AT
 };
 
 // The first entry of the plan that matches, or none.
-const SimFault* FindSimFault(const std::vector<SimFault>& plan, const SimExchangeKey& key);
+const Fault* FindFault(const std::vector<Fault>& plan, const ExchangeKey& key);
 
 }  // namespace sim

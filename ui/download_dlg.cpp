@@ -1,35 +1,17 @@
 #include "ui/download_dlg.h"
 
-#include <QContextMenuEvent>
-#include <QFileDialog>
-#include <QMenu>
-#include <QPaintEvent>
-#include <QPainter>
-#include <QStyle>
-
 #include "download/download_worker.h"
 #include "download/messages.h"
 #include "download/process_exit.h"
-#include "res/icons.h"
-#include "res/strings.h"
 #include "serial/terminal_detection.h"
 #include "ui/about_dlg.h"
 #include "ui/help_dlg.h"
-#include "ui/system_menu.h"
 
 namespace {
 
-constexpr const char* kStatusIdle = "File transfer progress indicator.";
-constexpr const char* kWarningText =
-    "Configuration settings may be lost during software upgrade for the Tarvenix ISDN "
-    "Handset.In some rare cases the upgrade procedure might fail when upgrading from the 1.5.9 "
-    "or older and your device must be returned to a service center for repair. Do not attempt "
-    "this upgrade procedure unless you have the possibility to return the Tarvenix ISDN Handset "
-    "or have a replacement available.";
-// The open-file dialog's filter: the .ldr pair first, so it is the one selected.
-constexpr const char* kBrowseFilter = "LDR files (*.ldr);;Comma Separated Values(*.csv)";
+// Browse's platform flag (overwrite prompt), to which the dialog adds its own.
+constexpr unsigned kBrowseFlags = 0x0002;
 constexpr unsigned kSysCommandMask = 0xFFF0;  // the window system keeps the low four bits
-constexpr unsigned kScClose = 0xF060;         // the system menu's Close
 
 }  // namespace
 
@@ -37,10 +19,8 @@ IconOrigin MinimisedIconOrigin(int clientWidth, int clientHeight, int iconWidth,
   return {(clientWidth - iconWidth + 1) / 2, (clientHeight - iconHeight + 1) / 2};
 }
 
-CDownloadDlg::CDownloadDlg(QWidget* parent)
-    : CDialog(IDD_MAIN, parent),
-      m_hIcon(res::LoadIcon(IDI_APP)),
-      m_link(std::make_unique<CQtWindowLink>(this, [this](int id) { return GetDlgItem(id); })) {}
+CDownloadDlg::CDownloadDlg(CWnd* parent)
+    : CDialog(IDD_MAIN, parent), m_hIcon(LoadAppIcon(IDI_APP)), m_link(MakeWindowLink(*this)) {}
 
 CDownloadDlg::~CDownloadDlg() {
   if (GetMainWindowLink() == m_link.get()) {
@@ -62,31 +42,31 @@ bool CDownloadDlg::OnInitDialog() {
   CDialog::OnInitDialog();
 
   // The status line, found by its ID through the application's main window.
-  QWidget* mainWindow = GetMainWindow() != nullptr ? GetMainWindow() : this;
-  QWidget* status = ::GetDlgItem(mainWindow, IDC_STATUS);
+  CWnd* mainWindow = GetMainWindow() != nullptr ? GetMainWindow() : this;
+  CControl status = FindDlgItem(mainWindow, IDC_STATUS);
 
-  // The About item, after a separator, when its string is there.
-  const std::string_view about = res::LoadString(IDS_ABOUTBOX);
-  const QString aboutText = QString::fromUtf8(about.data(), static_cast<qsizetype>(about.size()));
-  if (!about.empty() && !AppendSystemMenuItem(this, aboutText, IDM_ABOUTBOX)) {
-    m_systemMenu = new QMenu(this);
-    m_systemMenu->addSeparator();
-    QAction* item = m_systemMenu->addAction(aboutText);
-    connect(item, &QAction::triggered, this, [this] { OnSysCommand(IDM_ABOUTBOX, 0); });
+  // The About item, after a separator, when there is a system menu and the item's string.
+  if (CMenu* systemMenu = GetSystemMenu(false)) {
+    const std::string about = LoadResourceString(IDS_ABOUTBOX);
+    if (!about.empty()) {
+      systemMenu->AppendSeparator();
+      systemMenu->AppendItem(IDM_ABOUTBOX, about.c_str());
+    }
   }
 
-  ::SetWindowText(status, QString::fromUtf8(kStatusIdle));
-  setWindowIcon(m_hIcon);
+  status.SetWindowText(kStatusIdle);
+  SetIcon(m_hIcon, true);
+  SetIcon(m_hIcon, false);
   m_downloadButton.EnableWindow(false);
 
-  if (DetectTerminal() != 0) {
-    m_messagePane.SetWindowText(QString::fromUtf8(kNoTerminalMessage));
+  if (DetectTerminal() != DETECT_FOUND) {
+    m_messagePane.SetWindowText(kNoTerminalMessage);
     m_browseButton.EnableWindow(false);
   } else {
-    m_messagePane.SetWindowText(QString::fromUtf8(kConnectedMessage));
+    m_messagePane.SetWindowText(kConnectedMessage);
   }
-  m_warningText.SetWindowText(QString::fromUtf8(kWarningText));
-  return true;
+  m_warningText.SetWindowText(kWarningText);
+  return true;  // the focus goes to the first tab stop, the path box
 }
 
 bool CDownloadDlg::OnCommand(int id) {
@@ -105,11 +85,11 @@ bool CDownloadDlg::OnCommand(int id) {
   }
 }
 
-void CDownloadDlg::OnSysCommand(unsigned command, long /*parameter*/) {
+void CDownloadDlg::OnSysCommand(unsigned command, long parameter) {
   if ((command & kSysCommandMask) == IDM_ABOUTBOX) {
     RunAboutBox();
-  } else if ((command & kSysCommandMask) == kScClose) {
-    OnClose();
+  } else {
+    CDialog::OnSysCommand(command, parameter);
   }
 }
 
@@ -121,53 +101,37 @@ void CDownloadDlg::RunAboutBox() {
 void CDownloadDlg::OnClose() {
   // The title bar's close, the system menu's Close and Alt+F4: the process ends here, also in
   // the middle of a download, with the port closed on the way out.
+  Default();
   EndProcess(0);
 }
 
-bool CDownloadDlg::nativeEvent(const QByteArray& eventType, void* message, qintptr* result) {
-  unsigned command = 0;
-  long parameter = 0;
-  if (TranslateSysCommand(eventType, message, command, parameter) &&
-      (command & kSysCommandMask) == IDM_ABOUTBOX) {
-    OnSysCommand(command, parameter);
-    *result = 0;
-    return true;
-  }
-  // Every other system command (Move, Close, ...) keeps the window system's handling.
-  return CDialog::nativeEvent(eventType, message, result);
-}
-
-void CDownloadDlg::contextMenuEvent(QContextMenuEvent* event) {
-  if (m_systemMenu != nullptr) {
-    m_systemMenu->exec(event->globalPos());
-  }
-}
-
-void CDownloadDlg::paintEvent(QPaintEvent* event) {
-  if (!isMinimized()) {
-    CDialog::paintEvent(event);
+void CDownloadDlg::OnPaint() {
+  if (!IsIconic()) {
+    Default();
     return;
   }
-  QPainter painter(this);
-  const int size = style()->pixelMetric(QStyle::PM_LargeIconSize);
-  const IconOrigin at = MinimisedIconOrigin(width(), height(), size, size);
-  m_hIcon.paint(&painter, at.x, at.y, size, size);
+  CPaintDC dc(*this);
+  dc.EraseIconBackground();
+  int width = 0;
+  int height = 0;
+  GetClientSize(width, height);
+  const IconOrigin at = MinimisedIconOrigin(width, height, SystemIconWidth(), SystemIconHeight());
+  dc.DrawIcon(at.x, at.y, m_hIcon);
 }
 
-bool CDownloadDlg::RunFileDialog(QString& path) {
-  QFileDialog dialog(GetMainWindow() != nullptr ? GetMainWindow() : this);
-  dialog.setFileMode(QFileDialog::AnyFile);  // a typed name need not exist: Download says so
-  dialog.setAcceptMode(QFileDialog::AcceptOpen);
-  dialog.setNameFilters(QString::fromUtf8(kBrowseFilter).split(QStringLiteral(";;")));
-  if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
+CIconHandle CDownloadDlg::OnQueryDragIcon() { return m_hIcon; }
+
+bool CDownloadDlg::RunFileDialog(std::string& path) {
+  CFileDialog dialog(true, nullptr, nullptr, kBrowseFlags, kBrowseFilter);
+  if (dialog.DoModal() != IDOK) {
     return false;
   }
-  path = dialog.selectedFiles().first();
+  path = dialog.GetPathName();
   return true;
 }
 
 void CDownloadDlg::OnBrowse() {
-  QString path;
+  std::string path;
   if (RunFileDialog(path)) {
     m_pathEdit.SetWindowText(path);
   }

@@ -3,18 +3,15 @@
 // initialises, before it is first shown, and hands the Download button to StartDownload.
 //
 // Closing it with Close, Enter or Escape ends its modal run; closing it from the title bar
-// ends the process at once with exit code 0, also during a download. The system menu's About
-// item is offered by the window's context menu here and goes through OnSysCommand.
+// ends the process at once with exit code 0, also during a download. The About item of the
+// system menu goes through OnSysCommand (on Linux the menu is the window's context menu).
 #pragma once
 
-#include <QIcon>
-#include <QString>
 #include <memory>
+#include <string>
 
+#include "download/window_link.h"
 #include "ui/dialog.h"
-#include "ui/qt_window_link.h"
-
-class QMenu;
 
 // Where the minimised window draws its icon: centred, the division truncating toward zero.
 struct IconOrigin {
@@ -24,17 +21,15 @@ struct IconOrigin {
 IconOrigin MinimisedIconOrigin(int clientWidth, int clientHeight, int iconWidth, int iconHeight);
 
 class CDownloadDlg : public CDialog {
-  Q_OBJECT
-
  public:
-  explicit CDownloadDlg(QWidget* parent = nullptr);
+  explicit CDownloadDlg(CWnd* parent = nullptr);
   ~CDownloadDlg() override;
 
   // The window link through which the download engine changes this window.
-  CQtWindowLink& Link() { return *m_link; }
+  CWindowLink& Link() { return *m_link; }
 
   // A system command: the About item when (command AND 0xFFF0) is IDM_ABOUTBOX.
-  virtual void OnSysCommand(unsigned command, long parameter);
+  void OnSysCommand(unsigned command, long parameter) override;
   bool OnCommand(int id) override;
 
   CControl m_warningText;     // IDC_WARNING
@@ -43,28 +38,22 @@ class CDownloadDlg : public CDialog {
   CControl m_statusText;      // IDC_STATUS
   CControl m_pathEdit;        // IDC_PATH
   CControl m_messagePane;     // IDC_MESSAGE
-  QIcon m_hIcon;
-
-  // The About item offered by the context menu where the window system's own menu cannot
-  // carry it; null when IDS_ABOUTBOX is empty or the real system menu took the item.
-  QMenu* SystemMenu() const { return m_systemMenu; }
+  CIconHandle m_hIcon;        // the application icon; shared, never freed
 
  protected:
   void DoDataExchange() override;
   bool OnInitDialog() override;
   void OnClose() override;
-  void contextMenuEvent(QContextMenuEvent* event) override;
-  void paintEvent(QPaintEvent* event) override;
-  bool nativeEvent(const QByteArray& eventType, void* message, qintptr* result) override;
+  void OnPaint() override;
+  CIconHandle OnQueryDragIcon() override;
 
   void OnBrowse();
   void OnHelpButton();
   // Runs the open-file dialog; true and the chosen file's full path when one was chosen.
-  virtual bool RunFileDialog(QString& path);
+  virtual bool RunFileDialog(std::string& path);
   // Runs the About box modally.
   virtual void RunAboutBox();
 
  private:
-  std::unique_ptr<CQtWindowLink> m_link;
-  QMenu* m_systemMenu = nullptr;
+  std::unique_ptr<CWindowLink> m_link;
 };

@@ -1,8 +1,10 @@
 #include "ui/help_dlg.h"
 
+#include <string>
+
 #include "res/help_text.h"
 
-CHelpDlg::CHelpDlg(QWidget* parent) : CDialog(IDD_HELP, parent) { SetAutoDelete(true); }
+CHelpDlg::CHelpDlg(CWnd* parent) : CDialog(IDD_HELP, parent) { SetAutoDelete(true); }
 
 CHelpDlg::~CHelpDlg() = default;
 
@@ -13,7 +15,6 @@ void CHelpDlg::DoDataExchange() {
 
 bool CHelpDlg::OnInitDialog() {
   CDialog::OnInitDialog();
-  const std::string_view text = res::HelpText();
-  m_helpText.SetWindowText(QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())));
+  m_helpText.SetWindowText(std::string(res::HelpText()));
   return true;  // the focus goes to the first tab stop, the OK button
 }

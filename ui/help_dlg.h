@@ -6,10 +6,8 @@
 #include "ui/dialog.h"
 
 class CHelpDlg : public CDialog {
-  Q_OBJECT
-
  public:
-  explicit CHelpDlg(QWidget* parent = nullptr);
+  explicit CHelpDlg(CWnd* parent = nullptr);
   ~CHelpDlg() override;
 
   CControl m_helpText;  // IDC_HELP_TEXT

@@ -14,7 +14,7 @@ TEST_F(TransferTest, SilentBegin_ThreeFramesResult5AndWindowUntouched) {
   StartTerminal({"begin=silence"});
   OpenAndConnect();
   EXPECT_EQ(Transfer(RandomBytes(3000, 1)), 5);
-  const sim::SimStats stats = Stats();
+  const sim::DeviceStats stats = Stats();
   EXPECT_EQ(stats.beginFrames, 3u);
   EXPECT_EQ(stats.dataFrames, 0u);
   EXPECT_TRUE(m_link.Events().empty());
@@ -45,7 +45,7 @@ TEST_F(TransferTest, LargestImage_ArrivesByteForByte) {
   OpenAndConnect();
   const Bytes file = RandomBytes(kImageBufferSize, 4);
   ASSERT_EQ(Transfer(file), 0);
-  const sim::SimStats stats = Stats();
+  const sim::DeviceStats stats = Stats();
   EXPECT_EQ(stats.image, file);
   EXPECT_TRUE(stats.endFcsMatched);
   EXPECT_EQ(stats.dataFrames, 801u);

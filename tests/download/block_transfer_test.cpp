@@ -32,7 +32,7 @@ TEST_P(TransferSizes, FileArrivesWithOneMorePacketThanWholeBlocks) {
 
   ASSERT_EQ(Transfer(file), 0);
 
-  const sim::SimStats stats = Stats();
+  const sim::DeviceStats stats = Stats();
   EXPECT_EQ(stats.image, file);
   EXPECT_TRUE(stats.endReceived);
   EXPECT_TRUE(stats.endFcsMatched);
@@ -74,7 +74,7 @@ TEST_F(TransferTest, Abc_SendsTheKnownDataAndEndPackets) {
   // overwritten, so check the data packet through the handset's view and the end packet here.
   EXPECT_EQ(Bytes(g_packetArea.bytes.begin(), g_packetArea.bytes.begin() + 6),
             (Bytes{0x0B, 0x0B, 0x00, 0x06, 0x9E, 0x25}));
-  const sim::SimStats stats = Stats();
+  const sim::DeviceStats stats = Stats();
   EXPECT_EQ(stats.image, (Bytes{0x61, 0x62, 0x63}));
   EXPECT_EQ(stats.endFcs, 0x9E25);
   EXPECT_TRUE(stats.endFcsMatched);
@@ -93,7 +93,7 @@ TEST_F(TransferTest, Block4AckedAs3Twice_SameFrameThreeTimesThenGoesOn) {
   OpenAndConnect();
   const Bytes file = RandomBytes(6 * 1024 + 10, 4);
   ASSERT_EQ(Transfer(file), 0);
-  const sim::SimStats stats = Stats();
+  const sim::DeviceStats stats = Stats();
   EXPECT_EQ(stats.image, file);
   EXPECT_EQ(stats.retries, 2u);
   EXPECT_TRUE(stats.violations.empty());  // a repeat that differs from its first sending is one
@@ -128,7 +128,7 @@ TEST_P(ThreeUnusableReplies, ResultIsTheThirdCode) {
   StartTerminal(GetParam().knobs);
   OpenAndConnect();
   EXPECT_EQ(Transfer(RandomBytes(4 * 1024, 6)), GetParam().result);
-  const sim::SimStats stats = Stats();
+  const sim::DeviceStats stats = Stats();
   EXPECT_EQ(stats.dataFrames, 2u + 3u);  // blocks 0 and 1, then block 2 three times
   EXPECT_EQ(stats.endFrames, 0u);
   EXPECT_EQ(m_link.PositionsSent(), (std::vector<std::int32_t>{1, 2}));
@@ -151,7 +151,7 @@ TEST_F(TransferTest, BeginAnsweredBadlyThrice_NoDataAndWindowUntouched) {
   StartTerminal({"begin=garbage"});
   OpenAndConnect();
   EXPECT_EQ(Transfer(RandomBytes(3000, 7)), 4);
-  const sim::SimStats stats = Stats();
+  const sim::DeviceStats stats = Stats();
   EXPECT_EQ(stats.beginFrames, 3u);
   EXPECT_EQ(stats.dataFrames, 0u);
   EXPECT_TRUE(m_link.Events().empty());
@@ -181,7 +181,7 @@ TEST_F(TransferTest, SecondTransfer_StartsAtSequenceZeroWithItsOwnFcs) {
   OpenAndConnect();  // the handset went off to burn; dial again
   const Bytes second = RandomBytes(1500, 11);
   ASSERT_EQ(Transfer(second), 0);
-  const sim::SimStats stats = Stats();
+  const sim::DeviceStats stats = Stats();
   EXPECT_EQ(stats.transfers, 2u);
   EXPECT_EQ(stats.image, second);
   EXPECT_EQ(stats.endFcs, ImageFcs(second.data(), 1500));
@@ -195,9 +195,9 @@ TEST_F(TransferTest, SecondTransfer_StartsAtSequenceZeroWithItsOwnFcs) {
 TEST_F(TransferTest, FileLargerThanTheImageBuffer_WritesNothing) {
   StartTerminal();
   OpenAndConnect();
-  const sim::SimStats before = Stats();
+  const sim::DeviceStats before = Stats();
   EXPECT_EQ(Transfer(Bytes(kImageBufferSize + 1, 0x41)), TRANSFER_ERR_TOO_LARGE);
-  const sim::SimStats after = Stats();
+  const sim::DeviceStats after = Stats();
   EXPECT_EQ(after.frames, 0u);
   EXPECT_EQ(after.garbageBytes, before.garbageBytes);
   EXPECT_TRUE(m_link.Events().empty());
@@ -210,7 +210,7 @@ TEST_F(TransferTest, ReadErrorOnTheFile_EndsWithoutEmptyPackets) {
   const std::string dir = TempDir() + "/folder";
   ASSERT_EQ(mkdir(dir.c_str(), 0700), 0);
   EXPECT_EQ(TransferFile(dir, 0), TRANSFER_ERR_FILE_READ);
-  const sim::SimStats stats = Stats();
+  const sim::DeviceStats stats = Stats();
   EXPECT_EQ(stats.beginFrames, 1u);
   EXPECT_EQ(stats.dataFrames, 0u);
   EXPECT_EQ(stats.endFrames, 0u);

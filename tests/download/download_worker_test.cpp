@@ -85,8 +85,8 @@ class WorkerTest : public SimFixture {
     return std::vector<std::string>(it, all.end());
   }
 
-  std::vector<sim::SimAtCommand> Commands(const std::string& line) {
-    std::vector<sim::SimAtCommand> out;
+  std::vector<sim::AtCommand> Commands(const std::string& line) {
+    std::vector<sim::AtCommand> out;
     for (const auto& c : Stats().atCommands) {
       if (c.line == line) {
         out.push_back(c);
@@ -97,14 +97,14 @@ class WorkerTest : public SimFixture {
 
   void StartWith(const std::vector<std::string>& knobs, const char* check = "\r\nOK\r\n",
                  const char* dial = "\r\nCONNECT 9600\r\n") {
-    sim::SimDeviceConfig config;
+    sim::DeviceConfig config;
     config.comNumber = 9;
     config.faults = Faults(knobs);
     config.check = std::string(check);
     config.dial = std::string(dial);
     StartSim({config});
     // The start-up detection of the main window, which leaves the port open.
-    ASSERT_EQ(DetectTerminal(), 0);
+    ASSERT_EQ(DetectTerminal(), DETECT_FOUND);
   }
 
   CRecordingLink m_link;
@@ -280,7 +280,7 @@ TEST_F(WorkerTest, OkAtTheThirdAttempt_GoesOnToTheDial) {
   EXPECT_EQ(m_link.Text(IDC_STATUS), kStatusTransferDone);
 }
 
-TEST_F(WorkerTest, NoTerminalAtStep7_WorkerFailsItsChecksAtOnce) {
+TEST_F(WorkerTest, NoTerminalAtSecondScan_WorkerFailsItsChecksAtOnce) {
   StartSim({});  // an empty COM directory
   // An "OK" left in the reply buffer by an earlier read never counts for an empty read.
   std::memcpy(g_replyBuffer.data(), "\r\nOK\r\n", 6);
@@ -387,14 +387,14 @@ TEST_F(WorkerTest, SecondDownloadAfterSuccess_ScansThePortsAnew) {
 // The order at the start: the worker's first write to the port comes after StartDownload,
 // and its detection, have returned, even when that detection takes seconds.
 TEST_F(WorkerTest, WorkerWaitsForStartDownload_BeforeItTouchesThePort) {
-  sim::SimDeviceConfig silent;  // COM2: a device that never answers, so the scan takes 5 s
+  sim::DeviceConfig silent;  // COM2: a device that never answers, so the scan takes 5 s
   silent.comNumber = 2;
   silent.model.reset();
   silent.maker.reset();
   silent.check.reset();
   silent.dial.reset();
   silent.other.reset();
-  sim::SimDeviceConfig terminal;
+  sim::DeviceConfig terminal;
   terminal.comNumber = 9;
   StartSim({silent, terminal});
   m_link.Type(IDC_PATH, MakeFile(RandomBytes(100, 9)));

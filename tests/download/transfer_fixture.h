@@ -37,10 +37,10 @@ class TransferTest : public SimFixture {
     return result;
   }
 
-  std::vector<sim::SimExchange> DataExchanges() {
-    std::vector<sim::SimExchange> data;
-    for (const sim::SimExchange& e : Stats().exchanges) {
-      if (e.kind == sim::SimExchangeKind::Data) {
+  std::vector<sim::Exchange> DataExchanges() {
+    std::vector<sim::Exchange> data;
+    for (const sim::Exchange& e : Stats().exchanges) {
+      if (e.kind == sim::ExchangeKind::Data) {
         data.push_back(e);
       }
     }

@@ -48,7 +48,7 @@ class EndToEndTest : public SimFixture {
   // One terminal on COM9 with these faults, found by the start-up detection.
   void StartWith(const std::vector<std::string>& knobs) {
     StartTerminal(knobs);
-    ASSERT_EQ(DetectTerminal(), 0);
+    ASSERT_EQ(DetectTerminal(), DETECT_FOUND);
   }
 
   // Presses Download with `path` in the path box and waits for the worker to end; measures the

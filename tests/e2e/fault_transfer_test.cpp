@@ -25,7 +25,7 @@ TEST_P(FaultTransferTest, ResultCodeMatchesTheTable) {
     EXPECT_EQ(result, row.code);
   }
 
-  const sim::SimStats stats = Stats();
+  const sim::DeviceStats stats = Stats();
   if (!row.splitDependent || row.code != 0) {
     EXPECT_EQ(stats.beginFrames, row.beginFrames);
     EXPECT_EQ(stats.dataFrames, row.dataFrames);

@@ -60,7 +60,7 @@ TEST_P(FaultWorkerTest, OutcomeMatchesTheTable) {
     EXPECT_EQ(m_link.ProgressPos(), kWholeBlocks) << "the bar shows full";
   }
 
-  const sim::SimStats stats = Stats();
+  const sim::DeviceStats stats = Stats();
   EXPECT_EQ(stats.beginFrames, row.beginFrames);
   EXPECT_EQ(stats.dataFrames, row.dataFrames);
   EXPECT_EQ(stats.endFrames, row.endFrames);

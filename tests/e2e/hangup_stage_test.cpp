@@ -3,6 +3,7 @@
 // comes well inside one read time-out, and the tool ends in the stage's own outcome.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -43,9 +44,9 @@ const std::vector<StageRow> kStages = {
 
 class HangUpStageTest : public EndToEndTest, public ::testing::WithParamInterface<StageRow> {};
 
-std::size_t Count(const sim::SimStats& stats, const std::string& line) {
+std::size_t Count(const sim::DeviceStats& stats, const std::string& line) {
   std::size_t n = 0;
-  for (const sim::SimAtCommand& c : stats.atCommands) {
+  for (const sim::AtCommand& c : stats.atCommands) {
     n += c.line == line ? 1 : 0;
   }
   return n;
@@ -70,7 +71,11 @@ TEST_P(HangUpStageTest, EndsInTheStagesOutcomeWithoutWaitingOutReads) {
   EXPECT_EQ(m_link.Text(IDC_MESSAGE), row.pane);
   EXPECT_FALSE(g_terminalPort.IsOpen());
 
-  const sim::SimStats stats = Stats();
+  // The simulator records its hang-up once the new line is in place, which may be after the
+  // tool has already seen the old one go.
+  ASSERT_TRUE(Terminal().WaitFor([](const sim::DeviceStats& s) { return s.hangUps > 0; },
+                                 std::chrono::seconds(30)));
+  const sim::DeviceStats stats = Stats();
   EXPECT_EQ(stats.hangUps, 1u);
   // After the hang-up nothing more reaches the device: the later attempts write to a dead line.
   EXPECT_EQ(Count(stats, "AT"), row.checks);

@@ -62,14 +62,14 @@ TEST_P(SignalExitTest, MidTransfer_EndsWithItsCodeAndFreesThePort) {
   pid_t child = 0;
   ASSERT_EQ(::posix_spawn(&child, argv[0], nullptr, nullptr, argv, environ), 0);
   ASSERT_TRUE(Terminal().WaitFor(
-      [](const sim::SimStats& s) { return s.blocks >= kBlocksBeforeSignal; }, seconds(60)))
+      [](const sim::DeviceStats& s) { return s.blocks >= kBlocksBeforeSignal; }, seconds(60)))
       << "the transfer did not start";
   EXPECT_EQ(OpenAsNobody(slave), EBUSY) << "the port is held exclusively while in use";
 
   ASSERT_EQ(::kill(child, GetParam().signal), 0);
   EXPECT_EQ(WaitForExit(child, seconds(30)), SignalExitCode(GetParam().signal));
 
-  const sim::SimStats stats = Stats();
+  const sim::DeviceStats stats = Stats();
   EXPECT_FALSE(stats.endReceived);
   EXPECT_LT(stats.blocks, kImageSize / 1024);
   EXPECT_EQ(OpenAsNobody(slave), 0) << "the exclusive hold outlived the program";

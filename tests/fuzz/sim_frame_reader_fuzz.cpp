@@ -2,13 +2,13 @@
 //
 // The first input byte picks how the rest is split into pushes; the events must not depend on
 // the split. Every accepted frame must hold a consistent packet, and the packet re-framed by
-// BuildSimFrame must come back through a fresh reader unchanged.
+// BuildFrame must come back through a fresh reader unchanged.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <vector>
 
-#include "sim/sim_frame.h"
+#include "sim/frame_reader.h"
 
 namespace {
 
@@ -18,8 +18,7 @@ void Require(bool condition) {
   }
 }
 
-bool SameEvents(const std::vector<sim::SimFrameEvent>& a,
-                const std::vector<sim::SimFrameEvent>& b) {
+bool SameEvents(const std::vector<sim::FrameEvent>& a, const std::vector<sim::FrameEvent>& b) {
   if (a.size() != b.size()) {
     return false;
   }
@@ -33,9 +32,9 @@ bool SameEvents(const std::vector<sim::SimFrameEvent>& a,
 }
 
 void CheckRoundTrip(const std::vector<std::uint8_t>& packet) {
-  const std::vector<std::uint8_t> frame = sim::BuildSimFrame(packet);
-  sim::CSimFrameReader reader;
-  std::vector<sim::SimFrameEvent> events;
+  const std::vector<std::uint8_t> frame = sim::BuildFrame(packet);
+  sim::CFrameReader reader;
+  std::vector<sim::FrameEvent> events;
   reader.Push(frame.data(), frame.size(), events);
   Require(events.size() == 1 && events[0].accepted && events[0].packet == packet &&
           events[0].wireBytes == frame.size());
@@ -50,12 +49,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::size_t step = (data[0] % 16) + 1;
   const std::vector<std::uint8_t> line(data + 1, data + size);
 
-  sim::CSimFrameReader whole;
-  std::vector<sim::SimFrameEvent> once;
+  sim::CFrameReader whole;
+  std::vector<sim::FrameEvent> once;
   whole.Push(line.data(), line.size(), once);
 
-  sim::CSimFrameReader split;
-  std::vector<sim::SimFrameEvent> pieces;
+  sim::CFrameReader split;
+  std::vector<sim::FrameEvent> pieces;
   for (std::size_t at = 0; at < line.size(); at += step) {
     const std::size_t n = line.size() - at < step ? line.size() - at : step;
     std::vector<std::uint8_t> piece(line.begin() + static_cast<std::ptrdiff_t>(at),
@@ -65,10 +64,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   Require(SameEvents(once, pieces));
 
   std::size_t wire = 0;
-  for (const sim::SimFrameEvent& event : once) {
+  for (const sim::FrameEvent& event : once) {
     wire += event.wireBytes;
     if (!event.accepted) {
-      Require(event.reason < sim::SimReject::UnknownCode);  // the reader's own reasons only
+      Require(event.reason < sim::RejectReason::UnknownCode);  // the reader's own reasons only
       continue;
     }
     Require(event.packet.size() >= sim::kControlPacketSize);
@@ -90,9 +89,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   // After Reset the reader hunts for a flag again: a good frame after any junk is still taken.
   whole.Reset();
-  const std::vector<std::uint8_t> ack = sim::BuildSimFrame(sim::SimAckPacket());
-  std::vector<sim::SimFrameEvent> after;
+  const std::vector<std::uint8_t> ack = sim::BuildFrame(sim::AckPacket());
+  std::vector<sim::FrameEvent> after;
   whole.Push(ack.data(), ack.size(), after);
-  Require(after.size() == 1 && after[0].accepted && after[0].packet == sim::SimAckPacket());
+  Require(after.size() == 1 && after[0].accepted && after[0].packet == sim::AckPacket());
   return 0;
 }

@@ -109,7 +109,7 @@ class TerminalDetectionTest : public ::testing::Test {
 
 TEST_F(TerminalDetectionTest, NoPorts_Returns1AtOnceWithThePortClosed) {
   const auto start = HarnessClock::now();
-  EXPECT_EQ(DetectTerminal(), 1);
+  EXPECT_EQ(DetectTerminal(), DETECT_NONE);
   EXPECT_LT(MsSince(start), kAtOnceMs);
   EXPECT_FALSE(g_terminalPort.IsOpen());
 }
@@ -117,13 +117,13 @@ TEST_F(TerminalDetectionTest, NoPorts_Returns1AtOnceWithThePortClosed) {
 // Each absent port reads 0 bytes; an accepted word left in the buffer must not count.
 TEST_F(TerminalDetectionTest, ReadOfZeroBytes_DoesNotMatchAStaleWordInTheBuffer) {
   std::memcpy(g_replyBuffer.data(), "Orbina TARVENIX Kestra", 22);
-  EXPECT_EQ(DetectTerminal(), 1);
+  EXPECT_EQ(DetectTerminal(), DETECT_NONE);
   EXPECT_FALSE(g_terminalPort.IsOpen());
 }
 
 TEST_F(TerminalDetectionTest, TerminalOnCom100_IsFound) {
   AddDevice(100, "+CGMM: ZELO\r\nOK\r\n", "");
-  EXPECT_EQ(DetectTerminal(), 0);
+  EXPECT_EQ(DetectTerminal(), DETECT_FOUND);
   EXPECT_TRUE(g_terminalPort.IsOpen());
   EXPECT_STREQ(g_terminalPort.PortName(), "\\\\.\\COM100");
 }
@@ -133,7 +133,7 @@ TEST_F(TerminalDetectionTest, TerminalOnCom1_IsNeverTried) {
   // Even a port left open on COM1 is released by the scan.
   ASSERT_EQ(OpenTerminalPort(ComName(1).c_str()), PORT_OK);
   const auto start = HarnessClock::now();
-  EXPECT_EQ(DetectTerminal(), 1);
+  EXPECT_EQ(DetectTerminal(), DETECT_NONE);
   EXPECT_LT(MsSince(start), kAtOnceMs);
   EXPECT_FALSE(g_terminalPort.IsOpen());
   EXPECT_TRUE(com1.Commands().empty());
@@ -142,7 +142,7 @@ TEST_F(TerminalDetectionTest, TerminalOnCom1_IsNeverTried) {
 
 TEST_F(TerminalDetectionTest, ModelWordInPassOne_FoundAndPortStaysOpenWithNothingMoreSent) {
   CPtyDevice& device = AddDevice(7, "+CGMM: TARVENIX 2\r\n\r\nOK\r\n", "+GMI: Orbina\r\n");
-  EXPECT_EQ(DetectTerminal(), 0);
+  EXPECT_EQ(DetectTerminal(), DETECT_FOUND);
   EXPECT_TRUE(g_terminalPort.IsOpen());
   EXPECT_STREQ(g_terminalPort.PortName(), "\\\\.\\COM7");
   EXPECT_EQ(g_terminalPort.BaudRate(), 230400);
@@ -157,7 +157,7 @@ TEST_F(TerminalDetectionTest, ModelWordInPassOne_FoundAndPortStaysOpenWithNothin
 TEST_F(TerminalDetectionTest, MakerWordKestra_FoundInPassTwoAfterPassOneTriedEveryPort) {
   AddDevice(3, "+CGMM: X200\r\nOK\r\n", "+GMI: Kestra Ltd\r\nOK\r\n");
   AddDevice(60, "ERROR\r\n", "ERROR\r\n");
-  EXPECT_EQ(DetectTerminal(), 0);
+  EXPECT_EQ(DetectTerminal(), DETECT_FOUND);
   EXPECT_STREQ(g_terminalPort.PortName(), "\\\\.\\COM3");
   const std::vector<std::pair<int, std::string>> expected = {
       {3, kModelRequest}, {60, kModelRequest}, {3, kMakerRequest}};
@@ -180,7 +180,7 @@ TEST_P(DetectionAnswerTest, OneDeviceOnCom4_ResultFollowsTheWordsOfEachPass) {
   const AnswerRow& row = GetParam();
   CPtyDevice& device = AddDevice(4, row.modelAnswer, row.makerAnswer);
   EXPECT_EQ(DetectTerminal(), row.result);
-  EXPECT_EQ(g_terminalPort.IsOpen(), row.result == 0);
+  EXPECT_EQ(g_terminalPort.IsOpen(), row.result == DETECT_FOUND);
   EXPECT_EQ(device.Commands().size(), row.commandsSent);
 }
 
@@ -189,23 +189,24 @@ const std::string kZeroMaker = std::string("+GMI: \0Orbina\r\n", 15);
 
 INSTANTIATE_TEST_SUITE_P(
     Answers, DetectionAnswerTest,
-    ::testing::Values(AnswerRow{"Zelo", "ZELO\r\n", "ERROR\r\n", 0, 1},
-                      AnswerRow{"Tarvenix", "+CGMM: TARVENIX\r\n", "ERROR\r\n", 0, 1},
-                      AnswerRow{"OrbinaModel", "Orbina 9505\r\n", "ERROR\r\n", 0, 1},
-                      AnswerRow{"Volk", "ERROR\r\n", "VOLK\r\n", 0, 2},
-                      AnswerRow{"OrbinaMaker", "ERROR\r\n", "+GMI: Orbina\r\n", 0, 2},
-                      AnswerRow{"MakerWordInPassOne", "+CGMM: Kestra\r\n", "ERROR\r\n", 1, 2},
-                      AnswerRow{"ModelWordInPassTwo", "ERROR\r\n", "+GMI: ZELO\r\n", 1, 2},
-                      AnswerRow{"LowerCase", "+CGMM: tarvenix\r\n", "+GMI: kestra\r\n", 1, 2},
-                      AnswerRow{"UpperCaseOrbina", "ORBINA\r\n", "ORBINA\r\n", 1, 2},
-                      AnswerRow{"ZeroBeforeWord", kZeroModel, kZeroMaker, 1, 2}),
+    ::testing::Values(
+        AnswerRow{"Zelo", "ZELO\r\n", "ERROR\r\n", DETECT_FOUND, 1},
+        AnswerRow{"Tarvenix", "+CGMM: TARVENIX\r\n", "ERROR\r\n", DETECT_FOUND, 1},
+        AnswerRow{"OrbinaModel", "Orbina 9505\r\n", "ERROR\r\n", DETECT_FOUND, 1},
+        AnswerRow{"Volk", "ERROR\r\n", "VOLK\r\n", DETECT_FOUND, 2},
+        AnswerRow{"OrbinaMaker", "ERROR\r\n", "+GMI: Orbina\r\n", DETECT_FOUND, 2},
+        AnswerRow{"MakerWordInPassOne", "+CGMM: Kestra\r\n", "ERROR\r\n", DETECT_NONE, 2},
+        AnswerRow{"ModelWordInPassTwo", "ERROR\r\n", "+GMI: ZELO\r\n", DETECT_NONE, 2},
+        AnswerRow{"LowerCase", "+CGMM: tarvenix\r\n", "+GMI: kestra\r\n", DETECT_NONE, 2},
+        AnswerRow{"UpperCaseOrbina", "ORBINA\r\n", "ORBINA\r\n", DETECT_NONE, 2},
+        AnswerRow{"ZeroBeforeWord", kZeroModel, kZeroMaker, DETECT_NONE, 2}),
     [](const auto& row) { return std::string(row.param.label); });
 
 // A word that stays in the buffer beyond the count of the current read never matches.
 TEST_F(TerminalDetectionTest, StaleWordBeyondTheCount_DoesNotMatch) {
   AddDevice(4, "OK\r\n", "OK\r\n");
   std::memcpy(g_replyBuffer.data(), "xxxx TARVENIX Kestra Orbina", 27);
-  EXPECT_EQ(DetectTerminal(), 1);
+  EXPECT_EQ(DetectTerminal(), DETECT_NONE);
   EXPECT_FALSE(g_terminalPort.IsOpen());
   EXPECT_EQ(std::string(reinterpret_cast<const char*>(g_replyBuffer.data()), 27),
             "OK\r\n TARVENIX Kestra Orbina");
@@ -217,14 +218,14 @@ TEST_F(TerminalDetectionTest, AnswerPausingBeforeTheWord_IsCutAndDoesNotMatchOnT
   cut.Answer(kModelRequest,
              {DeviceStep{0ms, "+CGMM: ", false}, DeviceStep{1000ms, "TARVENIX\r\n", false}});
   AddDevice(9, "+CGMM: Orbina\r\n", "");
-  EXPECT_EQ(DetectTerminal(), 0);
+  EXPECT_EQ(DetectTerminal(), DETECT_FOUND);
   EXPECT_STREQ(g_terminalPort.PortName(), "\\\\.\\COM9");
 }
 
 TEST_F(TerminalDetectionTest, TerminalsOnCom3AndCom5_Com3IsChosen) {
   AddDevice(3, "+CGMM: ZELO\r\n", "");
   CPtyDevice& com5 = AddDevice(5, "+CGMM: TARVENIX\r\n", "");
-  EXPECT_EQ(DetectTerminal(), 0);
+  EXPECT_EQ(DetectTerminal(), DETECT_FOUND);
   EXPECT_STREQ(g_terminalPort.PortName(), "\\\\.\\COM3");
   EXPECT_TRUE(com5.Commands().empty());
 }
@@ -232,24 +233,24 @@ TEST_F(TerminalDetectionTest, TerminalsOnCom3AndCom5_Com3IsChosen) {
 TEST_F(TerminalDetectionTest, PassOneOnCom9_BeatsPassTwoOnlyCom4) {
   CPtyDevice& com4 = AddDevice(4, "+CGMM: X1\r\nOK\r\n", "+GMI: VOLK\r\nOK\r\n");
   AddDevice(9, "+CGMM: TARVENIX\r\n", "");
-  EXPECT_EQ(DetectTerminal(), 0);
+  EXPECT_EQ(DetectTerminal(), DETECT_FOUND);
   EXPECT_STREQ(g_terminalPort.PortName(), "\\\\.\\COM9");
   EXPECT_EQ(com4.Commands(), std::vector<std::string>{kModelRequest});
 }
 
 TEST_F(TerminalDetectionTest, RunAgainWhileOpenOnCom5_ReleasesItAndScansFromCom2) {
   CPtyDevice& com5 = AddDevice(5, "+CGMM: ZELO\r\n", "");
-  ASSERT_EQ(DetectTerminal(), 0);
+  ASSERT_EQ(DetectTerminal(), DETECT_FOUND);
   ASSERT_STREQ(g_terminalPort.PortName(), "\\\\.\\COM5");
 
   // Same devices: COM5 is asked again and opened anew.
-  ASSERT_EQ(DetectTerminal(), 0);
+  ASSERT_EQ(DetectTerminal(), DETECT_FOUND);
   EXPECT_STREQ(g_terminalPort.PortName(), "\\\\.\\COM5");
   EXPECT_EQ(com5.Commands().size(), 2u);
 
   // A terminal appears on COM2: the next scan takes it and lets COM5 go.
   AddDevice(2, "+CGMM: Orbina\r\n", "");
-  ASSERT_EQ(DetectTerminal(), 0);
+  ASSERT_EQ(DetectTerminal(), DETECT_FOUND);
   EXPECT_STREQ(g_terminalPort.PortName(), "\\\\.\\COM2");
   EXPECT_EQ(com5.Commands().size(), 2u);
   EXPECT_TRUE(DeviceIsFree(5));

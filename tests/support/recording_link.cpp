@@ -21,21 +21,20 @@ void CRecordingLink::EnableItem(int id, bool enable) {
 
 void CRecordingLink::SetProgressRange(int id, std::int32_t lower, std::int32_t upper) {
   std::lock_guard<std::mutex> lock(m_mutex);
-  m_lower = lower;
-  m_upper = upper;
-  m_pos = std::clamp(m_pos, m_lower, std::max(m_lower, m_upper));
+  m_progress.SetRange(lower, upper);
   Record("range " + std::to_string(id) + " " + std::to_string(lower) + " " + std::to_string(upper));
 }
 
 void CRecordingLink::SetProgressStep(int id, std::int32_t step) {
   std::lock_guard<std::mutex> lock(m_mutex);
+  m_progress.SetStep(step);
   Record("step " + std::to_string(id) + " " + std::to_string(step));
 }
 
 void CRecordingLink::SetProgressPos(int id, std::int32_t position) {
   std::lock_guard<std::mutex> lock(m_mutex);
   m_positions.push_back(position);
-  m_pos = std::clamp(position, m_lower, std::max(m_lower, m_upper));
+  m_progress.SetPos(position);
   Record("pos " + std::to_string(id) + " " + std::to_string(position));
 }
 
@@ -77,17 +76,22 @@ bool CRecordingLink::Enabled(int id) const {
 
 std::int32_t CRecordingLink::ProgressLower() const {
   std::lock_guard<std::mutex> lock(m_mutex);
-  return m_lower;
+  return m_progress.Lower();
 }
 
 std::int32_t CRecordingLink::ProgressUpper() const {
   std::lock_guard<std::mutex> lock(m_mutex);
-  return m_upper;
+  return m_progress.Upper();
 }
 
 std::int32_t CRecordingLink::ProgressPos() const {
   std::lock_guard<std::mutex> lock(m_mutex);
-  return m_pos;
+  return m_progress.Pos();
+}
+
+CProgressModel CRecordingLink::Progress() const {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  return m_progress;
 }
 
 std::vector<std::int32_t> CRecordingLink::PositionsSent() const {

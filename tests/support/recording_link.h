@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "download/progress_model.h"
 #include "download/window_link.h"
 
 struct RecordedBox {
@@ -38,6 +39,7 @@ class CRecordingLink : public CWindowLink {
   std::int32_t ProgressLower() const;
   std::int32_t ProgressUpper() const;
   std::int32_t ProgressPos() const;  // clamped into the range, like the platform's bar
+  CProgressModel Progress() const;
   std::vector<std::int32_t> PositionsSent() const;
 
   // Sets a control's text without recording it (the operator typing into the path box).
@@ -60,9 +62,7 @@ class CRecordingLink : public CWindowLink {
   std::map<int, std::string> m_texts;
   std::map<int, bool> m_enabled;
   std::vector<std::int32_t> m_positions;
-  std::int32_t m_lower = 0;
-  std::int32_t m_upper = 100;
-  std::int32_t m_pos = 0;
+  CProgressModel m_progress;
   bool m_hold = false;
   std::uint64_t m_releases = 0;
 };

@@ -12,12 +12,12 @@
 #include "serial/serial_port.h"
 #include "serial/serial_posix.h"
 
-std::vector<sim::SimFault> Faults(const std::vector<std::string>& knobs) {
-  std::vector<sim::SimFault> plan;
+std::vector<sim::Fault> Faults(const std::vector<std::string>& knobs) {
+  std::vector<sim::Fault> plan;
   for (const std::string& knob : knobs) {
-    sim::SimFault fault;
+    sim::Fault fault;
     std::string error;
-    EXPECT_TRUE(sim::ParseSimFault(knob, fault, error)) << knob << ": " << error;
+    EXPECT_TRUE(sim::ParseFault(knob, fault, error)) << knob << ": " << error;
     plan.push_back(fault);
   }
   return plan;
@@ -33,8 +33,8 @@ void SimFixture::TearDown() {
   }
 }
 
-void SimFixture::StartSim(const std::vector<sim::SimDeviceConfig>& devices) {
-  for (const sim::SimDeviceConfig& config : devices) {
+void SimFixture::StartSim(const std::vector<sim::DeviceConfig>& devices) {
+  for (const sim::DeviceConfig& config : devices) {
     m_sim.Add(config);
   }
   std::string error;
@@ -43,16 +43,16 @@ void SimFixture::StartSim(const std::vector<sim::SimDeviceConfig>& devices) {
 }
 
 void SimFixture::StartTerminal(const std::vector<std::string>& knobs, bool pacing) {
-  sim::SimDeviceConfig config;
+  sim::DeviceConfig config;
   config.comNumber = 9;
   config.faults = Faults(knobs);
   config.pacing = pacing;
   StartSim({config});
 }
 
-sim::CSimTerminal& SimFixture::Terminal(int comNumber) { return *m_sim.Find(comNumber); }
+sim::CPtyLine& SimFixture::Terminal(int comNumber) { return *m_sim.Find(comNumber); }
 
-sim::SimStats SimFixture::Stats(int comNumber) { return Terminal(comNumber).Stats(); }
+sim::DeviceStats SimFixture::Stats(int comNumber) { return Terminal(comNumber).Stats(); }
 
 void SimFixture::OpenAndConnect(int comNumber) {
   const std::string name = "\\\\.\\COM" + std::to_string(comNumber);

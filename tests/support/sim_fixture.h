@@ -10,21 +10,21 @@
 #include <vector>
 
 #include "sim/fault_plan.h"
-#include "sim/sim_terminal.h"
+#include "sim/simulator.h"
 
 // Parses fault knobs in the simulator's text form; fails the test on a bad one.
-std::vector<sim::SimFault> Faults(const std::vector<std::string>& knobs);
+std::vector<sim::Fault> Faults(const std::vector<std::string>& knobs);
 
 class SimFixture : public ::testing::Test {
  protected:
   void TearDown() override;
 
   // Starts the simulator with the given devices and points CORVANEL_COM_DIR at it.
-  void StartSim(const std::vector<sim::SimDeviceConfig>& devices);
+  void StartSim(const std::vector<sim::DeviceConfig>& devices);
   // One terminal on COM9 with the given faults.
   void StartTerminal(const std::vector<std::string>& knobs = {}, bool pacing = false);
-  sim::CSimTerminal& Terminal(int comNumber = 9);
-  sim::SimStats Stats(int comNumber = 9);
+  sim::CPtyLine& Terminal(int comNumber = 9);
+  sim::DeviceStats Stats(int comNumber = 9);
 
   // Opens the terminal port on COMn, dials and checks "CONNECT".
   void OpenAndConnect(int comNumber = 9);

@@ -28,8 +28,9 @@
 #include "serial/serial_port.h"
 #include "serial/serial_posix.h"
 #include "sim/fault_plan.h"
-#include "sim/sim_terminal.h"
+#include "sim/simulator.h"
 #include "ui/help_dlg.h"
+#include "ui/qt/window_link_qt.h"
 
 namespace {
 
@@ -77,16 +78,25 @@ class CRecordingForwarder : public CWindowLink {
 class CTestDownloadDlg : public CDownloadDlg {
  public:
   bool m_choose = false;
-  QString m_chosen;
+  std::string m_chosen;
   int m_aboutBoxes = 0;
 
  protected:
-  bool RunFileDialog(QString& path) override {
+  bool RunFileDialog(std::string& path) override {
     if (m_choose) path = m_chosen;
     return m_choose;
   }
   void RunAboutBox() override { ++m_aboutBoxes; }
 };
+
+// The help windows a window owns.
+QList<CHelpDlg*> HelpWindows(const QWidget& owner) {
+  QList<CHelpDlg*> helps;
+  for (CDialog* dialog : owner.findChildren<CDialog*>()) {
+    if (auto* help = dynamic_cast<CHelpDlg*>(dialog)) helps << help;
+  }
+  return helps;
+}
 
 QMessageBox* FindBox() {
   for (QWidget* w : QApplication::topLevelWidgets()) {
@@ -132,20 +142,20 @@ class DownloadDlgTest : public QObject {
   std::unique_ptr<sim::CSimulator> m_sim;
   QTemporaryDir m_dir;
 
-  void StartSim(std::vector<sim::SimDeviceConfig> devices) {
+  void StartSim(std::vector<sim::DeviceConfig> devices) {
     m_sim = std::make_unique<sim::CSimulator>();
     for (auto& d : devices) m_sim->Add(d);
     std::string error;
     QVERIFY2(m_sim->Start(error), error.c_str());
     qputenv(kComDirVariable, QByteArray::fromStdString(m_sim->ComDir()));
   }
-  static sim::SimDeviceConfig Terminal(const std::vector<std::string>& knobs = {}) {
-    sim::SimDeviceConfig config;
+  static sim::DeviceConfig Terminal(const std::vector<std::string>& knobs = {}) {
+    sim::DeviceConfig config;
     config.comNumber = 9;
     for (const auto& k : knobs) {
-      sim::SimFault f;
+      sim::Fault f;
       std::string error;
-      if (sim::ParseSimFault(k, f, error)) config.faults.push_back(f);
+      if (sim::ParseFault(k, f, error)) config.faults.push_back(f);
     }
     return config;
   }
@@ -209,9 +219,10 @@ class DownloadDlgTest : public QObject {
     Open(dlg);
     dlg.m_pathEdit.SetWindowText(QStringLiteral("typed.ldr"));
     dlg.m_choose = choose;
-    dlg.m_chosen = QStringLiteral("/data/upgrade 1.6.7.ldr");
+    dlg.m_chosen = "/data/upgrade 1.6.7.ldr";
     QTest::mouseClick(dlg.m_browseButton.Widget(), Qt::LeftButton);
-    QCOMPARE(Text(dlg, IDC_PATH), choose ? dlg.m_chosen : QStringLiteral("typed.ldr"));
+    QCOMPARE(Text(dlg, IDC_PATH),
+             choose ? QString::fromStdString(dlg.m_chosen) : QStringLiteral("typed.ldr"));
     QVERIFY(Enabled(dlg, IDC_DOWNLOAD));
     Close(dlg);
   }
@@ -243,7 +254,7 @@ class DownloadDlgTest : public QObject {
     QCOMPARE(bar->value(), bar->maximum());
     QVERIFY(!bar->isTextVisible());
     QCOMPARE(Text(dlg, IDC_MESSAGE), QString::fromUtf8(kPaneTransferDone));
-    const sim::SimStats stats = m_sim->Find(9)->Stats();
+    const sim::DeviceStats stats = m_sim->Find(9)->Stats();
     std::ifstream in(path, std::ios::binary);
     const std::vector<std::uint8_t> file((std::istreambuf_iterator<char>(in)), {});
     QVERIFY(stats.image == file);
@@ -292,7 +303,7 @@ class DownloadDlgTest : public QObject {
     QFETCH(QString, status);
     QFETCH(QString, caption);
     QFETCH(bool, buttons);
-    sim::SimDeviceConfig config = Terminal();
+    sim::DeviceConfig config = Terminal();
     config.check = check.toStdString();
     config.dial = dial.toStdString();
     StartSim({config});
@@ -328,7 +339,7 @@ class DownloadDlgTest : public QObject {
     QCOMPARE(box->buttons().size(), 1);
     QVERIFY(QApplication::activeModalWidget() == nullptr);
     QTest::mouseClick(dlg.GetDlgItem(IDC_HELP_BUTTON), Qt::LeftButton);  // the window still works
-    QTRY_COMPARE(dlg.findChildren<CHelpDlg*>().size(), 1);
+    QTRY_COMPARE(HelpWindows(dlg).size(), 1);
     box->button(QMessageBox::Ok)->click();
     QTRY_VERIFY_WITH_TIMEOUT(Enabled(dlg, IDC_DOWNLOAD), kWaitMs);
     Close(dlg);
@@ -391,7 +402,7 @@ class DownloadDlgTest : public QObject {
     for (int i = 0; i < 3; ++i) {
       QTest::mouseClick(dlg.GetDlgItem(IDC_HELP_BUTTON), Qt::LeftButton);
     }
-    const auto helps = dlg.findChildren<CHelpDlg*>();
+    const auto helps = HelpWindows(dlg);
     QCOMPARE(helps.size(), 3);
     for (CHelpDlg* help : helps) {
       QVERIFY(help->isVisible());
@@ -405,7 +416,7 @@ class DownloadDlgTest : public QObject {
   // The main window's modal run must not block the worker's ownerless boxes: real input
   // (not a programmatic click) dismisses them while the window runs modally.
   void WorkerBoxTakesRealInput_DuringTheModalRun() {
-    sim::SimDeviceConfig config = Terminal();
+    sim::DeviceConfig config = Terminal();
     config.check = std::string("\r\nERROR\r\n");
     StartSim({config});
     CTestDownloadDlg dlg;
@@ -489,12 +500,12 @@ namespace {
 // (the window system's close) once it is under way.
 int RunCloseDuringDownload(int argc, char** argv) {
   QApplication app(argc, argv);
-  sim::SimDeviceConfig config;
+  sim::DeviceConfig config;
   config.comNumber = 9;
   config.pacing = true;
-  sim::SimFault slow;
+  sim::Fault slow;
   std::string error;
-  sim::ParseSimFault("data=delay:100", slow, error);
+  sim::ParseFault("data=delay:100", slow, error);
   config.faults.push_back(slow);
   sim::CSimulator sim;
   sim.Add(config);

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "download/messages.h"
 #include "res/icons.h"
 #include "ui/about_dlg.h"
 #include "ui/help_dlg.h"
@@ -34,20 +35,9 @@ int main(int argc, char** argv) {
     CDialog main(IDD_MAIN);
     main.Create();
     main.setWindowIcon(res::LoadIcon(IDI_APP));
-    main.SetDlgItemText(IDC_STATUS, "File transfer progress indicator.");
-    main.SetDlgItemText(
-        IDC_MESSAGE,
-        "Connected with terminal.\n\nMake sure that the handset is in software download "
-        "mode. Select the upgrade file and press download software to handset button "
-        "to start downloading. Press help button for further details on how to enter "
-        "download mode on handset.");
-    main.SetDlgItemText(
-        IDC_WARNING,
-        "Configuration settings may be lost during software upgrade for the Tarvenix ISDN "
-        "Handset.In some rare cases the upgrade procedure might fail when upgrading from the 1.5.9 "
-        "or older and your device must be returned to a service center for repair. Do not attempt "
-        "this upgrade procedure unless you have the possibility to return the Tarvenix ISDN "
-        "Handset or have a replacement available.");
+    main.SetDlgItemText(IDC_STATUS, kStatusIdle);
+    main.SetDlgItemText(IDC_MESSAGE, kConnectedMessage);
+    main.SetDlgItemText(IDC_WARNING, kWarningText);
     QObject::connect(&main, &QDialog::finished, &app, &QApplication::quit);
     return app.exec();
   }

@@ -235,7 +235,7 @@ TEST_F(SerialProbeTest, SecondOpenOfAnOpenPort_Returns8) {
 
 TEST_F(SerialProbeTest, Detection_SkipsTheDevicesWithoutAWordAndFindsTheTerminal) {
   const auto start = Clock::now();
-  EXPECT_EQ(DetectTerminal(), 0u);
+  EXPECT_EQ(DetectTerminal(), DETECT_FOUND);
   std::printf("probe: detection: %lld ms\n", static_cast<long long>(MsSince(start)));
   EXPECT_TRUE(g_terminalPort.IsOpen());
   EXPECT_EQ(std::string(g_terminalPort.PortName()), PortName(kTerminalOffset));

@@ -1,14 +1,14 @@
 // The simulator's own frame reader and writer for the handset link.
 //
 // Contract:
-// - No I/O. CSimFrameReader is a "push bytes in, frames and reasons out" state machine; it keeps
+// - No I/O. CFrameReader is a "push bytes in, frames and reasons out" state machine; it keeps
 //   its state across pushes, so a frame may arrive split over any number of pushes.
 // - Every flag 0x7E ends the frame before it and opens the next; empty frames between two flags
 //   are skipped. Bytes before the first flag are reported once, as garbage, when a flag arrives.
 // - A received frame is checked in this order: escapes (a 0x7D before a flag, a needless escape,
 //   a byte of the escaped set sent unescaped), size, address 0xFF, control 0x03, the FCS by the
 //   good residue, and the packet's length field against the packet's size.
-// - BuildSimFrame builds frames exactly as the PC does: flag, escaped address, control, packet,
+// - BuildFrame builds frames exactly as the PC does: flag, escaped address, control, packet,
 //   FCS low then high byte, flag.
 // - Not thread-safe; one reader per link.
 #pragma once
@@ -46,7 +46,7 @@ inline constexpr std::size_t kMaxFrameBody = 4200;
 
 // Why a received frame was not taken. The first seven come from the reader; the rest from the
 // handset, which knows the packet codes.
-enum class SimReject : std::uint8_t {
+enum class RejectReason : std::uint8_t {
   Garbage,         // bytes outside any frame (before the first flag)
   AbortedEscape,   // 0x7D directly before a flag
   NeedlessEscape,  // 0x7D before a byte that is not in the escaped set
@@ -61,49 +61,48 @@ enum class SimReject : std::uint8_t {
   WrongSize,       // a known code with a size that code never has
   Count,
 };
-inline constexpr std::size_t kRejectKinds = static_cast<std::size_t>(SimReject::Count);
+inline constexpr std::size_t kRejectKinds = static_cast<std::size_t>(RejectReason::Count);
 
-std::string_view SimRejectName(SimReject reason);
+std::string_view RejectName(RejectReason reason);
 
 // FCS-16 (reflected polynomial 0x8408), running value, not complemented.
-std::uint16_t SimFcs16(std::uint16_t fcs, const std::uint8_t* data, std::size_t size);
+std::uint16_t Fcs16(std::uint16_t fcs, const std::uint8_t* data, std::size_t size);
 // FCS of a whole image as the end request carries it: initial 0xFFFF, result complemented.
-std::uint16_t SimImageFcs(const std::uint8_t* data, std::size_t size);
+std::uint16_t ImageFcs(const std::uint8_t* data, std::size_t size);
 // True for the bytes that travel escaped: 0x00 to 0x20, 0x7D and 0x7E.
-bool SimIsEscaped(std::uint8_t byte);
+bool IsEscaped(std::uint8_t byte);
 
 // The frame of one packet, as the PC builds it.
-std::vector<std::uint8_t> BuildSimFrame(const std::vector<std::uint8_t>& packet);
+std::vector<std::uint8_t> BuildFrame(const std::vector<std::uint8_t>& packet);
 // Packets the handset sends.
-std::vector<std::uint8_t> SimAckPacket(std::uint16_t code = kRspAck);
-std::vector<std::uint8_t> SimDataAckPacket(std::uint16_t sequence,
-                                           std::uint16_t code = kRspDataAck);
+std::vector<std::uint8_t> AckPacket(std::uint16_t code = kRspAck);
+std::vector<std::uint8_t> DataAckPacket(std::uint16_t sequence, std::uint16_t code = kRspDataAck);
 
-struct SimFrameEvent {
+struct FrameEvent {
   bool accepted = false;
-  SimReject reason = SimReject::Garbage;  // meaningful when not accepted
-  std::vector<std::uint8_t> packet;       // the decoded packet without address, control and FCS
-  std::size_t wireBytes = 0;              // bytes on the wire, flags included
+  RejectReason reason = RejectReason::Garbage;  // meaningful when not accepted
+  std::vector<std::uint8_t> packet;  // the decoded packet without address, control and FCS
+  std::size_t wireBytes = 0;         // bytes on the wire, flags included
 };
 
-class CSimFrameReader {
+class CFrameReader {
  public:
   // Feeds one byte; returns true when it completed an event, which is then in `event`.
-  bool PushByte(std::uint8_t byte, SimFrameEvent& event);
+  bool PushByte(std::uint8_t byte, FrameEvent& event);
   // Feeds a run of bytes and appends every completed event.
-  void Push(const std::uint8_t* data, std::size_t size, std::vector<SimFrameEvent>& events);
+  void Push(const std::uint8_t* data, std::size_t size, std::vector<FrameEvent>& events);
   // Forgets any partial frame and hunts for a flag again.
   void Reset();
 
  private:
-  void Finish(SimFrameEvent& event);
+  void Finish(FrameEvent& event);
   void StartFrame();
-  void Fault(SimReject reason);
+  void Fault(RejectReason reason);
 
   bool m_inFrame = false;
   bool m_escape = false;
   bool m_faulted = false;
-  SimReject m_fault = SimReject::Garbage;
+  RejectReason m_fault = RejectReason::Garbage;
   std::vector<std::uint8_t> m_body;
   std::size_t m_wire = 0;
   std::size_t m_garbage = 0;

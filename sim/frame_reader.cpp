@@ -1,4 +1,4 @@
-#include "sim/sim_frame.h"
+#include "sim/frame_reader.h"
 
 #include <array>
 
@@ -20,58 +20,58 @@ constexpr std::size_t kMinFrameBody = 2 + 4 + 2;  // address, control, code, len
 
 }  // namespace
 
-std::string_view SimRejectName(SimReject reason) {
+std::string_view RejectName(RejectReason reason) {
   switch (reason) {
-    case SimReject::Garbage:
+    case RejectReason::Garbage:
       return "garbage";
-    case SimReject::AbortedEscape:
+    case RejectReason::AbortedEscape:
       return "aborted escape";
-    case SimReject::NeedlessEscape:
+    case RejectReason::NeedlessEscape:
       return "needless escape";
-    case SimReject::UnescapedByte:
+    case RejectReason::UnescapedByte:
       return "unescaped byte";
-    case SimReject::TooShort:
+    case RejectReason::TooShort:
       return "too short";
-    case SimReject::TooLong:
+    case RejectReason::TooLong:
       return "too long";
-    case SimReject::BadAddress:
+    case RejectReason::BadAddress:
       return "bad address";
-    case SimReject::BadControl:
+    case RejectReason::BadControl:
       return "bad control";
-    case SimReject::BadFcs:
+    case RejectReason::BadFcs:
       return "bad FCS";
-    case SimReject::BadLength:
+    case RejectReason::BadLength:
       return "bad length field";
-    case SimReject::UnknownCode:
+    case RejectReason::UnknownCode:
       return "unknown code";
-    case SimReject::WrongSize:
+    case RejectReason::WrongSize:
       return "wrong size for code";
-    case SimReject::Count:
+    case RejectReason::Count:
       break;
   }
   return "?";
 }
 
-std::uint16_t SimFcs16(std::uint16_t fcs, const std::uint8_t* data, std::size_t size) {
+std::uint16_t Fcs16(std::uint16_t fcs, const std::uint8_t* data, std::size_t size) {
   for (std::size_t i = 0; i < size; ++i) {
     fcs = static_cast<std::uint16_t>((fcs >> 8) ^ kFcsTable[(fcs ^ data[i]) & 0xFFU]);
   }
   return fcs;
 }
 
-std::uint16_t SimImageFcs(const std::uint8_t* data, std::size_t size) {
-  return static_cast<std::uint16_t>(SimFcs16(kFcsInitial, data, size) ^ 0xFFFFU);
+std::uint16_t ImageFcs(const std::uint8_t* data, std::size_t size) {
+  return static_cast<std::uint16_t>(Fcs16(kFcsInitial, data, size) ^ 0xFFFFU);
 }
 
-bool SimIsEscaped(std::uint8_t byte) { return byte <= 0x20 || byte == kEscape || byte == kFlag; }
+bool IsEscaped(std::uint8_t byte) { return byte <= 0x20 || byte == kEscape || byte == kFlag; }
 
-std::vector<std::uint8_t> BuildSimFrame(const std::vector<std::uint8_t>& packet) {
+std::vector<std::uint8_t> BuildFrame(const std::vector<std::uint8_t>& packet) {
   std::vector<std::uint8_t> body;
   body.reserve(packet.size() + 4);
   body.push_back(kAddress);
   body.push_back(kControl);
   body.insert(body.end(), packet.begin(), packet.end());
-  const std::uint16_t fcs = SimImageFcs(body.data(), body.size());
+  const std::uint16_t fcs = ImageFcs(body.data(), body.size());
   body.push_back(static_cast<std::uint8_t>(fcs & 0xFFU));
   body.push_back(static_cast<std::uint8_t>(fcs >> 8));
 
@@ -79,7 +79,7 @@ std::vector<std::uint8_t> BuildSimFrame(const std::vector<std::uint8_t>& packet)
   frame.reserve(body.size() * 2 + 2);
   frame.push_back(kFlag);
   for (std::uint8_t b : body) {
-    if (SimIsEscaped(b)) {
+    if (IsEscaped(b)) {
       frame.push_back(kEscape);
       frame.push_back(static_cast<std::uint8_t>(b ^ kEscapeXor));
     } else {
@@ -90,12 +90,12 @@ std::vector<std::uint8_t> BuildSimFrame(const std::vector<std::uint8_t>& packet)
   return frame;
 }
 
-std::vector<std::uint8_t> SimAckPacket(std::uint16_t code) {
+std::vector<std::uint8_t> AckPacket(std::uint16_t code) {
   return {static_cast<std::uint8_t>(code >> 8), static_cast<std::uint8_t>(code & 0xFFU), 0x00,
           0x04};
 }
 
-std::vector<std::uint8_t> SimDataAckPacket(std::uint16_t sequence, std::uint16_t code) {
+std::vector<std::uint8_t> DataAckPacket(std::uint16_t sequence, std::uint16_t code) {
   return {static_cast<std::uint8_t>(code >> 8),
           static_cast<std::uint8_t>(code & 0xFFU),
           0x00,
@@ -104,53 +104,53 @@ std::vector<std::uint8_t> SimDataAckPacket(std::uint16_t sequence, std::uint16_t
           static_cast<std::uint8_t>(sequence & 0xFFU)};
 }
 
-void CSimFrameReader::Reset() {
+void CFrameReader::Reset() {
   m_inFrame = false;
   m_garbage = 0;
   StartFrame();
   m_wire = 0;
 }
 
-void CSimFrameReader::StartFrame() {
+void CFrameReader::StartFrame() {
   m_escape = false;
   m_faulted = false;
   m_body.clear();
   m_wire = 1;  // the opening flag
 }
 
-void CSimFrameReader::Fault(SimReject reason) {
+void CFrameReader::Fault(RejectReason reason) {
   if (!m_faulted) {
     m_faulted = true;
     m_fault = reason;
   }
 }
 
-void CSimFrameReader::Finish(SimFrameEvent& event) {
-  event = SimFrameEvent{};
+void CFrameReader::Finish(FrameEvent& event) {
+  event = FrameEvent{};
   event.wireBytes = m_wire;
   const std::size_t n = m_body.size();
   if (m_faulted) {
     event.reason = m_fault;
   } else if (n < kMinFrameBody) {
-    event.reason = SimReject::TooShort;
+    event.reason = RejectReason::TooShort;
   } else if (m_body[0] != kAddress) {
-    event.reason = SimReject::BadAddress;
+    event.reason = RejectReason::BadAddress;
   } else if (m_body[1] != kControl) {
-    event.reason = SimReject::BadControl;
-  } else if (SimFcs16(kFcsInitial, m_body.data(), n) != kFcsGoodResidue) {
-    event.reason = SimReject::BadFcs;
+    event.reason = RejectReason::BadControl;
+  } else if (Fcs16(kFcsInitial, m_body.data(), n) != kFcsGoodResidue) {
+    event.reason = RejectReason::BadFcs;
   } else {
     event.packet.assign(m_body.begin() + 2, m_body.end() - 2);
     const std::size_t length = (std::size_t{event.packet[2]} << 8) | event.packet[3];
     if (length != event.packet.size()) {
-      event.reason = SimReject::BadLength;
+      event.reason = RejectReason::BadLength;
     } else {
       event.accepted = true;
     }
   }
 }
 
-bool CSimFrameReader::PushByte(std::uint8_t byte, SimFrameEvent& event) {
+bool CFrameReader::PushByte(std::uint8_t byte, FrameEvent& event) {
   if (!m_inFrame) {
     if (byte != kFlag) {
       ++m_garbage;
@@ -159,8 +159,8 @@ bool CSimFrameReader::PushByte(std::uint8_t byte, SimFrameEvent& event) {
     m_inFrame = true;
     StartFrame();
     if (m_garbage > 0) {
-      event = SimFrameEvent{};
-      event.reason = SimReject::Garbage;
+      event = FrameEvent{};
+      event.reason = RejectReason::Garbage;
       event.wireBytes = m_garbage;
       m_garbage = 0;
       return true;
@@ -170,7 +170,7 @@ bool CSimFrameReader::PushByte(std::uint8_t byte, SimFrameEvent& event) {
 
   ++m_wire;
   if (byte == kFlag) {
-    if (m_escape) Fault(SimReject::AbortedEscape);
+    if (m_escape) Fault(RejectReason::AbortedEscape);
     if (m_body.empty() && !m_faulted) {
       StartFrame();  // two flags in a row: the second opens the frame
       return false;
@@ -183,24 +183,24 @@ bool CSimFrameReader::PushByte(std::uint8_t byte, SimFrameEvent& event) {
   if (m_escape) {
     m_escape = false;
     value = static_cast<std::uint8_t>(byte ^ kEscapeXor);
-    if (!SimIsEscaped(value)) Fault(SimReject::NeedlessEscape);
+    if (!IsEscaped(value)) Fault(RejectReason::NeedlessEscape);
   } else if (byte == kEscape) {
     m_escape = true;
     return false;
-  } else if (SimIsEscaped(byte)) {
-    Fault(SimReject::UnescapedByte);
+  } else if (IsEscaped(byte)) {
+    Fault(RejectReason::UnescapedByte);
   }
   if (m_body.size() < kMaxFrameBody) {
     m_body.push_back(value);
   } else {
-    Fault(SimReject::TooLong);
+    Fault(RejectReason::TooLong);
   }
   return false;
 }
 
-void CSimFrameReader::Push(const std::uint8_t* data, std::size_t size,
-                           std::vector<SimFrameEvent>& events) {
-  SimFrameEvent event;
+void CFrameReader::Push(const std::uint8_t* data, std::size_t size,
+                        std::vector<FrameEvent>& events) {
+  FrameEvent event;
   for (std::size_t i = 0; i < size; ++i) {
     if (PushByte(data[i], event)) events.push_back(std::move(event));
   }

@@ -1,5 +1,5 @@
 // The simulator's frame reader and writer, against the wire vectors of the handset link.
-#include "sim/sim_frame.h"
+#include "sim/frame_reader.h"
 
 #include <gtest/gtest.h>
 
@@ -9,7 +9,7 @@
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
-using sim::SimReject;
+using sim::RejectReason;
 
 const Bytes kBeginFrame = {0x7E, 0xFF, 0x7D, 0x23, 0x7D, 0x2A, 0x7D, 0x2A,
                            0x7D, 0x20, 0x7D, 0x24, 0x99, 0xFE, 0x7E};
@@ -24,20 +24,20 @@ const Bytes kEmptyDataFrame = {0x7E, 0xFF, 0x7D, 0x23, 0x7D, 0x2D, 0x7D, 0x2D, 0
 const Bytes kAckFrame = {0x7E, 0xFF, 0x7D, 0x23, 0x7D, 0x2C, 0x7D, 0x2C,
                          0x7D, 0x20, 0x7D, 0x24, 0xDA, 0x63, 0x7E};
 
-std::vector<sim::SimFrameEvent> ReadAll(const Bytes& wire) {
-  sim::CSimFrameReader reader;
-  std::vector<sim::SimFrameEvent> events;
+std::vector<sim::FrameEvent> ReadAll(const Bytes& wire) {
+  sim::CFrameReader reader;
+  std::vector<sim::FrameEvent> events;
   reader.Push(wire.data(), wire.size(), events);
   return events;
 }
 
 TEST(SimFcs, CheckValueAndImageFcs) {
   const std::string digits = "123456789";
-  EXPECT_EQ(sim::SimImageFcs(reinterpret_cast<const std::uint8_t*>(digits.data()), digits.size()),
+  EXPECT_EQ(sim::ImageFcs(reinterpret_cast<const std::uint8_t*>(digits.data()), digits.size()),
             0x906E);
   const Bytes abc = {0x61, 0x62, 0x63};
-  EXPECT_EQ(sim::SimImageFcs(abc.data(), abc.size()), 0x9E25);
-  EXPECT_EQ(sim::SimImageFcs(nullptr, 0), 0x0000);
+  EXPECT_EQ(sim::ImageFcs(abc.data(), abc.size()), 0x9E25);
+  EXPECT_EQ(sim::ImageFcs(nullptr, 0), 0x0000);
 }
 
 struct WriterCase {
@@ -49,7 +49,7 @@ struct WriterCase {
 class SimWriter : public testing::TestWithParam<WriterCase> {};
 
 TEST_P(SimWriter, BuildsTheFrameThePcBuilds) {
-  EXPECT_EQ(sim::BuildSimFrame(GetParam().packet), GetParam().frame);
+  EXPECT_EQ(sim::BuildFrame(GetParam().packet), GetParam().frame);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -61,13 +61,13 @@ INSTANTIATE_TEST_SUITE_P(
         WriterCase{"End", {0x0B, 0x0B, 0x00, 0x06, 0x9E, 0x25}, kEndFrame},
         WriterCase{"EscapedFcsByte", {0x0D, 0x0D, 0x00, 0x07, 0x00, 0x00, 0x45}, kData45Frame},
         WriterCase{"EmptyData", {0x0D, 0x0D, 0x00, 0x06, 0x00, 0x00}, kEmptyDataFrame},
-        WriterCase{"Ack", sim::SimAckPacket(), kAckFrame}),
+        WriterCase{"Ack", sim::AckPacket(), kAckFrame}),
     [](const auto& p) { return std::string(p.param.name); });
 
 TEST(SimWriter, EscapesExactlyTheEscapedSet) {
   for (int v = 0; v < 256; ++v) {
     const Bytes frame =
-        sim::BuildSimFrame({0x0D, 0x0D, 0x00, 0x07, 0x00, 0x01, static_cast<std::uint8_t>(v)});
+        sim::BuildFrame({0x0D, 0x0D, 0x00, 0x07, 0x00, 0x01, static_cast<std::uint8_t>(v)});
     // 7E FF 7D 23 | 7D 2D 7D 2D 7D 20 7D 27 7D 20 7D 21 | payload at offset 16
     const bool escaped = v <= 0x20 || v == 0x7D || v == 0x7E;
     ASSERT_EQ(frame[16], escaped ? 0x7D : v) << v;
@@ -88,14 +88,14 @@ class SimReaderGood : public testing::TestWithParam<GoodCase> {};
 TEST_P(SimReaderGood, DecodesThePacket) {
   const auto events = ReadAll(GetParam().wire);
   ASSERT_EQ(events.size(), 1u);
-  EXPECT_TRUE(events[0].accepted) << sim::SimRejectName(events[0].reason);
+  EXPECT_TRUE(events[0].accepted) << sim::RejectName(events[0].reason);
   EXPECT_EQ(events[0].packet, GetParam().packet);
   EXPECT_EQ(events[0].wireBytes, GetParam().wire.size());
 }
 
 TEST_P(SimReaderGood, DecodesTheSameWhenFedByteByByte) {
-  sim::CSimFrameReader reader;
-  std::vector<sim::SimFrameEvent> events;
+  sim::CFrameReader reader;
+  std::vector<sim::FrameEvent> events;
   for (std::uint8_t b : GetParam().wire) reader.Push(&b, 1, events);
   ASSERT_EQ(events.size(), 1u);
   EXPECT_TRUE(events[0].accepted);
@@ -116,7 +116,7 @@ INSTANTIATE_TEST_SUITE_P(
 struct BadCase {
   const char* name;
   Bytes wire;
-  SimReject reason;
+  RejectReason reason;
 };
 
 Bytes With(Bytes b, std::size_t at, std::uint8_t value) {
@@ -130,30 +130,33 @@ TEST_P(SimReaderBad, RejectsWithItsReason) {
   const auto events = ReadAll(GetParam().wire);
   ASSERT_EQ(events.size(), 1u);
   EXPECT_FALSE(events[0].accepted);
-  EXPECT_EQ(events[0].reason, GetParam().reason) << sim::SimRejectName(events[0].reason);
+  EXPECT_EQ(events[0].reason, GetParam().reason) << sim::RejectName(events[0].reason);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Faults, SimReaderBad,
     testing::Values(
-        BadCase{"FcsLowByteAltered", With(kBeginFrame, 12, 0x98), SimReject::BadFcs},
-        BadCase{"PayloadByteAltered", With(kDataAbcFrame, 17, 0x63), SimReject::BadFcs},
-        BadCase{"EscapeBeforeFlag", {0x7E, 0xFF, 0x7D, 0x23, 0x7D, 0x7E}, SimReject::AbortedEscape},
+        BadCase{"FcsLowByteAltered", With(kBeginFrame, 12, 0x98), RejectReason::BadFcs},
+        BadCase{"PayloadByteAltered", With(kDataAbcFrame, 17, 0x63), RejectReason::BadFcs},
+        BadCase{
+            "EscapeBeforeFlag", {0x7E, 0xFF, 0x7D, 0x23, 0x7D, 0x7E}, RejectReason::AbortedEscape},
         BadCase{"NeedlessEscape", With(kDataAbcFrame, 16, 0x7D),
-                SimReject::NeedlessEscape},  // 7D 62
+                RejectReason::NeedlessEscape},  // 7D 62
         BadCase{
             "UnescapedControl",
             {0x7E, 0xFF, 0x03, 0x7D, 0x2A, 0x7D, 0x2A, 0x7D, 0x20, 0x7D, 0x24, 0x99, 0xFE, 0x7E},
-            SimReject::UnescapedByte},
-        BadCase{"UnescapedSpace", With(kDataAbcFrame, 17, 0x20), SimReject::UnescapedByte},
-        BadCase{"BadAddress", With(kBeginFrame, 1, 0xFE), SimReject::BadAddress},
-        BadCase{"BadControl", With(kBeginFrame, 3, 0x33), SimReject::BadControl},  // 7D 33 -> 0x13
-        BadCase{"LengthFieldTooLarge", sim::BuildSimFrame({0x0A, 0x0A, 0x00, 0x05}),
-                SimReject::BadLength},
+            RejectReason::UnescapedByte},
+        BadCase{"UnescapedSpace", With(kDataAbcFrame, 17, 0x20), RejectReason::UnescapedByte},
+        BadCase{"BadAddress", With(kBeginFrame, 1, 0xFE), RejectReason::BadAddress},
+        BadCase{"BadControl", With(kBeginFrame, 3, 0x33),
+                RejectReason::BadControl},  // 7D 33 -> 0x13
+        BadCase{"LengthFieldTooLarge", sim::BuildFrame({0x0A, 0x0A, 0x00, 0x05}),
+                RejectReason::BadLength},
         BadCase{"LengthFieldTooSmall",
-                sim::BuildSimFrame({0x0D, 0x0D, 0x00, 0x08, 0x00, 0x00, 0x61, 0x62, 0x63}),
-                SimReject::BadLength},
-        BadCase{"TooShort", {0x7E, 0xFF, 0x7D, 0x23, 0x7D, 0x2A, 0x99, 0x7E}, SimReject::TooShort}),
+                sim::BuildFrame({0x0D, 0x0D, 0x00, 0x08, 0x00, 0x00, 0x61, 0x62, 0x63}),
+                RejectReason::BadLength},
+        BadCase{
+            "TooShort", {0x7E, 0xFF, 0x7D, 0x23, 0x7D, 0x2A, 0x99, 0x7E}, RejectReason::TooShort}),
     [](const auto& p) { return std::string(p.param.name); });
 
 TEST(SimReader, OverlongFrame_IsRejectedAsTooLong) {
@@ -162,7 +165,7 @@ TEST(SimReader, OverlongFrame_IsRejectedAsTooLong) {
   wire.push_back(0x7E);
   const auto events = ReadAll(wire);
   ASSERT_EQ(events.size(), 1u);
-  EXPECT_EQ(events[0].reason, SimReject::TooLong);
+  EXPECT_EQ(events[0].reason, RejectReason::TooLong);
 }
 
 TEST(SimReader, TwoFramesInOnePush_GiveTwoPackets) {
@@ -189,7 +192,7 @@ TEST(SimReader, GarbageBeforeTheFirstFlag_IsReportedOnceWithItsSize) {
   wire.insert(wire.end(), kBeginFrame.begin(), kBeginFrame.end());
   const auto events = ReadAll(wire);
   ASSERT_EQ(events.size(), 2u);
-  EXPECT_EQ(events[0].reason, SimReject::Garbage);
+  EXPECT_EQ(events[0].reason, RejectReason::Garbage);
   EXPECT_EQ(events[0].wireBytes, 4u);
   EXPECT_TRUE(events[1].accepted);
 }
@@ -202,7 +205,7 @@ TEST(SimReader, GarbageBetweenFrames_IsRejectedAndTheNextFrameStillDecodes) {
   ASSERT_EQ(events.size(), 3u);
   EXPECT_TRUE(events[0].accepted);
   EXPECT_FALSE(events[1].accepted);
-  EXPECT_EQ(events[1].reason, SimReject::TooShort);
+  EXPECT_EQ(events[1].reason, RejectReason::TooShort);
   EXPECT_TRUE(events[2].accepted);
   EXPECT_EQ(events[2].packet.size(), 9u);
 }
@@ -219,8 +222,8 @@ TEST(SimReader, TruncatedFrameFollowedByAGoodOne_LosesOnlyTheTruncated) {
 
 TEST(SimReader, FrameSplitAtEveryPoint_DecodesTheSame) {
   for (std::size_t cut = 1; cut < kData45Frame.size(); ++cut) {
-    sim::CSimFrameReader reader;
-    std::vector<sim::SimFrameEvent> events;
+    sim::CFrameReader reader;
+    std::vector<sim::FrameEvent> events;
     reader.Push(kData45Frame.data(), cut, events);
     EXPECT_TRUE(events.empty()) << cut;
     reader.Push(kData45Frame.data() + cut, kData45Frame.size() - cut, events);
@@ -231,8 +234,8 @@ TEST(SimReader, FrameSplitAtEveryPoint_DecodesTheSame) {
 }
 
 TEST(SimReader, ResetDropsAHalfFrame) {
-  sim::CSimFrameReader reader;
-  std::vector<sim::SimFrameEvent> events;
+  sim::CFrameReader reader;
+  std::vector<sim::FrameEvent> events;
   reader.Push(kDataAbcFrame.data(), 8, events);
   reader.Reset();
   reader.Push(kBeginFrame.data(), kBeginFrame.size(), events);

@@ -1,4 +1,4 @@
-#include "sim/sim_terminal.h"
+#include "sim/pty_line.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -27,9 +27,9 @@ void CloseFd(int& fd) {
 
 void SetCloexec(int fd) { ::fcntl(fd, F_SETFD, ::fcntl(fd, F_GETFD) | FD_CLOEXEC); }
 
-timespec ToTimespec(SimClock::duration d) {
+timespec ToTimespec(Clock::duration d) {
   const auto ns =
-      std::chrono::duration_cast<std::chrono::nanoseconds>(std::max(d, SimClock::duration::zero()));
+      std::chrono::duration_cast<std::chrono::nanoseconds>(std::max(d, Clock::duration::zero()));
   timespec ts{};
   ts.tv_sec = static_cast<time_t>(ns.count() / 1000000000);
   ts.tv_nsec = static_cast<long>(ns.count() % 1000000000);
@@ -38,34 +38,33 @@ timespec ToTimespec(SimClock::duration d) {
 
 }  // namespace
 
-CSimTerminal::CSimTerminal(SimDeviceConfig config)
-    : m_config(config), m_device(std::move(config)) {}
+CPtyLine::CPtyLine(DeviceConfig config) : m_config(config), m_terminal(std::move(config)) {}
 
-CSimTerminal::~CSimTerminal() { Stop(); }
+CPtyLine::~CPtyLine() { Stop(); }
 
-std::string CSimTerminal::LinkPath() const {
+std::string CPtyLine::LinkPath() const {
   return m_comDir + "/COM" + std::to_string(m_config.comNumber);
 }
 
-std::string CSimTerminal::SlavePath() const {
+std::string CPtyLine::SlavePath() const {
   std::lock_guard lock(m_mutex);
   return m_slavePath;
 }
 
-SimStats CSimTerminal::Stats() const {
+DeviceStats CPtyLine::Stats() const {
   std::lock_guard lock(m_mutex);
-  return m_device.Stats();
+  return m_terminal.Stats();
 }
 
-bool CSimTerminal::WaitFor(const std::function<bool(const SimStats&)>& condition,
-                           std::chrono::milliseconds timeout) const {
+bool CPtyLine::WaitFor(const std::function<bool(const DeviceStats&)>& condition,
+                       std::chrono::milliseconds timeout) const {
   std::unique_lock lock(m_mutex);
-  return m_changed.wait_for(lock, timeout, [&] { return condition(m_device.Stats()); });
+  return m_changed.wait_for(lock, timeout, [&] { return condition(m_terminal.Stats()); });
 }
 
-void CSimTerminal::Changed() { m_changed.notify_all(); }
+void CPtyLine::Changed() { m_changed.notify_all(); }
 
-bool CSimTerminal::OpenPty(std::string& error) {
+bool CPtyLine::OpenPty(std::string& error) {
   m_master = ::posix_openpt(O_RDWR | O_NOCTTY);
   if (m_master < 0) {
     error = Errno("posix_openpt");
@@ -120,14 +119,14 @@ bool CSimTerminal::OpenPty(std::string& error) {
   return true;
 }
 
-void CSimTerminal::ClosePty() {
+void CPtyLine::ClosePty() {
   CloseFd(m_watchFd);  // before the slave: the sim's own close is no event of the PC
   m_watch = -1;
   CloseFd(m_master);
   CloseFd(m_slave);
 }
 
-bool CSimTerminal::Start(const std::string& comDir, std::string& error) {
+bool CPtyLine::Start(const std::string& comDir, std::string& error) {
   if (m_thread.joinable()) {
     error = "already started";
     return false;
@@ -151,7 +150,7 @@ bool CSimTerminal::Start(const std::string& comDir, std::string& error) {
   return true;
 }
 
-void CSimTerminal::Stop() {
+void CPtyLine::Stop() {
   if (!m_thread.joinable()) return;
   {
     std::lock_guard lock(m_mutex);
@@ -166,7 +165,7 @@ void CSimTerminal::Stop() {
   ::unlink(LinkPath().c_str());
 }
 
-void CSimTerminal::AddChunks(const std::uint8_t* data, std::size_t size, SimClock::time_point& at) {
+void CPtyLine::AddChunks(const std::uint8_t* data, std::size_t size, Clock::time_point& at) {
   if (!m_config.pacing) {
     if (size > 0) m_queue.push_back({at, std::vector<std::uint8_t>(data, data + size), false});
     return;
@@ -178,9 +177,9 @@ void CSimTerminal::AddChunks(const std::uint8_t* data, std::size_t size, SimCloc
   }
 }
 
-void CSimTerminal::Schedule(SimOutput&& out, SimClock::time_point ready) {
+void CPtyLine::Schedule(Output&& out, Clock::time_point ready) {
   // One answer after the other, as a device that handles its requests in turn.
-  SimClock::time_point at = std::max(ready + out.delay, m_outFree);
+  Clock::time_point at = std::max(ready + out.delay, m_outFree);
   const std::size_t size = out.bytes.size();
   if (out.cutAt && *out.cutAt < size) {
     AddChunks(out.bytes.data(), *out.cutAt, at);
@@ -193,7 +192,7 @@ void CSimTerminal::Schedule(SimOutput&& out, SimClock::time_point ready) {
   m_outFree = at;
 }
 
-void CSimTerminal::HandleWatch() {
+void CPtyLine::HandleWatch() {
   alignas(inotify_event) char buffer[4096];
   for (;;) {
     const ssize_t n = ::read(m_watchFd, buffer, sizeof buffer);
@@ -204,20 +203,20 @@ void CSimTerminal::HandleWatch() {
       at += static_cast<ssize_t>(sizeof(inotify_event) + event.len);
       if ((event.mask & IN_OPEN) != 0) {
         std::lock_guard lock(m_mutex);
-        ++m_device.MutableStats().opens;
+        ++m_terminal.MutableStats().opens;
         if (m_pcOpen++ == 0) ::tcflush(m_slave, TCIFLUSH);  // nothing stale for a fresh open
         Changed();
       }
       if ((event.mask & IN_CLOSE) != 0) {
         std::lock_guard lock(m_mutex);
-        ++m_device.MutableStats().closes;
+        ++m_terminal.MutableStats().closes;
         if (m_pcOpen > 0 && --m_pcOpen == 0) {
           // The port is closed: what it had not read is gone, and the link starts over.
           m_queue.clear();
           m_blocked = false;
-          m_outFree = m_inFree = SimClock::time_point{};
+          m_outFree = m_inFree = Clock::time_point{};
           ::tcflush(m_slave, TCIFLUSH);
-          m_device.ResetLink();
+          m_terminal.ResetLink();
         }
         Changed();
       }
@@ -225,32 +224,32 @@ void CSimTerminal::HandleWatch() {
   }
 }
 
-void CSimTerminal::HandleInput(SimClock::time_point now) {
+void CPtyLine::HandleInput(Clock::time_point now) {
   std::uint8_t buffer[kReadChunk];
   const ssize_t n = ::read(m_master, buffer, sizeof buffer);
   if (n <= 0) return;
   const auto count = static_cast<std::size_t>(n);
   // With pacing the bytes "arrive" at the line rate: a request is complete only when its last
   // byte would have passed the line.
-  const SimClock::time_point base = std::max(now, m_inFree);
+  const Clock::time_point base = std::max(now, m_inFree);
   if (m_config.pacing) m_inFree = base + kByteTime * static_cast<long>(count);
-  std::vector<SimOutput> outputs;
+  std::vector<Output> outputs;
   {
     std::lock_guard lock(m_mutex);
-    m_device.OnInput(buffer, count, now, outputs);
+    m_terminal.OnInput(buffer, count, now, outputs);
     Changed();
   }
-  for (SimOutput& out : outputs) {
-    const SimClock::time_point ready =
+  for (Output& out : outputs) {
+    const Clock::time_point ready =
         m_config.pacing ? base + kByteTime * static_cast<long>(out.inputEnd) : now;
     Schedule(std::move(out), ready);
   }
 }
 
-void CSimTerminal::HangUp() {
+void CPtyLine::HangUp() {
   m_queue.clear();
   m_blocked = false;
-  m_outFree = m_inFree = SimClock::time_point{};
+  m_outFree = m_inFree = Clock::time_point{};
   m_pcOpen = 0;
   ClosePty();  // closing the master hangs the PC's slave fds up
   {
@@ -261,12 +260,12 @@ void CSimTerminal::HangUp() {
   std::string error;
   if (!m_config.replugAfterHangUp || !OpenPty(error)) ::unlink(LinkPath().c_str());
   std::lock_guard lock(m_mutex);
-  ++m_device.MutableStats().hangUps;
-  m_device.ResetLink();
+  ++m_terminal.MutableStats().hangUps;
+  m_terminal.ResetLink();
   Changed();
 }
 
-void CSimTerminal::WriteDue(SimClock::time_point now) {
+void CPtyLine::WriteDue(Clock::time_point now) {
   while (!m_queue.empty() && !m_blocked && m_queue.front().due <= now) {
     Chunk& chunk = m_queue.front();
     if (chunk.hangUp) {
@@ -287,14 +286,14 @@ void CSimTerminal::WriteDue(SimClock::time_point now) {
   }
 }
 
-void CSimTerminal::Run() {
-  SimClock::time_point masterQuietUntil{};
+void CPtyLine::Run() {
+  Clock::time_point masterQuietUntil{};
   for (;;) {
     {
       std::lock_guard lock(m_mutex);
       if (m_stop) return;
     }
-    const SimClock::time_point now = SimClock::now();
+    const Clock::time_point now = Clock::now();
     const bool hasPty = m_master >= 0;
     pollfd fds[3] = {{m_wake[0], POLLIN, 0}, {m_watchFd, POLLIN, 0}, {m_master, 0, 0}};
     if (hasPty && now >= masterQuietUntil) fds[2].events = POLLIN;
@@ -320,66 +319,14 @@ void CSimTerminal::Run() {
     if (hasPty && (fds[2].revents & POLLOUT) != 0) m_blocked = false;
     if (hasPty && (fds[2].revents & (POLLIN | POLLHUP | POLLERR)) != 0) {
       if ((fds[2].revents & POLLIN) != 0) {
-        HandleInput(SimClock::now());
+        HandleInput(Clock::now());
       } else {
         masterQuietUntil =
-            SimClock::now() + kMasterRetry;  // no slave: cannot happen while ours is open
+            Clock::now() + kMasterRetry;  // no slave: cannot happen while ours is open
       }
     }
-    WriteDue(SimClock::now());
+    WriteDue(Clock::now());
   }
-}
-
-CSimulator::~CSimulator() { Stop(); }
-
-CSimTerminal& CSimulator::Add(SimDeviceConfig config) {
-  m_terminals.push_back(std::make_unique<CSimTerminal>(std::move(config)));
-  return *m_terminals.back();
-}
-
-CSimTerminal* CSimulator::Find(int comNumber) const {
-  for (const auto& t : m_terminals) {
-    if (t->ComNumber() == comNumber) return t.get();
-  }
-  return nullptr;
-}
-
-bool CSimulator::Start(std::string& error, const std::string& comDir) {
-  for (std::size_t i = 0; i < m_terminals.size(); ++i) {
-    for (std::size_t j = 0; j < i; ++j) {
-      if (m_terminals[i]->ComNumber() == m_terminals[j]->ComNumber()) {
-        error = "COM" + std::to_string(m_terminals[i]->ComNumber()) + " is given twice";
-        return false;
-      }
-    }
-  }
-  if (comDir.empty()) {
-    const char* tmp = std::getenv("TMPDIR");
-    std::string pattern =
-        std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/corvanel-sim-XXXXXX";
-    if (::mkdtemp(pattern.data()) == nullptr) {
-      error = Errno("mkdtemp");
-      return false;
-    }
-    m_comDir = pattern;
-    m_ownDir = true;
-  } else {
-    m_comDir = comDir;
-    m_ownDir = false;
-  }
-  for (const auto& t : m_terminals) {
-    if (!t->Start(m_comDir, error)) {
-      Stop();
-      return false;
-    }
-  }
-  return true;
-}
-
-void CSimulator::Stop() {
-  for (const auto& t : m_terminals) t->Stop();
-  if (m_ownDir && !m_comDir.empty()) ::rmdir(m_comDir.c_str());
-  m_ownDir = false;
 }
 
 }  // namespace sim

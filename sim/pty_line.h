@@ -1,8 +1,8 @@
-// A simulated terminal (and the handset behind it) on a pseudo-terminal, and a simulator that
-// runs several of them behind one COM directory.
+// The line of one simulated terminal (and the handset behind it): a pseudo-terminal whose slave
+// the PC opens as COMn, with the timing of a 230400-baud line.
 //
 // Contract:
-// - CSimTerminal owns a pty. Its own slave fd stays open for its whole life and the slave is set
+// - CPtyLine owns a pty. Its own slave fd stays open for its whole life and the slave is set
 //   raw before the link COMn appears, so the PC may open, close and reopen the port freely.
 // - The PC's opens and closes of the slave are watched (inotify). When the last PC fd closes, what
 //   the device had not yet delivered is dropped, as a real port drops it, and the device goes back
@@ -23,7 +23,7 @@
 #include <thread>
 #include <vector>
 
-#include "sim/sim_device.h"
+#include "sim/at_terminal.h"
 
 namespace sim {
 
@@ -34,12 +34,12 @@ inline constexpr std::size_t kPaceChunk = 8;
 // Largest read from the master at a time.
 inline constexpr std::size_t kReadChunk = 4096;
 
-class CSimTerminal {
+class CPtyLine {
  public:
-  explicit CSimTerminal(SimDeviceConfig config);
-  ~CSimTerminal();
-  CSimTerminal(const CSimTerminal&) = delete;
-  CSimTerminal& operator=(const CSimTerminal&) = delete;
+  explicit CPtyLine(DeviceConfig config);
+  ~CPtyLine();
+  CPtyLine(const CPtyLine&) = delete;
+  CPtyLine& operator=(const CPtyLine&) = delete;
 
   // Creates the pty and the link `comDir`/COMn and starts the thread.
   bool Start(const std::string& comDir, std::string& error);
@@ -50,14 +50,14 @@ class CSimTerminal {
   std::string LinkPath() const;   // comDir/COMn
   std::string SlavePath() const;  // the pty behind it now
 
-  SimStats Stats() const;
+  DeviceStats Stats() const;
   // Waits until `condition` holds for the stats (evaluated under the lock) or the timeout passes.
-  bool WaitFor(const std::function<bool(const SimStats&)>& condition,
+  bool WaitFor(const std::function<bool(const DeviceStats&)>& condition,
                std::chrono::milliseconds timeout) const;
 
  private:
   struct Chunk {
-    SimClock::time_point due;
+    Clock::time_point due;
     std::vector<std::uint8_t> bytes;
     bool hangUp = false;
   };
@@ -66,18 +66,18 @@ class CSimTerminal {
   void ClosePty();
   void Run();
   void HandleWatch();
-  void HandleInput(SimClock::time_point now);
-  void Schedule(SimOutput&& out, SimClock::time_point ready);
-  void AddChunks(const std::uint8_t* data, std::size_t size, SimClock::time_point& at);
-  void WriteDue(SimClock::time_point now);
+  void HandleInput(Clock::time_point now);
+  void Schedule(Output&& out, Clock::time_point ready);
+  void AddChunks(const std::uint8_t* data, std::size_t size, Clock::time_point& at);
+  void WriteDue(Clock::time_point now);
   void HangUp();
   void Changed();
 
-  const SimDeviceConfig m_config;
+  const DeviceConfig m_config;
   std::string m_comDir;
   mutable std::mutex m_mutex;
   mutable std::condition_variable m_changed;
-  CSimDevice m_device;      // guarded by m_mutex
+  CAtTerminal m_terminal;   // guarded by m_mutex
   std::string m_slavePath;  // guarded by m_mutex
   int m_master = -1, m_slave = -1, m_watchFd = -1, m_watch = -1;
   int m_wake[2] = {-1, -1};
@@ -86,31 +86,8 @@ class CSimTerminal {
   // Thread-only state.
   std::deque<Chunk> m_queue;
   bool m_blocked = false;  // the master would block; wait for POLLOUT
-  SimClock::time_point m_outFree{}, m_inFree{};
+  Clock::time_point m_outFree{}, m_inFree{};
   int m_pcOpen = 0;  // PC fds open on the slave now
-};
-
-// Several terminals behind one COM directory (a fresh temporary one unless given).
-class CSimulator {
- public:
-  CSimulator() = default;
-  ~CSimulator();
-  CSimulator(const CSimulator&) = delete;
-  CSimulator& operator=(const CSimulator&) = delete;
-
-  // Adds a device before Start; the reference stays valid for the simulator's life.
-  CSimTerminal& Add(SimDeviceConfig config);
-  bool Start(std::string& error, const std::string& comDir = {});
-  void Stop();  // stops every terminal and removes a temporary directory
-
-  const std::string& ComDir() const { return m_comDir; }
-  const std::vector<std::unique_ptr<CSimTerminal>>& Terminals() const { return m_terminals; }
-  CSimTerminal* Find(int comNumber) const;
-
- private:
-  std::vector<std::unique_ptr<CSimTerminal>> m_terminals;
-  std::string m_comDir;
-  bool m_ownDir = false;
 };
 
 }  // namespace sim

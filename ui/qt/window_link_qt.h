@@ -7,10 +7,10 @@
 #include <QPointer>
 #include <functional>
 
+#include "download/progress_model.h"
 #include "download/window_link.h"
 
 class QWidget;
-class CProgressState;
 
 class CQtWindowLink : public QObject, public CWindowLink {
   Q_OBJECT
@@ -37,9 +37,5 @@ class CQtWindowLink : public QObject, public CWindowLink {
 
   QPointer<QWidget> m_window;
   std::function<QWidget*(int)> m_find;
-  // The platform bar's own state: positions are clamped into the range it was last given.
-  std::int32_t m_lower = 0;
-  std::int32_t m_upper = 100;
-  std::int32_t m_pos = 0;
-  bool m_filled = false;  // a position came after the range was last set
+  CProgressModel m_progress;  // the bar as the platform keeps it (UI thread only)
 };

@@ -1,4 +1,4 @@
-#include "ui/qt_window_link.h"
+#include "ui/qt/window_link_qt.h"
 
 #include <QAbstractButton>
 #include <QEventLoop>
@@ -7,7 +7,6 @@
 #include <QMetaObject>
 #include <QProgressBar>
 #include <QThread>
-#include <algorithm>
 #include <future>
 
 #include "ui/dialog.h"
@@ -57,36 +56,30 @@ void CQtWindowLink::ApplyProgress(int id) {
     return;
   }
   bar->setTextVisible(false);
-  if (m_upper > m_lower) {
-    bar->setRange(m_lower, m_upper);
-    bar->setValue(m_pos);
+  if (!m_progress.Empty()) {
+    bar->setRange(m_progress.Lower(), m_progress.Upper());
+    bar->setValue(m_progress.Pos());
   } else {
-    // An empty range: Qt would animate a busy bar. It stays empty until a position at or
-    // beyond its top arrives after the range was set, which shows the bar full.
+    // Qt would animate a busy bar for an empty range: show it as a bar of one unit instead.
     bar->setRange(0, 1);
-    bar->setValue(m_pos >= m_upper && m_filled ? 1 : 0);
+    bar->setValue(m_progress.Filled(1));
   }
 }
 
 void CQtWindowLink::SetProgressRange(int id, std::int32_t lower, std::int32_t upper) {
   OnUiThread([&] {
-    m_lower = lower;
-    m_upper = upper;
-    m_filled = false;
-    m_pos = std::clamp(m_pos, m_lower, std::max(m_lower, m_upper));
+    m_progress.SetRange(lower, upper);
     ApplyProgress(id);
   });
 }
 
-void CQtWindowLink::SetProgressStep(int /*id*/, std::int32_t /*step*/) {
-  // The step only matters to a step-it message, which the engine never sends: positions come
-  // one by one, so there is nothing to keep.
+void CQtWindowLink::SetProgressStep(int /*id*/, std::int32_t step) {
+  OnUiThread([&] { m_progress.SetStep(step); });
 }
 
 void CQtWindowLink::SetProgressPos(int id, std::int32_t position) {
   OnUiThread([&] {
-    m_pos = std::clamp(position, m_lower, std::max(m_lower, m_upper));
-    m_filled = true;
+    m_progress.SetPos(position);
     ApplyProgress(id);
   });
 }

@@ -1,7 +1,5 @@
 // The simulated terminal and handset, driven through their pseudo-terminal with plain POSIX I/O,
 // the way the tool's port sees them. Test frames are built here, independently of the simulator.
-#include "sim/sim_terminal.h"
-
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
@@ -15,13 +13,15 @@
 #include <string>
 #include <vector>
 
+#include "sim/simulator.h"
+
 namespace {
 
 using namespace std::chrono_literals;
 using Bytes = std::vector<std::uint8_t>;
 using Clock = std::chrono::steady_clock;
-using sim::SimDeviceConfig;
-using sim::SimStats;
+using sim::DeviceConfig;
+using sim::DeviceStats;
 
 constexpr auto kWait = 3000ms;  // generous bound for anything that should come at once
 
@@ -167,24 +167,24 @@ class CPortClient {
 
 class SimTerminalTest : public testing::Test {
  protected:
-  sim::CSimTerminal& Start(SimDeviceConfig config) {
-    std::vector<SimDeviceConfig> configs{std::move(config)};
+  sim::CPtyLine& Start(DeviceConfig config) {
+    std::vector<DeviceConfig> configs{std::move(config)};
     return *StartMany(configs)[0];
   }
-  std::vector<sim::CSimTerminal*> StartMany(std::vector<SimDeviceConfig>& configs) {
-    std::vector<sim::CSimTerminal*> terminals;
+  std::vector<sim::CPtyLine*> StartMany(std::vector<DeviceConfig>& configs) {
+    std::vector<sim::CPtyLine*> terminals;
     for (auto& c : configs) terminals.push_back(&m_sim.Add(c));
     std::string error;
     EXPECT_TRUE(m_sim.Start(error)) << error;
     return terminals;
   }
-  static SimDeviceConfig WithFaults(std::vector<std::string> texts, int com = 9) {
-    SimDeviceConfig c;
+  static DeviceConfig WithFaults(std::vector<std::string> texts, int com = 9) {
+    DeviceConfig c;
     c.comNumber = com;
     for (const auto& t : texts) {
-      sim::SimFault f;
+      sim::Fault f;
       std::string error;
-      EXPECT_TRUE(sim::ParseSimFault(t, f, error)) << error;
+      EXPECT_TRUE(sim::ParseFault(t, f, error)) << error;
       c.faults.push_back(f);
     }
     return c;
@@ -211,13 +211,13 @@ struct AtCase {
 class SimAtAnswers : public SimTerminalTest, public testing::WithParamInterface<AtCase> {};
 
 TEST_P(SimAtAnswers, DefaultTerminalAnswersEachCommand) {
-  auto& t = Start(SimDeviceConfig{});
+  auto& t = Start(DeviceConfig{});
   CPortClient port(t.LinkPath());
   ASSERT_TRUE(port.IsOpen());
   port.Write(GetParam().command);
   EXPECT_EQ(port.ReadCount(GetParam().answer.size()), B(GetParam().answer));
   EXPECT_TRUE(port.ReadFor(100ms).empty());
-  const SimStats s = t.Stats();
+  const DeviceStats s = t.Stats();
   ASSERT_EQ(s.atCommands.size(), 1u);
   EXPECT_EQ(s.atCommands[0].line + "\r\n", GetParam().command);
   EXPECT_EQ(s.atCommands[0].attempt, 1u);
@@ -233,7 +233,7 @@ INSTANTIATE_TEST_SUITE_P(Commands, SimAtAnswers,
                          [](const auto& p) { return std::string(p.param.name); });
 
 TEST_F(SimTerminalTest, LinkPointsAtARawPtyThatStaysUpAcrossReopens) {
-  auto& t = Start(SimDeviceConfig{});
+  auto& t = Start(DeviceConfig{});
   EXPECT_EQ(t.LinkPath(), m_sim.ComDir() + "/COM9");
   struct stat st {};
   ASSERT_EQ(::stat(t.LinkPath().c_str(), &st), 0);
@@ -243,12 +243,12 @@ TEST_F(SimTerminalTest, LinkPointsAtARawPtyThatStaysUpAcrossReopens) {
     port.Write("AT\r\n");
     EXPECT_EQ(port.ReadCount(6), B("\r\nOK\r\n")) << round;
   }
-  EXPECT_TRUE(t.WaitFor([](const SimStats& s) { return s.closes == 3; }, kWait));
+  EXPECT_TRUE(t.WaitFor([](const DeviceStats& s) { return s.closes == 3; }, kWait));
   EXPECT_EQ(t.Stats().opens, 3u);
 }
 
 TEST_F(SimTerminalTest, CommandSplitOverWrites_IsAnsweredOnceWhole) {
-  auto& t = Start(SimDeviceConfig{});
+  auto& t = Start(DeviceConfig{});
   CPortClient port(t.LinkPath());
   port.Write("AT+C");
   ASSERT_TRUE(port.ReadFor(100ms).empty());
@@ -259,12 +259,12 @@ TEST_F(SimTerminalTest, CommandSplitOverWrites_IsAnsweredOnceWhole) {
 }
 
 TEST_F(SimTerminalTest, SilentModel_SendsNothingButRecordsTheCommand) {
-  SimDeviceConfig c;
+  DeviceConfig c;
   c.model.reset();
   auto& t = Start(c);
   CPortClient port(t.LinkPath());
   port.Write("AT+CGMM\r\n");
-  ASSERT_TRUE(t.WaitFor([](const SimStats& s) { return s.atCommands.size() == 1; }, kWait));
+  ASSERT_TRUE(t.WaitFor([](const DeviceStats& s) { return s.atCommands.size() == 1; }, kWait));
   EXPECT_TRUE(port.ReadFor(200ms).empty());
 }
 
@@ -289,21 +289,23 @@ TEST_F(SimTerminalTest, ScriptedAttempts_SilentTwiceThenOkAtTheThird) {
   for (int i = 0; i < 2; ++i) {
     port.Write("AT\r\n");
     ASSERT_TRUE(t.WaitFor(
-        [i](const SimStats& s) { return s.atCommands.size() == static_cast<std::size_t>(i + 1); },
+        [i](const DeviceStats& s) {
+          return s.atCommands.size() == static_cast<std::size_t>(i + 1);
+        },
         kWait));
     EXPECT_TRUE(port.ReadFor(100ms).empty()) << i;
   }
   port.Write("AT\r\n");
   EXPECT_EQ(port.ReadCount(6), B("\r\nOK\r\n"));
   port.Write("ATD**60\r\n");
-  ASSERT_TRUE(t.WaitFor([](const SimStats& s) { return s.atCommands.size() == 4; }, kWait));
+  ASSERT_TRUE(t.WaitFor([](const DeviceStats& s) { return s.atCommands.size() == 4; }, kWait));
   EXPECT_TRUE(port.ReadFor(100ms).empty());
   port.Write("ATD**60\r\n");
   EXPECT_EQ(port.ReadText("CARRIER\r\n"), B("\r\nNO CARRIER\r\n"));
-  EXPECT_EQ(t.Stats().mode, sim::SimMode::At);
+  EXPECT_EQ(t.Stats().mode, sim::Mode::At);
   Connect(port);
-  EXPECT_EQ(t.Stats().mode, sim::SimMode::Handset);
-  const SimStats s = t.Stats();
+  EXPECT_EQ(t.Stats().mode, sim::Mode::Handset);
+  const DeviceStats s = t.Stats();
   ASSERT_EQ(s.atCommands.size(), 6u);
   EXPECT_EQ(s.atCommands[2].attempt, 3u);
   EXPECT_EQ(s.atCommands[5].attempt, 3u);
@@ -311,14 +313,14 @@ TEST_F(SimTerminalTest, ScriptedAttempts_SilentTwiceThenOkAtTheThird) {
 }
 
 TEST_F(SimTerminalTest, TransferOfAbc_AcknowledgesEachFrameAndChecksTheImageFcs) {
-  auto& t = Start(SimDeviceConfig{});
+  auto& t = Start(DeviceConfig{});
   CPortClient port(t.LinkPath());
   Connect(port);
   EXPECT_EQ(Exchange(port, kBeginFrame), kAckFrame);
   EXPECT_EQ(Exchange(port, kDataAbcFrame), TestFrame(DataAckPacket(0)));
   EXPECT_EQ(Exchange(port, kEndAbcFrame), kAckFrame);
-  ASSERT_TRUE(t.WaitFor([](const SimStats& s) { return s.mode == sim::SimMode::At; }, kWait));
-  const SimStats s = t.Stats();
+  ASSERT_TRUE(t.WaitFor([](const DeviceStats& s) { return s.mode == sim::Mode::At; }, kWait));
+  const DeviceStats s = t.Stats();
   EXPECT_EQ(s.image, B("abc"));
   EXPECT_TRUE(s.endReceived);
   EXPECT_EQ(s.endFcs, 0x9E25);
@@ -335,7 +337,7 @@ TEST_F(SimTerminalTest, TransferOfAbc_AcknowledgesEachFrameAndChecksTheImageFcs)
 }
 
 TEST_F(SimTerminalTest, FullBlocksWithEscapedBytes_ArriveByteForByte) {
-  auto& t = Start(SimDeviceConfig{});
+  auto& t = Start(DeviceConfig{});
   CPortClient port(t.LinkPath());
   Connect(port);
   Bytes image(2500);
@@ -359,8 +361,8 @@ TEST_F(SimTerminalTest, FullBlocksWithEscapedBytes_ArriveByteForByte) {
   EXPECT_EQ(Exchange(port, TestFrame({0x0B, 0x0B, 0x00, 0x06, static_cast<std::uint8_t>(crc >> 8),
                                       static_cast<std::uint8_t>(crc & 0xFF)})),
             kAckFrame);
-  ASSERT_TRUE(t.WaitFor([](const SimStats& s) { return s.endReceived; }, kWait));
-  const SimStats s = t.Stats();
+  ASSERT_TRUE(t.WaitFor([](const DeviceStats& s) { return s.endReceived; }, kWait));
+  const DeviceStats s = t.Stats();
   EXPECT_EQ(s.image, image);
   EXPECT_EQ(s.blocks, 3u);
   EXPECT_TRUE(s.endFcsMatched);
@@ -368,7 +370,7 @@ TEST_F(SimTerminalTest, FullBlocksWithEscapedBytes_ArriveByteForByte) {
 }
 
 TEST_F(SimTerminalTest, LargestImage_ArrivesWhole) {
-  auto& t = Start(SimDeviceConfig{});
+  auto& t = Start(DeviceConfig{});
   CPortClient port(t.LinkPath());
   Connect(port);
   Bytes image(819200);
@@ -385,39 +387,39 @@ TEST_F(SimTerminalTest, LargestImage_ArrivesWhole) {
     ASSERT_EQ(Exchange(port, TestFrame(DataPacket(seq, chunk))), TestFrame(DataAckPacket(seq)))
         << seq;
   }
-  const SimStats s = t.Stats();
+  const DeviceStats s = t.Stats();
   EXPECT_EQ(s.blocks, 801u);  // the last one empty
   EXPECT_TRUE(s.image == image);
   EXPECT_TRUE(s.violations.empty());
 }
 
 TEST_F(SimTerminalTest, WrongImageFcs_IsAcknowledgedButRecordedAsNoMatch) {
-  auto& t = Start(SimDeviceConfig{});
+  auto& t = Start(DeviceConfig{});
   CPortClient port(t.LinkPath());
   Connect(port);
   Exchange(port, kBeginFrame);
   Exchange(port, kDataAbcFrame);
   EXPECT_EQ(Exchange(port, TestFrame({0x0B, 0x0B, 0x00, 0x06, 0x12, 0x34})), kAckFrame);
-  ASSERT_TRUE(t.WaitFor([](const SimStats& s) { return s.endReceived; }, kWait));
+  ASSERT_TRUE(t.WaitFor([](const DeviceStats& s) { return s.endReceived; }, kWait));
   EXPECT_EQ(t.Stats().endFcs, 0x1234);
   EXPECT_FALSE(t.Stats().endFcsMatched);
 }
 
 TEST_F(SimTerminalTest, RepeatedBlock_IsCountedAsRetryAndNotAppendedTwice) {
-  auto& t = Start(SimDeviceConfig{});
+  auto& t = Start(DeviceConfig{});
   CPortClient port(t.LinkPath());
   Connect(port);
   Exchange(port, kBeginFrame);
   EXPECT_EQ(Exchange(port, kDataAbcFrame), TestFrame(DataAckPacket(0)));
   EXPECT_EQ(Exchange(port, kDataAbcFrame), TestFrame(DataAckPacket(0)));
-  ASSERT_TRUE(t.WaitFor([](const SimStats& s) { return s.dataFrames == 2; }, kWait));
-  SimStats s = t.Stats();
+  ASSERT_TRUE(t.WaitFor([](const DeviceStats& s) { return s.dataFrames == 2; }, kWait));
+  DeviceStats s = t.Stats();
   EXPECT_EQ(s.image, B("abc"));
   EXPECT_EQ(s.retries, 1u);
   EXPECT_TRUE(s.violations.empty());
   // A retry with other bytes under the same number is the classic rebuilt-retry fault.
   EXPECT_EQ(Exchange(port, TestFrame(DataPacket(0, B("abd")))), TestFrame(DataAckPacket(0)));
-  ASSERT_TRUE(t.WaitFor([](const SimStats& s2) { return s2.dataFrames == 3; }, kWait));
+  ASSERT_TRUE(t.WaitFor([](const DeviceStats& s2) { return s2.dataFrames == 3; }, kWait));
   s = t.Stats();
   EXPECT_EQ(s.image, B("abc"));
   EXPECT_EQ(s.retries, 2u);
@@ -426,13 +428,13 @@ TEST_F(SimTerminalTest, RepeatedBlock_IsCountedAsRetryAndNotAppendedTwice) {
 }
 
 TEST_F(SimTerminalTest, SkippedBlock_IsAViolationAndNotStored) {
-  auto& t = Start(SimDeviceConfig{});
+  auto& t = Start(DeviceConfig{});
   CPortClient port(t.LinkPath());
   Connect(port);
   Exchange(port, kBeginFrame);
   EXPECT_EQ(Exchange(port, TestFrame(DataPacket(1, B("xyz")))), TestFrame(DataAckPacket(1)));
-  ASSERT_TRUE(t.WaitFor([](const SimStats& s) { return s.dataFrames == 1; }, kWait));
-  const SimStats s = t.Stats();
+  ASSERT_TRUE(t.WaitFor([](const DeviceStats& s) { return s.dataFrames == 1; }, kWait));
+  const DeviceStats s = t.Stats();
   EXPECT_TRUE(s.image.empty());
   ASSERT_EQ(s.violations.size(), 1u);
   EXPECT_EQ(s.violations[0], "block 1 out of order, expected 0");
@@ -441,22 +443,22 @@ TEST_F(SimTerminalTest, SkippedBlock_IsAViolationAndNotStored) {
 struct RejectCase {
   const char* name;
   Bytes frame;
-  sim::SimReject reason;
+  sim::RejectReason reason;
 };
 
 class SimRejects : public SimTerminalTest, public testing::WithParamInterface<RejectCase> {};
 
 TEST_P(SimRejects, BadFrame_IsNotAnsweredAndCountedWithItsReason) {
-  auto& t = Start(SimDeviceConfig{});
+  auto& t = Start(DeviceConfig{});
   CPortClient port(t.LinkPath());
   Connect(port);
   port.Write(GetParam().frame);
-  ASSERT_TRUE(t.WaitFor([](const SimStats& s) { return s.rejected == 1; }, kWait));
+  ASSERT_TRUE(t.WaitFor([](const DeviceStats& s) { return s.rejected == 1; }, kWait));
   EXPECT_TRUE(port.ReadFor(150ms).empty());
-  const SimStats s = t.Stats();
+  const DeviceStats s = t.Stats();
   EXPECT_EQ(s.Rejects(GetParam().reason), 1u);
   ASSERT_EQ(s.exchanges.size(), 1u);
-  EXPECT_EQ(s.exchanges[0].kind, sim::SimExchangeKind::Rejected);
+  EXPECT_EQ(s.exchanges[0].kind, sim::ExchangeKind::Rejected);
   EXPECT_EQ(s.exchanges[0].reason, GetParam().reason);
   // The link goes on: the next good frame is answered.
   EXPECT_EQ(Exchange(port, kBeginFrame), kAckFrame);
@@ -469,20 +471,20 @@ Bytes Altered(Bytes b, std::size_t at, std::uint8_t v) {
 
 INSTANTIATE_TEST_SUITE_P(
     Frames, SimRejects,
-    testing::Values(RejectCase{"BadFcs", Altered(kBeginFrame, 13, 0xFF), sim::SimReject::BadFcs},
+    testing::Values(RejectCase{"BadFcs", Altered(kBeginFrame, 13, 0xFF), sim::RejectReason::BadFcs},
                     RejectCase{"ControlNotEscaped",
                                {0x7E, 0xFF, 0x03, 0x7D, 0x2A, 0x7D, 0x2A, 0x7D, 0x20, 0x7D, 0x24,
                                 0x99, 0xFE, 0x7E},
-                               sim::SimReject::UnescapedByte},
+                               sim::RejectReason::UnescapedByte},
                     RejectCase{"BadLengthField",
                                TestFrame({0x0D, 0x0D, 0x00, 0x0A, 0x00, 0x00, 0x61, 0x62, 0x63}),
-                               sim::SimReject::BadLength},
+                               sim::RejectReason::BadLength},
                     RejectCase{"UnknownCode", TestFrame({0x0C, 0x0C, 0x00, 0x04}),
-                               sim::SimReject::UnknownCode},
+                               sim::RejectReason::UnknownCode},
                     RejectCase{"BeginWithFcsField", TestFrame({0x0A, 0x0A, 0x00, 0x06, 0x00, 0x00}),
-                               sim::SimReject::WrongSize},
+                               sim::RejectReason::WrongSize},
                     RejectCase{"OversizeData", TestFrame(DataPacket(0, Bytes(1025, 0x41))),
-                               sim::SimReject::WrongSize}),
+                               sim::RejectReason::WrongSize}),
     [](const auto& p) { return std::string(p.param.name); });
 
 TEST_F(SimTerminalTest, Block4AnsweredTwiceWith3_ThenWith4) {
@@ -498,15 +500,15 @@ TEST_F(SimTerminalTest, Block4AnsweredTwiceWith3_ThenWith4) {
   EXPECT_EQ(Exchange(port, block4), TestFrame(DataAckPacket(3)));
   EXPECT_EQ(Exchange(port, block4), TestFrame(DataAckPacket(3)));
   EXPECT_EQ(Exchange(port, block4), TestFrame(DataAckPacket(4)));
-  ASSERT_TRUE(t.WaitFor([](const SimStats& s) { return s.dataFrames == 7; }, kWait));
-  const SimStats s = t.Stats();
+  ASSERT_TRUE(t.WaitFor([](const DeviceStats& s) { return s.dataFrames == 7; }, kWait));
+  const DeviceStats s = t.Stats();
   EXPECT_EQ(s.retries, 2u);
   EXPECT_EQ(s.image.size(), 4 * 1024u + 10);
   ASSERT_EQ(s.exchanges.size(), 8u);
   EXPECT_EQ(s.exchanges[5].attempt, 1u);
-  EXPECT_EQ(s.exchanges[5].answer, sim::SimFaultKind::Sequence);
+  EXPECT_EQ(s.exchanges[5].answer, sim::FaultKind::Sequence);
   EXPECT_EQ(s.exchanges[7].attempt, 3u);
-  EXPECT_EQ(s.exchanges[7].answer, sim::SimFaultKind::Answer);
+  EXPECT_EQ(s.exchanges[7].answer, sim::FaultKind::Answer);
 }
 
 TEST_F(SimTerminalTest, SilentBegin_AnswersNoneOfThreeBeginFrames) {
@@ -514,9 +516,9 @@ TEST_F(SimTerminalTest, SilentBegin_AnswersNoneOfThreeBeginFrames) {
   CPortClient port(t.LinkPath());
   Connect(port);
   for (int i = 0; i < 3; ++i) port.Write(kBeginFrame);
-  ASSERT_TRUE(t.WaitFor([](const SimStats& s) { return s.beginFrames == 3; }, kWait));
+  ASSERT_TRUE(t.WaitFor([](const DeviceStats& s) { return s.beginFrames == 3; }, kWait));
   EXPECT_TRUE(port.ReadFor(150ms).empty());
-  const SimStats s = t.Stats();
+  const DeviceStats s = t.Stats();
   EXPECT_EQ(s.transfers, 1u);
   EXPECT_EQ(s.beginRepeats, 2u);
 }
@@ -528,7 +530,7 @@ TEST_F(SimTerminalTest, CodeAndGarbageFaults_SendTheirBytes) {
   Connect(port);
   EXPECT_EQ(Exchange(port, kBeginFrame), TestFrame(DataAckPacket(0)));
   port.Write(kBeginFrame);
-  EXPECT_EQ(port.ReadCount(8), sim::SimDefaultGarbage());
+  EXPECT_EQ(port.ReadCount(8), sim::DefaultGarbage());
   EXPECT_EQ(Exchange(port, kBeginFrame), kAckFrame);
   EXPECT_EQ(Exchange(port, kDataAbcFrame), TestFrame({0x0A, 0x0A, 0x00, 0x04}));
   port.Write(kEndAbcFrame);
@@ -563,7 +565,7 @@ TEST_F(SimTerminalTest, RejectedFrameNamedByIndex_GetsThePlannedAnswer) {
   Exchange(port, kBeginFrame);
   port.Write(Altered(kDataAbcFrame, 17, 0x64));  // bad FCS
   EXPECT_EQ(port.ReadCount(2), B("AB"));
-  EXPECT_EQ(t.Stats().Rejects(sim::SimReject::BadFcs), 1u);
+  EXPECT_EQ(t.Stats().Rejects(sim::RejectReason::BadFcs), 1u);
 }
 
 TEST_F(SimTerminalTest, HangUp_ThePortSeesItAndAFreshPtyTakesTheName) {
@@ -577,9 +579,9 @@ TEST_F(SimTerminalTest, HangUp_ThePortSeesItAndAFreshPtyTakesTheName) {
   const auto sent = Clock::now();
   EXPECT_TRUE(port.SeesHangUp(kWait));
   EXPECT_LT(Clock::now() - sent, 2000ms);
-  ASSERT_TRUE(t.WaitFor([](const SimStats& s) { return s.hangUps == 1; }, kWait));
+  ASSERT_TRUE(t.WaitFor([](const DeviceStats& s) { return s.hangUps == 1; }, kWait));
   EXPECT_NE(t.SlavePath(), before);
-  EXPECT_EQ(t.Stats().mode, sim::SimMode::At);
+  EXPECT_EQ(t.Stats().mode, sim::Mode::At);
   CPortClient again(t.LinkPath());
   ASSERT_TRUE(again.IsOpen());
   again.Write("AT\r\n");
@@ -587,13 +589,13 @@ TEST_F(SimTerminalTest, HangUp_ThePortSeesItAndAFreshPtyTakesTheName) {
 }
 
 TEST_F(SimTerminalTest, HangUpWithoutReplug_RemovesTheLink) {
-  SimDeviceConfig c = WithFaults({"at=hangup"});
+  DeviceConfig c = WithFaults({"at=hangup"});
   c.replugAfterHangUp = false;
   auto& t = Start(c);
   CPortClient port(t.LinkPath());
   port.Write("AT\r\n");
   EXPECT_TRUE(port.SeesHangUp(kWait));
-  ASSERT_TRUE(t.WaitFor([](const SimStats& s) { return s.hangUps == 1; }, kWait));
+  ASSERT_TRUE(t.WaitFor([](const DeviceStats& s) { return s.hangUps == 1; }, kWait));
   struct stat st {};
   EXPECT_NE(::lstat(t.LinkPath().c_str(), &st), 0);
 }
@@ -603,16 +605,16 @@ TEST_F(SimTerminalTest, ClosingThePort_EndsHandsetModeAndDropsUnreadOutput) {
   {
     CPortClient port(t.LinkPath());
     Connect(port);
-    ASSERT_EQ(t.Stats().mode, sim::SimMode::Handset);
+    ASSERT_EQ(t.Stats().mode, sim::Mode::Handset);
   }
-  ASSERT_TRUE(t.WaitFor([](const SimStats& s) { return s.closes == 1; }, kWait));
-  EXPECT_EQ(t.Stats().mode, sim::SimMode::At);
+  ASSERT_TRUE(t.WaitFor([](const DeviceStats& s) { return s.closes == 1; }, kWait));
+  EXPECT_EQ(t.Stats().mode, sim::Mode::At);
   {
     CPortClient port(t.LinkPath());
     port.Write("AT+CGMM\r\n");
     EXPECT_EQ(port.ReadCount(3), B("\r\nT"));
   }  // closed inside the pause: the rest of the answer must not reach the next open
-  ASSERT_TRUE(t.WaitFor([](const SimStats& s) { return s.closes == 2; }, kWait));
+  ASSERT_TRUE(t.WaitFor([](const DeviceStats& s) { return s.closes == 2; }, kWait));
   CPortClient port(t.LinkPath());
   EXPECT_TRUE(port.ReadFor(350ms).empty());
   port.Write("AT\r\n");
@@ -620,7 +622,7 @@ TEST_F(SimTerminalTest, ClosingThePort_EndsHandsetModeAndDropsUnreadOutput) {
 }
 
 TEST_F(SimTerminalTest, SeveralDevices_EachAnswersOnItsOwnCom) {
-  std::vector<SimDeviceConfig> configs(2);
+  std::vector<DeviceConfig> configs(2);
   configs[0].comNumber = 4;
   configs[0].model = "\r\nGENERIC MODEM\r\n\r\nOK\r\n";
   configs[0].maker = "\r\nVOLK\r\n\r\nOK\r\n";
@@ -640,7 +642,7 @@ TEST_F(SimTerminalTest, SeveralDevices_EachAnswersOnItsOwnCom) {
 }
 
 TEST_F(SimTerminalTest, StopRemovesLinksAndTheTemporaryDirectory) {
-  Start(SimDeviceConfig{});
+  Start(DeviceConfig{});
   const std::string dir = m_sim.ComDir();
   struct stat st {};
   ASSERT_EQ(::stat(dir.c_str(), &st), 0);
@@ -649,7 +651,7 @@ TEST_F(SimTerminalTest, StopRemovesLinksAndTheTemporaryDirectory) {
 }
 
 TEST_F(SimTerminalTest, Pacing_ReplyWaitsForTheRequestsLineTimeAndTakesItsOwn) {
-  SimDeviceConfig c;
+  DeviceConfig c;
   c.pacing = true;
   auto& t = Start(c);
   CPortClient port(t.LinkPath());
@@ -665,7 +667,7 @@ TEST_F(SimTerminalTest, Pacing_ReplyWaitsForTheRequestsLineTimeAndTakesItsOwn) {
 }
 
 TEST_F(SimTerminalTest, PacedLongAnswer_TakesItsLineTime) {
-  SimDeviceConfig c;
+  DeviceConfig c;
   c.pacing = true;
   c.model = std::string(3000, 'M');
   auto& t = Start(c);

@@ -1,0 +1,175 @@
+#include "cli/cli_options.h"
+
+#include <string_view>
+
+namespace {
+
+// COM numbers that fit the port name "\\.\COMn" (10 bytes at most).
+constexpr unsigned long kLastComNumber = 999;
+
+// "N" or "COMN" with N a COM number: the port name "\\.\COMN"; empty when it is none.
+std::string ComPortName(std::string_view text) {
+  if (text.size() > 3 && (text.substr(0, 3) == "COM" || text.substr(0, 3) == "com")) {
+    text.remove_prefix(3);
+  }
+  if (text.empty() || text.size() > 3 || text[0] == '0') {
+    return {};
+  }
+  unsigned long n = 0;
+  for (const char c : text) {
+    if (c < '0' || c > '9') {
+      return {};
+    }
+    n = n * 10 + static_cast<unsigned long>(c - '0');
+  }
+  if (n < 1 || n > kLastComNumber) {
+    return {};
+  }
+  return "\\\\.\\COM" + std::to_string(n);
+}
+
+bool AllDigits(std::string_view text) {
+  return !text.empty() && text.find_first_not_of("0123456789") == std::string_view::npos;
+}
+
+}  // namespace
+
+bool ParseCliOptions(int argc, const char* const argv[], CliOptions& options, std::string& error) {
+  options = CliOptions{};
+  std::string command;
+  bool haveCommand = false;
+  bool onlyOperands = false;
+  for (int i = 1; i < argc; ++i) {
+    const std::string_view arg = argv[i];
+    const bool isOption = !onlyOperands && arg.size() > 1 && arg[0] == '-';
+    if (isOption && arg == "--") {
+      onlyOperands = true;
+      continue;
+    }
+    if (isOption) {
+      std::string_view name = arg;
+      std::string_view value;
+      bool inlineValue = false;
+      if (const auto eq = arg.find('='); arg.substr(0, 2) == "--" && eq != std::string_view::npos) {
+        name = arg.substr(0, eq);
+        value = arg.substr(eq + 1);
+        inlineValue = true;
+      }
+      auto takeValue = [&]() -> bool {
+        if (inlineValue) {
+          return true;
+        }
+        if (i + 1 >= argc) {
+          error = std::string(name) + " needs a value";
+          return false;
+        }
+        value = argv[++i];
+        return true;
+      };
+      if (name == "-h" || name == "--help") {
+        options.command = CliCommand::Help;
+        return true;
+      }
+      if (name == "--version") {
+        options.command = CliCommand::Version;
+        return true;
+      }
+      if (name == "--json" && !inlineValue) {
+        options.json = true;
+      } else if (name == "--port") {
+        if (!takeValue()) {
+          return false;
+        }
+        options.port = ComPortName(value);
+        if (options.port.empty()) {
+          if (AllDigits(value) || value.empty()) {
+            error = "--port " + std::string(value) + ": not a COM number from 1 to 999";
+            return false;
+          }
+          options.port = std::string(value);
+        }
+      } else if (name == "--trace") {
+        if (!takeValue()) {
+          return false;
+        }
+        if (value.empty()) {
+          error = "--trace needs a file name";
+          return false;
+        }
+        options.tracePath = std::string(value);
+      } else {
+        error = "unknown option " + std::string(arg);
+        return false;
+      }
+      continue;
+    }
+    if (!haveCommand) {
+      command = std::string(arg);
+      haveCommand = true;
+      if (command == "detect") {
+        options.command = CliCommand::Detect;
+      } else if (command == "download") {
+        options.command = CliCommand::Download;
+      } else {
+        error = "unknown command " + command;
+        return false;
+      }
+    } else if (options.command == CliCommand::Download && options.file.empty()) {
+      if (arg.empty()) {
+        error = "download needs a file name";
+        return false;
+      }
+      options.file = std::string(arg);
+    } else {
+      error = "unexpected argument " + std::string(arg);
+      return false;
+    }
+  }
+  if (!haveCommand) {
+    error = "no command given";
+    return false;
+  }
+  if (options.command == CliCommand::Download && options.file.empty()) {
+    error = "download needs a file name";
+    return false;
+  }
+  return true;
+}
+
+const char* CliHelpText() {
+  return R"(Usage: corvanel-cli [OPTIONS] detect
+       corvanel-cli [OPTIONS] download FILE
+
+Upgrades the software of an ISDN handset behind a satellite terminal, over the same code as the
+Corvanel window.
+
+Commands:
+  detect           find the terminal (COM2 to COM100, asked with AT+CGMM, then AT+GMI) and show
+                   its port, the device it maps to and its answer
+  download FILE    download the upgrade file FILE (.ldr) to the handset: the file checks, the
+                   scan, the AT check, the dial and the transfer, with the stage texts of the
+                   window; a live progress line when the output is a terminal
+
+Options:
+  --port N|DEVICE  use only COM port N (or COMN), or the device path DEVICE (e.g.
+                   /dev/serial/by-id/...); it must still answer as a terminal
+  --trace FILE     write every open, write, read and close of the port to FILE: the time in ms
+                   since the start, the direction, the byte count, the bytes in hex and as text
+  --json           print one JSON object on standard output at the end (outcome, port, bytes,
+                   blocks, retries, result code of the transfer, seconds); the stage lines then go
+                   to standard error
+  -h, --help       show this help and exit
+  --version        show the version and exit
+
+Exit codes:
+  0        success (detect: a terminal was found)
+  1        the file could not be opened a second time
+  2        usage error
+  3        file refused (it cannot be opened, is not an upgrade file, or is too large)
+  4        no terminal found
+  5        terminal not ready (no "OK")
+  6        dial failed (no "CONNECT")
+  7        transfer failed
+  128+N    ended by signal N: 130 for Ctrl-C, 143 for SIGTERM
+)";
+}

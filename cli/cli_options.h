@@ -1,0 +1,20 @@
+// The command line of corvanel-cli: what it is asked to do, parsed without side effects.
+#pragma once
+
+#include <string>
+
+enum class CliCommand { Help, Version, Detect, Download };
+
+struct CliOptions {
+  CliCommand command = CliCommand::Help;
+  std::string file;       // download: the upgrade file
+  std::string port;       // "\\.\COMn" or a device path; empty: scan COM2 to COM100
+  std::string tracePath;  // empty: no trace
+  bool json = false;
+};
+
+// Parses argv; false with a one-line reason in `error` on a usage error.
+bool ParseCliOptions(int argc, const char* const argv[], CliOptions& options, std::string& error);
+
+// The --help text, exit codes included.
+const char* CliHelpText();

@@ -1,0 +1,148 @@
+#include "cli/console_link.h"
+
+#include <algorithm>
+#include <string_view>
+
+#include "download/block_transfer.h"
+#include "download/control_ids.h"
+#include "download/messages.h"
+
+namespace {
+
+std::string Duration(double seconds) {
+  const auto whole = static_cast<long>(seconds + 0.5);
+  char text[32];
+  std::snprintf(text, sizeof text, "%ld:%02ld", whole / 60, whole % 60);
+  return text;
+}
+
+}  // namespace
+
+std::string ConsoleText(const char* text) {
+  std::string out;
+  for (const char* p = text; *p != '\0'; ++p) {
+    if (*p != '\r') {
+      out.push_back(*p);
+    }
+  }
+  const auto first = out.find_first_not_of('\n');
+  if (first == std::string::npos) {
+    return {};
+  }
+  out.erase(0, first);
+  out.erase(out.find_last_not_of('\n') + 1);
+  return out;
+}
+
+CConsoleLink::CConsoleLink(std::FILE* out, bool live, std::string path, std::uint64_t fileSize)
+    : m_out(out), m_live(live), m_path(std::move(path)), m_fileSize(fileSize) {}
+
+std::string CConsoleLink::GetItemText(int id) {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  return id == IDC_PATH ? m_path : std::string();
+}
+
+void CConsoleLink::SetItemText(int id, const char* text) {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  switch (id) {
+    case IDC_PATH:
+      m_path = text;
+      break;
+    case IDC_STATUS:
+      Line(ConsoleText(text));
+      break;
+    case IDC_MESSAGE:
+      if (ConsoleText(text) != m_lastBox) {
+        Line(ConsoleText(text));
+      }
+      break;
+    case IDC_DOWNLOAD:
+      // The busy caption comes just before the second scan, which may take a while.
+      if (std::string_view(text) == kCaptionBusy) {
+        Line("Looking for the terminal...");
+      }
+      break;
+    default:
+      break;
+  }
+}
+
+void CConsoleLink::EnableItem(int /*id*/, bool /*enable*/) {}
+
+void CConsoleLink::SetProgressRange(int /*id*/, std::int32_t lower, std::int32_t upper) {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  m_lower = lower;
+  m_upper = upper;
+  m_position = lower;
+  m_transferStart = Clock::now();
+}
+
+void CConsoleLink::SetProgressStep(int /*id*/, std::int32_t /*step*/) {}
+
+void CConsoleLink::SetProgressPos(int /*id*/, std::int32_t position) {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  m_position = position;
+  if (m_live) {
+    DrawProgress();
+  }
+}
+
+void CConsoleLink::MessageBox(BoxOwner /*owner*/, const char* text, const char* caption) {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  m_lastBox = ConsoleText(text);
+  Line(std::string(caption) + ": " + m_lastBox);
+}
+
+void CConsoleLink::EndProgressLine() {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  if (m_drawn > 0) {
+    std::fputc('\n', m_out);
+    std::fflush(m_out);
+    m_drawn = 0;
+  }
+}
+
+void CConsoleLink::Line(const std::string& text) {
+  if (text.empty()) {
+    return;
+  }
+  if (m_drawn > 0) {
+    std::fputc('\n', m_out);
+    m_drawn = 0;
+  }
+  std::fputs(text.c_str(), m_out);
+  std::fputc('\n', m_out);
+  std::fflush(m_out);
+}
+
+void CConsoleLink::DrawProgress() {
+  // The bar's share as the window shows it: the position clamped into the range, an empty
+  // 0-to-0 range, the whole-block count as the top.
+  const std::int32_t span = m_upper - m_lower;
+  const std::int32_t clamped = std::clamp(m_position, m_lower, std::max(m_lower, m_upper));
+  const double share = span > 0 ? static_cast<double>(clamped - m_lower) / span : 0.0;
+
+  // Every block is one data packet; the last one is short (or empty).
+  const std::uint64_t blocks = m_fileSize / kBlockSize + 1;
+  // After a success the worker sets the byte count as the position: all blocks are done then.
+  const std::uint64_t done = std::min(static_cast<std::uint64_t>(std::max(m_position, 0)), blocks);
+  const std::uint64_t bytes = std::min(done * kBlockSize, m_fileSize);
+  const double seconds = std::chrono::duration<double>(Clock::now() - m_transferStart).count();
+  const double rate = seconds > 0 ? static_cast<double>(bytes) / seconds : 0.0;
+  const std::string left =
+      rate > 0 ? Duration(static_cast<double>(m_fileSize - bytes) / rate) : std::string("-:--");
+
+  char text[160];
+  const int n = std::snprintf(
+      text, sizeof text, "%3d%%  block %llu of %llu  %.0f bytes/s  %s left  %u %s",
+      static_cast<int>(share * 100.0), static_cast<unsigned long long>(done),
+      static_cast<unsigned long long>(blocks), rate, left.c_str(),
+      static_cast<unsigned>(g_transferCounts.retries),
+      g_transferCounts.retries == 1 ? "retry" : "retries");
+  const auto length = static_cast<std::size_t>(std::max(n, 0));
+  // Blanks over whatever the last drawing left beyond this one.
+  const std::size_t pad = m_drawn > length ? m_drawn - length : 0;
+  std::fprintf(m_out, "\r%s%*s", text, static_cast<int>(pad), "");
+  std::fflush(m_out);
+  m_drawn = length;
+}

@@ -1,0 +1,12 @@
+#include <unistd.h>
+
+#include <cstdlib>
+
+#include "cli/console.h"
+#include "serial/serial_posix.h"
+
+bool IsTerminal(std::FILE* stream) { return isatty(fileno(stream)) == 1; }
+
+std::string PortDevice(const std::string& name) {
+  return ResolveDevicePath(name.c_str(), std::getenv(kComDirVariable));
+}

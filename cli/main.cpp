@@ -1,0 +1,280 @@
+// corvanel-cli: the download of the Corvanel window from a command line, for service benches and
+// automation. It drives the very same StartDownload and DownloadWorker through a console window
+// link, and takes its exit code from the worker's outcome report.
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <filesystem>
+#include <mutex>
+#include <string>
+#include <system_error>
+
+#include "cli/cli_options.h"
+#include "cli/console.h"
+#include "cli/console_link.h"
+#include "cli/port_trace.h"
+#include "download/block_transfer.h"
+#include "download/download_worker.h"
+#include "download/messages.h"
+#include "download/process_exit.h"
+#include "serial/serial_port.h"
+#include "serial/terminal_detection.h"
+
+namespace {
+
+// Exit codes, as --help lists them.
+enum CliExit : int {
+  EXIT_OK = 0,
+  EXIT_REOPEN_FAILED = 1,  // as the window program's own exit code for it
+  EXIT_USAGE = 2,
+  EXIT_FILE_REFUSED = 3,
+  EXIT_NO_TERMINAL = 4,
+  EXIT_NOT_READY = 5,
+  EXIT_DIAL_FAILED = 6,
+  EXIT_TRANSFER_FAILED = 7,
+};
+
+constexpr const char* kVersion = "1.0.0.1";
+
+using Clock = std::chrono::steady_clock;
+
+struct Outcome {
+  const char* name;
+  int exitCode;
+};
+
+Outcome Describe(DownloadOutcome outcome) {
+  switch (outcome) {
+    case DownloadOutcome::FileNotOpened:
+      return {"file-not-opened", EXIT_FILE_REFUSED};
+    case DownloadOutcome::FileRefused:
+      return {"file-refused", EXIT_FILE_REFUSED};
+    case DownloadOutcome::NoWorker:
+      return {"no-worker", EXIT_TRANSFER_FAILED};
+    case DownloadOutcome::FileReopenFailed:
+      return {"file-reopen-failed", EXIT_REOPEN_FAILED};
+    case DownloadOutcome::NoTerminal:
+      return {"no-terminal", EXIT_NO_TERMINAL};
+    case DownloadOutcome::TerminalNotReady:
+      return {"terminal-not-ready", EXIT_NOT_READY};
+    case DownloadOutcome::DialFailed:
+      return {"dial-failed", EXIT_DIAL_FAILED};
+    case DownloadOutcome::TransferFailed:
+      return {"transfer-failed", EXIT_TRANSFER_FAILED};
+    case DownloadOutcome::Completed:
+      return {"completed", EXIT_OK};
+  }
+  return {"transfer-failed", EXIT_TRANSFER_FAILED};
+}
+
+std::string JsonString(const std::string& text) {
+  std::string out = "\"";
+  for (const char c : text) {
+    const auto b = static_cast<unsigned char>(c);
+    if (c == '"' || c == '\\') {
+      out += '\\';
+      out += c;
+    } else if (c == '\r') {
+      out += "\\r";
+    } else if (c == '\n') {
+      out += "\\n";
+    } else if (b < 0x20 || b == 0x7F) {
+      char escape[8];
+      std::snprintf(escape, sizeof escape, "\\u%04x", b);
+      out += escape;
+    } else {
+      out += c;
+    }
+  }
+  return out + "\"";
+}
+
+// A reply for a person: printable ASCII as it is, the rest as escapes.
+std::string Printable(const std::string& bytes) {
+  std::string out;
+  for (const char c : bytes) {
+    const auto b = static_cast<unsigned char>(c);
+    if (c == '\r') {
+      out += "\\r";
+    } else if (c == '\n') {
+      out += "\\n";
+    } else if (c == '\\') {
+      out += "\\\\";
+    } else if (b >= 0x20 && b < 0x7F) {
+      out += c;
+    } else {
+      char escape[8];
+      std::snprintf(escape, sizeof escape, "\\x%02X", b);
+      out += escape;
+    }
+  }
+  return out;
+}
+
+// The device behind a port name, and where a link leads, for the operator.
+std::string DeviceText(const std::string& port) {
+  const std::string device = PortDevice(port);
+  if (device.empty()) {
+    return "no device";
+  }
+  std::error_code ec;
+  const std::filesystem::path real = std::filesystem::canonical(device, ec);
+  if (!ec && real.string() != device) {
+    return device + " -> " + real.string();
+  }
+  return device;
+}
+
+// One download, from the command line's view.
+struct Run {
+  CliOptions options;
+  std::FILE* out = stdout;  // stage lines
+  CConsoleLink* link = nullptr;
+  std::uint64_t fileSize = 0;
+  Clock::time_point start{};
+  std::mutex mutex;
+  std::condition_variable done;
+  bool finished = false;
+  int exitCode = EXIT_TRANSFER_FAILED;
+};
+
+Run* g_run = nullptr;
+
+void PrintJson(const Run& run, const char* outcome, int exitCode, const std::string& port,
+               std::uint64_t bytes, std::uint32_t blocks, std::uint32_t retries,
+               std::uint16_t result) {
+  const double seconds = std::chrono::duration<double>(Clock::now() - run.start).count();
+  std::printf(
+      "{\"outcome\":%s,\"exit_code\":%d,\"file\":%s,\"file_bytes\":%llu,\"port\":%s,"
+      "\"device\":%s,\"bytes\":%llu,\"blocks\":%u,\"retries\":%u,\"result\":%u,"
+      "\"seconds\":%.3f}\n",
+      JsonString(outcome).c_str(), exitCode, JsonString(run.options.file).c_str(),
+      static_cast<unsigned long long>(run.fileSize),
+      port.empty() ? "null" : JsonString(port).c_str(),
+      port.empty() ? "null" : JsonString(PortDevice(port)).c_str(),
+      static_cast<unsigned long long>(bytes), blocks, retries, result, seconds);
+  std::fflush(stdout);
+}
+
+// The worker's last word: on the thread that ended the download, with the port closed.
+void OnDownloadReport(const DownloadReport& report) {
+  Run& run = *g_run;
+  run.link->EndProgressLine();
+  const Outcome outcome = Describe(report.outcome);
+  const bool transferRan = report.outcome == DownloadOutcome::TransferFailed ||
+                           report.outcome == DownloadOutcome::Completed;
+  const bool portUsed = transferRan || report.outcome == DownloadOutcome::TerminalNotReady ||
+                        report.outcome == DownloadOutcome::DialFailed;
+  const std::uint32_t blocks = transferRan ? g_transferCounts.acknowledged : 0;
+  const std::uint64_t bytes =
+      std::min<std::uint64_t>(static_cast<std::uint64_t>(blocks) * kBlockSize, run.fileSize);
+  if (run.options.json) {
+    PrintJson(run, outcome.name, outcome.exitCode, portUsed ? LastOpenedPort() : std::string(),
+              bytes, blocks, transferRan ? g_transferCounts.retries : 0, report.transferResult);
+  }
+  if (report.outcome == DownloadOutcome::FileReopenFailed) {
+    return;  // the worker ends the process with its own code 1 right after this
+  }
+  {
+    std::lock_guard<std::mutex> lock(run.mutex);
+    run.exitCode = outcome.exitCode;
+    run.finished = true;
+  }
+  run.done.notify_all();
+}
+
+int RunDownload(Run& run) {
+  std::error_code ec;
+  const auto size = std::filesystem::file_size(run.options.file, ec);
+  run.fileSize = ec ? 0 : static_cast<std::uint64_t>(size);
+
+  CConsoleLink link(run.out, IsTerminal(run.out), run.options.file, run.fileSize);
+  run.link = &link;
+  g_run = &run;
+  SetMainWindowLink(&link);
+  SetDownloadReportHook(OnDownloadReport);
+
+  run.start = Clock::now();
+  StartDownload();  // the press of the Download button
+  std::unique_lock<std::mutex> lock(run.mutex);
+  run.done.wait(lock, [&run] { return run.finished; });
+  return run.exitCode;
+}
+
+int RunDetect(const CliOptions& options, std::FILE* out) {
+  const Clock::time_point start = Clock::now();
+  const bool found = DetectTerminal() == DETECT_FOUND;
+  const std::string port = found ? LastOpenedPort() : std::string();
+  const std::string answer = found ? LastReply() : std::string();
+  CloseTerminalPort();
+  if (found) {
+    std::fprintf(out, "Terminal found on %s (device %s).\nAnswer: %s\n", port.c_str(),
+                 DeviceText(port).c_str(), Printable(answer).c_str());
+  } else {
+    std::fprintf(out, "%s\n", kNoTerminalMessage);
+  }
+  std::fflush(out);
+  if (options.json) {
+    const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    std::printf(
+        "{\"outcome\":%s,\"exit_code\":%d,\"port\":%s,\"device\":%s,\"answer\":%s,"
+        "\"seconds\":%.3f}\n",
+        found ? "\"found\"" : "\"no-terminal\"", found ? EXIT_OK : EXIT_NO_TERMINAL,
+        found ? JsonString(port).c_str() : "null",
+        found ? JsonString(PortDevice(port)).c_str() : "null",
+        found ? JsonString(answer).c_str() : "null", seconds);
+    std::fflush(stdout);
+  }
+  return found ? EXIT_OK : EXIT_NO_TERMINAL;
+}
+
+}  // namespace
+
+int main(int argc, char* argv[]) {
+  CliOptions options;
+  std::string error;
+  if (!ParseCliOptions(argc, argv, options, error)) {
+    std::fprintf(stderr, "corvanel-cli: %s\nTry 'corvanel-cli --help'.\n", error.c_str());
+    return EXIT_USAGE;
+  }
+  if (options.command == CliCommand::Help) {
+    std::fputs(CliHelpText(), stdout);
+    return EXIT_OK;
+  }
+  if (options.command == CliCommand::Version) {
+    std::printf("corvanel-cli %s\n", kVersion);
+    return EXIT_OK;
+  }
+
+  // Ctrl-C and SIGTERM end the process at once with the port closed: nothing more reaches the
+  // handset.
+  EndProcessOnSignals();
+
+  std::FILE* trace = nullptr;
+  if (!options.tracePath.empty()) {
+    trace = std::fopen(options.tracePath.c_str(), "w");
+    if (trace == nullptr) {
+      std::fprintf(stderr, "corvanel-cli: cannot write the trace file %s\n",
+                   options.tracePath.c_str());
+      return EXIT_USAGE;
+    }
+  }
+  StartPortTrace(trace);
+  if (!options.port.empty()) {
+    SetDetectionPort(options.port.c_str());
+  }
+
+  // With --json, standard output holds the JSON object alone.
+  std::FILE* out = options.json ? stderr : stdout;
+  int code = EXIT_OK;
+  if (options.command == CliCommand::Detect) {
+    code = RunDetect(options, out);
+  } else {
+    Run run;
+    run.options = options;
+    run.out = out;
+    code = RunDownload(run);
+  }
+  // The process's own end: the port closed, nothing waits for a thread.
+  EndProcess(code);
+}

@@ -1,0 +1,338 @@
+// corvanel-cli as an operator's script runs it: a process of its own against the simulator,
+// judged by its exit code, its output, its trace and its JSON.
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <fstream>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "sim/frame_reader.h"
+#include "tests/support/sim_fixture.h"
+
+extern char** environ;
+
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr auto kRunDeadline = 120s;  // far above the slowest case (three silent reads)
+
+struct CliResult {
+  int exitCode = -1;  // -1: did not exit normally
+  std::string out, err;
+};
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+class CliTest : public SimFixture {
+ protected:
+  // Starts corvanel-cli with `args`; its output goes to files in the test's directory.
+  pid_t Start(const std::vector<std::string>& args) {
+    std::vector<std::string> all = {CORVANEL_CLI_EXE};
+    all.insert(all.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (std::string& arg : all) {
+      argv.push_back(arg.data());
+    }
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 1, OutPath().c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                     0600);
+    posix_spawn_file_actions_addopen(&actions, 2, ErrPath().c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                     0600);
+    pid_t pid = -1;
+    const int rc = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    EXPECT_EQ(rc, 0) << argv[0];
+    return rc == 0 ? pid : -1;
+  }
+
+  // Waits for the process to end (killing it past the deadline) and gathers its output.
+  CliResult Wait(pid_t pid) {
+    CliResult result;
+    if (pid <= 0) {
+      return result;
+    }
+    const auto deadline = std::chrono::steady_clock::now() + kRunDeadline;
+    int status = 0;
+    while (waitpid(pid, &status, WNOHANG) == 0) {
+      if (std::chrono::steady_clock::now() > deadline) {
+        kill(pid, SIGKILL);
+        waitpid(pid, &status, 0);
+        ADD_FAILURE() << "corvanel-cli did not end in time";
+        break;
+      }
+      std::this_thread::sleep_for(10ms);
+    }
+    if (WIFEXITED(status)) {
+      result.exitCode = WEXITSTATUS(status);
+    }
+    result.out = ReadFile(OutPath());
+    result.err = ReadFile(ErrPath());
+    return result;
+  }
+
+  CliResult Run(const std::vector<std::string>& args) { return Wait(Start(args)); }
+
+  std::string OutPath() { return TempDir() + "/out.txt"; }
+  std::string ErrPath() { return TempDir() + "/err.txt"; }
+  std::string TracePath() { return TempDir() + "/trace.txt"; }
+};
+
+// The bytes of every write line of a trace, in order.
+[[maybe_unused]] std::vector<std::vector<std::uint8_t>> TracedWrites(const std::string& trace) {
+  std::vector<std::vector<std::uint8_t>> writes;
+  std::istringstream lines(trace);
+  std::string line;
+  while (std::getline(lines, line)) {
+    std::istringstream fields(line);
+    std::string time, direction;
+    unsigned count = 0;
+    if (!(fields >> time >> direction >> count) || direction != "write") {
+      continue;
+    }
+    std::vector<std::uint8_t> bytes;
+    std::string hex;
+    for (unsigned i = 0; i < count && fields >> hex; ++i) {
+      bytes.push_back(static_cast<std::uint8_t>(std::stoul(hex, nullptr, 16)));
+    }
+    writes.push_back(bytes);
+  }
+  return writes;
+}
+
+// The value of "key" in a flat JSON object, as it is written (strings with their quotes).
+[[maybe_unused]] std::string JsonField(const std::string& json, const std::string& key) {
+  const std::string tag = "\"" + key + "\":";
+  const auto at = json.find(tag);
+  if (at == std::string::npos) {
+    return "<missing>";
+  }
+  const auto begin = at + tag.size();
+  std::size_t end = begin;
+  if (json[begin] == '"') {
+    end = json.find('"', begin + 1);
+    while (end != std::string::npos && json[end - 1] == '\\') {
+      end = json.find('"', end + 1);
+    }
+    ++end;
+  } else {
+    end = json.find_first_of(",}", begin);
+  }
+  return json.substr(begin, end - begin);
+}
+
+[[maybe_unused]] std::vector<std::uint8_t> Bytes(const std::string& text) {
+  return {text.begin(), text.end()};
+}
+
+#ifndef CORVANEL_CLI_SLOW
+
+// Usage errors are told apart from every outcome of a download.
+TEST_F(CliTest, BadCommandLines_ExitWithCode2) {
+  const std::vector<std::vector<std::string>> lines = {
+      {},
+      {"flash"},
+      {"download"},
+      {"detect", "extra"},
+      {"--port", "0", "detect"},
+      {"--port", "1000", "detect"},
+      {"--trace"},
+      {"--verbose", "detect"},
+  };
+  for (const auto& line : lines) {
+    const CliResult result = Run(line);
+    EXPECT_EQ(result.exitCode, 2) << ::testing::PrintToString(line);
+    EXPECT_NE(result.err.find("corvanel-cli: "), std::string::npos) << result.err;
+  }
+}
+
+TEST_F(CliTest, Help_ListsEveryExitCode) {
+  const CliResult result = Run({"--help"});
+  EXPECT_EQ(result.exitCode, 0);
+  for (const char* code :
+       {"\n  0 ", "\n  1 ", "\n  2 ", "\n  3 ", "\n  4 ", "\n  5 ", "\n  6 ", "\n  7 ", "130"}) {
+    EXPECT_NE(result.out.find(code), std::string::npos) << code;
+  }
+}
+
+#endif
+
+// One download per fault: the exit code and the system's own text for it.
+struct FaultCase {
+  const char* name;
+  std::vector<std::string> knobs;  // the terminal's fault plan; "none" for no terminal at all
+  std::optional<std::string> check, dial;  // answers to "AT" and the dial, when not the default
+  std::vector<std::uint8_t> file;          // empty: 3,000 bytes that start with 'L'
+  int exitCode;
+  const char* text;  // a line the operator sees
+};
+
+void PrintTo(const FaultCase& c, std::ostream* os) { *os << c.name; }
+
+class CliFaultTest : public CliTest, public ::testing::WithParamInterface<FaultCase> {};
+
+TEST_P(CliFaultTest, ExitsWithItsCode) {
+  const FaultCase& c = GetParam();
+  if (c.knobs == std::vector<std::string>{"none"}) {
+    StartSim({});
+  } else {
+    sim::DeviceConfig config;
+    config.faults = Faults(c.knobs);
+    if (c.check) {
+      config.check = *c.check;
+    }
+    if (c.dial) {
+      config.dial = *c.dial;
+    }
+    StartSim({config});
+  }
+  std::vector<std::uint8_t> bytes = c.file;
+  if (bytes.empty()) {
+    bytes = RandomBytes(3000, 7);
+    bytes[0] = 'L';
+  }
+  const std::string file = MakeFile(bytes);
+  const CliResult result = Run({"download", file});
+  EXPECT_EQ(result.exitCode, c.exitCode) << result.out << result.err;
+  EXPECT_NE(result.out.find(c.text), std::string::npos) << result.out;
+}
+
+std::string CaseName(const ::testing::TestParamInfo<FaultCase>& info) { return info.param.name; }
+
+#ifndef CORVANEL_CLI_SLOW
+INSTANTIATE_TEST_SUITE_P(
+    Fast, CliFaultTest,
+    ::testing::Values(
+        FaultCase{"NoTerminal", {"none"}, {}, {}, {}, 4, "No terminal connected."},
+        FaultCase{"NoOk",
+                  {},
+                  "\r\nERROR\r\n",
+                  {},
+                  {},
+                  5,
+                  "Terminal is either not responding or not connected to PC."},
+        FaultCase{"NoConnect",
+                  {},
+                  {},
+                  "\r\nNO CARRIER\r\n",
+                  {},
+                  6,
+                  "Connection establishment with handset failed."},
+        FaultCase{"HangUp", {"data:1=hangup"}, {}, {}, {}, 7, "Transfer failed."},
+        FaultCase{"ColonFile", {}, {}, {}, Bytes(":10000000"), 3, "Eroor: Invalid software file."}),
+    CaseName);
+#else
+INSTANTIATE_TEST_SUITE_P(
+    Slow, CliFaultTest,
+    ::testing::Values(FaultCase{
+        "SilentHandset", {"begin=silence"}, {}, {}, {}, 7, "Transfer failed."}),
+    CaseName);
+#endif
+
+#ifndef CORVANEL_CLI_SLOW
+
+// After the dial, the trace holds exactly the frames of the begin request, the one data block
+// and the end request, as the handset's own frame writer builds them.
+TEST_F(CliTest, Trace_HoldsTheExactFramesSent) {
+  StartTerminal();
+  const std::string file = MakeFile(Bytes("abc"));
+  const CliResult result = Run({"download", file, "--trace", TracePath()});
+  ASSERT_EQ(result.exitCode, 0) << result.out << result.err;
+
+  const auto writes = TracedWrites(ReadFile(TracePath()));
+  ASSERT_GE(writes.size(), 3u);
+  EXPECT_EQ(writes[writes.size() - 4], Bytes("ATD**60\r\n"));
+  const std::vector<std::vector<std::uint8_t>> frames(writes.end() - 3, writes.end());
+  EXPECT_EQ(frames[0], sim::BuildFrame({0x0A, 0x0A, 0x00, 0x04}));
+  EXPECT_EQ(frames[1], sim::BuildFrame({0x0D, 0x0D, 0x00, 0x09, 0x00, 0x00, 0x61, 0x62, 0x63}));
+  EXPECT_EQ(frames[2], sim::BuildFrame({0x0B, 0x0B, 0x00, 0x06, 0x9E, 0x25}));
+}
+
+// A failed transfer as JSON: block 1 is acknowledged with the number of block 0 three times.
+TEST_F(CliTest, Json_ReportsOutcomePortBytesBlocksRetriesResultAndSeconds) {
+  StartTerminal({"data:1=seq:0"});
+  std::vector<std::uint8_t> bytes = RandomBytes(3000, 3);
+  bytes[0] = 'L';
+  const CliResult result = Run({"--json", "download", MakeFile(bytes)});
+  EXPECT_EQ(result.exitCode, 7);
+  // Standard output holds the object alone; the stage lines went to standard error.
+  ASSERT_EQ(result.out.find('{'), 0u) << result.out;
+  EXPECT_EQ(result.out.find('\n'), result.out.size() - 1) << result.out;
+  EXPECT_NE(result.err.find("Transfer failed."), std::string::npos);
+  EXPECT_EQ(JsonField(result.out, "outcome"), "\"transfer-failed\"");
+  EXPECT_EQ(JsonField(result.out, "exit_code"), "7");
+  EXPECT_EQ(JsonField(result.out, "port"), "\"\\\\\\\\.\\\\COM9\"");
+  EXPECT_EQ(JsonField(result.out, "bytes"), "1024");
+  EXPECT_EQ(JsonField(result.out, "blocks"), "1");
+  EXPECT_EQ(JsonField(result.out, "retries"), "2");
+  EXPECT_EQ(JsonField(result.out, "result"), "2");  // another sequence number
+  EXPECT_GT(std::stod(JsonField(result.out, "seconds")), 0.0);
+}
+
+// --port N asks COM N alone, passing over a terminal on a lower port that a scan would pick.
+TEST_F(CliTest, PortNumber_LimitsTheScanToThatPort) {
+  sim::DeviceConfig low, high;
+  low.comNumber = 3;
+  high.comNumber = 9;
+  StartSim({low, high});
+  const CliResult result = Run({"detect", "--port", "9"});
+  EXPECT_EQ(result.exitCode, 0) << result.out << result.err;
+  EXPECT_NE(result.out.find("Terminal found on \\\\.\\COM9 "), std::string::npos) << result.out;
+  EXPECT_NE(result.out.find("Answer: \\r\\nTARVENIX-9505"), std::string::npos) << result.out;
+  EXPECT_EQ(Stats(3).opens, 0u);
+
+  EXPECT_EQ(Run({"detect", "--port", "5"}).exitCode, 4);
+}
+
+// --port DEVICE reaches a device outside the COM mapping, and the whole download runs on it.
+TEST_F(CliTest, PortDevicePath_DownloadsThroughThatDevice) {
+  sim::DeviceConfig low, high;
+  low.comNumber = 3;
+  high.comNumber = 9;
+  StartSim({low, high});
+  const std::string device = Terminal(9).SlavePath();
+  const std::vector<std::uint8_t> bytes = {'L', 1, 2, 3};
+  const CliResult result = Run({"download", MakeFile(bytes), "--port", device, "--json"});
+  EXPECT_EQ(result.exitCode, 0) << result.out << result.err;
+  EXPECT_EQ(JsonField(result.out, "port"), "\"" + device + "\"");
+  EXPECT_EQ(Stats(9).image, bytes);
+  EXPECT_EQ(Stats(3).opens, 0u);
+}
+
+// Ctrl-C in the middle of a transfer: exit 130, and nothing more reaches the handset.
+TEST_F(CliTest, SigintMidTransfer_Exits130AndSendsNothingMore) {
+  StartTerminal({"data:3=delay:4000"});
+  std::vector<std::uint8_t> bytes = RandomBytes(10 * 1024, 5);
+  bytes[0] = 'L';
+  const pid_t pid = Start({"download", MakeFile(bytes)});
+  // Block 3 is in; its answer is held back while the signal comes.
+  ASSERT_TRUE(Terminal().WaitFor([](const sim::DeviceStats& s) { return s.dataFrames >= 4; }, 60s));
+  kill(pid, SIGINT);
+  const CliResult result = Wait(pid);
+  EXPECT_EQ(result.exitCode, 130);
+  // The process was waiting for that answer when it ended; its port closed with it.
+  ASSERT_TRUE(Terminal().WaitFor([](const sim::DeviceStats& s) { return s.closes >= 1; }, 60s));
+  const sim::DeviceStats stats = Stats();
+  EXPECT_EQ(stats.dataFrames, 4u);
+  EXPECT_EQ(stats.endFrames, 0u);
+}
+
+#endif
+
+}  // namespace

@@ -1,0 +1,500 @@
+// win_inspect: looks at and drives another program's windows from outside, the way an operator's
+// input and eyes would, for the GUI scenarios of scripts/test-windows. It runs in the same Wine
+// prefix (or Windows session) as the program and reaches its windows through User32 only.
+//
+// Usage: win_inspect STEP [ARGS]... [STEP [ARGS]...]...
+// The steps run in order; the first that fails prints why and ends the run with exit code 1
+// (2 for a usage error). Every waiting step waits for its condition up to the deadline (60 s
+// unless `deadline` says otherwise) and fails when it has not come by then. Texts to compare
+// take \r, \n, \t, \" and \\ as escapes; the text that settext sets is taken as it stands.
+//
+//   find CAPTION        wait for a visible top-level window with that caption; it becomes the
+//                       current window (the first one found is also the main window)
+//   main                the main window becomes the current window again
+//   box CAPTION TEXT    wait for a message box of the main window's process with that caption
+//                       and text; checks that it has one button, OK, and no icon; it becomes the
+//                       current window
+//   owner none|main     the current window has no owner, or the main window is its owner
+//   nobox               the main window's process shows no window but the main window
+//   text ID TEXT        wait until control ID of the current window has that text
+//   hastext TEXT        wait until a control of the current window has that text
+//   enabled ID 0|1      wait until control ID is disabled (0) or enabled (1); ID 0: the window
+//   progress ID LO HI POS   wait until the progress bar ID has that range and position
+//   watch ID SEQ PBAR   follow control ID's text until it reaches the last of SEQ ("A|B|C"),
+//                       recording the positions of progress bar PBAR on the way; fails on a text
+//                       outside SEQ or out of its order (quick texts may be missed between polls)
+//   moved LO HI         the positions recorded by the last watch stayed in LO..HI, never went
+//                       back, passed through a value strictly between LO and HI and ended at HI
+//   click ID            post BM_CLICK to control ID (a press of that button)
+//   settext ID TEXT     set control ID's text (WM_SETTEXT), e.g. a path typed into a box
+//   syscommand VALUE    post WM_SYSCOMMAND with that command (hex with 0x) to the current window
+//   close               post WM_CLOSE to the current window (the title bar's close box)
+//   gone                wait until the current window no longer exists
+//   dump                print the current window's client size and every control
+//   deadline SECONDS    the deadline of the waiting steps that follow
+#include <windows.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cwchar>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr DWORD kPollMs = 5;           // between two looks at a changing window
+constexpr UINT kSendTimeoutMs = 30000;  // one cross-process message; Wine may ignore it
+constexpr int kTextRoom = 4096;         // the longest text read back
+constexpr int kMessageBoxTextId = 0xFFFF;
+constexpr const char* kDialogClass = "#32770";
+
+// The progress bar's messages, named here so that no common-controls header is needed.
+constexpr UINT kPbmGetRange = WM_USER + 7;
+constexpr UINT kPbmGetPos = WM_USER + 8;
+
+struct State {
+  HWND main = nullptr;
+  HWND current = nullptr;
+  DWORD pid = 0;
+  std::chrono::milliseconds deadline{60000};
+  std::vector<int> positions;  // recorded by the last watch
+};
+
+std::string Decode(const std::string& in) {
+  std::string out;
+  for (std::size_t i = 0; i < in.size(); ++i) {
+    if (in[i] != '\\' || i + 1 == in.size()) {
+      out += in[i];
+      continue;
+    }
+    const char c = in[++i];
+    out += c == 'r' ? '\r' : c == 'n' ? '\n' : c == 't' ? '\t' : c;
+  }
+  return out;
+}
+
+std::string Show(const std::string& text) {
+  std::string out = "\"";
+  for (const char c : text) {
+    if (c == '\r') {
+      out += "\\r";
+    } else if (c == '\n') {
+      out += "\\n";
+    } else if (c == '"' || c == '\\') {
+      out += '\\';
+      out += c;
+    } else {
+      out += c;
+    }
+  }
+  return out + "\"";
+}
+
+LRESULT Send(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
+  DWORD_PTR result = 0;
+  if (!SendMessageTimeoutA(hwnd, msg, wp, lp, SMTO_NORMAL, kSendTimeoutMs, &result)) return 0;
+  return static_cast<LRESULT>(result);
+}
+
+std::string TextOf(HWND hwnd) {
+  std::string text(kTextRoom, '\0');
+  const LRESULT n = Send(hwnd, WM_GETTEXT, kTextRoom, reinterpret_cast<LPARAM>(text.data()));
+  text.resize(n > 0 ? static_cast<std::size_t>(n) : 0);
+  return text;
+}
+
+std::string ClassOf(HWND hwnd) {
+  char name[256] = {};
+  GetClassNameA(hwnd, name, sizeof name);
+  return name;
+}
+
+std::string CaptionOf(HWND hwnd) {
+  char text[1024] = {};
+  GetWindowTextA(hwnd, text, sizeof text);
+  return text;
+}
+
+std::vector<HWND> TopLevelWindows() {
+  std::vector<HWND> all;
+  EnumWindows(
+      [](HWND hwnd, LPARAM lp) -> BOOL {
+        reinterpret_cast<std::vector<HWND>*>(lp)->push_back(hwnd);
+        return TRUE;
+      },
+      reinterpret_cast<LPARAM>(&all));
+  return all;
+}
+
+std::vector<HWND> Children(HWND parent) {
+  std::vector<HWND> all;
+  for (HWND c = GetWindow(parent, GW_CHILD); c != nullptr; c = GetWindow(c, GW_HWNDNEXT)) {
+    all.push_back(c);
+  }
+  return all;
+}
+
+DWORD ProcessOf(HWND hwnd) {
+  DWORD pid = 0;
+  GetWindowThreadProcessId(hwnd, &pid);
+  return pid;
+}
+
+// Polls `check` until it holds or the deadline passes; `check` leaves what it saw in `seen`.
+bool WaitFor(const State& s, const std::function<bool(std::string& seen)>& check,
+             std::string& seen) {
+  const Clock::time_point end = Clock::now() + s.deadline;
+  for (;;) {
+    seen.clear();
+    if (check(seen)) return true;
+    if (Clock::now() >= end) return false;
+    Sleep(kPollMs);
+  }
+}
+
+// Control `id` of the current window, once it exists (a window can show before its controls).
+HWND Control(const State& s, int id) {
+  HWND c = nullptr;
+  std::string seen;
+  WaitFor(
+      s,
+      [&](std::string&) {
+        c = GetDlgItem(s.current, id);
+        return c != nullptr;
+      },
+      seen);
+  return c;
+}
+
+// The visible message boxes of the main window's process: dialogs with the message box's text.
+std::vector<HWND> MessageBoxes(const State& s) {
+  std::vector<HWND> boxes;
+  for (HWND w : TopLevelWindows()) {
+    if (w == s.main || !IsWindowVisible(w) || ProcessOf(w) != s.pid) continue;
+    if (ClassOf(w) == kDialogClass && GetDlgItem(w, kMessageBoxTextId) != nullptr) {
+      boxes.push_back(w);
+    }
+  }
+  return boxes;
+}
+
+// One OK button and no icon: the only visible button is IDOK, and no visible static holds an
+// icon (Wine's box keeps a hidden icon control when there is none to show).
+bool CheckBoxLayout(HWND box, std::string& why) {
+  int buttons = 0;
+  for (HWND c : Children(box)) {
+    if (!IsWindowVisible(c)) continue;
+    const std::string cls = ClassOf(c);
+    if (_stricmp(cls.c_str(), "Button") == 0) {
+      ++buttons;
+      if (GetDlgCtrlID(c) != IDOK || TextOf(c) != "OK") {
+        why = "a button other than OK: id " + std::to_string(GetDlgCtrlID(c)) + " " +
+              Show(TextOf(c));
+        return false;
+      }
+    } else if (_stricmp(cls.c_str(), "Static") == 0 && Send(c, STM_GETICON, 0, 0) != 0) {
+      why = "an icon";
+      return false;
+    }
+  }
+  if (buttons != 1) {
+    why = std::to_string(buttons) + " buttons";
+    return false;
+  }
+  return true;
+}
+
+bool ParseInt(const std::string& text, long& value) {
+  char* end = nullptr;
+  value = std::strtol(text.c_str(), &end, 0);
+  return !text.empty() && *end == '\0';
+}
+
+std::vector<std::string> Split(const std::string& text, char sep) {
+  std::vector<std::string> parts;
+  std::size_t from = 0;
+  for (;;) {
+    const std::size_t at = text.find(sep, from);
+    parts.push_back(text.substr(from, at - from));
+    if (at == std::string::npos) return parts;
+    from = at + 1;
+  }
+}
+
+int Fail(const std::string& step, const std::string& why) {
+  std::printf("win_inspect: FAILED %s: %s\n", step.c_str(), why.c_str());
+  std::fflush(stdout);
+  return 1;
+}
+
+void Ok(const std::string& step) {
+  std::printf("win_inspect: ok %s\n", step.c_str());
+  std::fflush(stdout);
+}
+
+void Dump(HWND hwnd) {
+  RECT client{};
+  GetClientRect(hwnd, &client);
+  RECT outer{};
+  GetWindowRect(hwnd, &outer);
+  std::printf("window %s class %s: client %ld x %ld px, outer %ld x %ld px\n",
+              Show(CaptionOf(hwnd)).c_str(), ClassOf(hwnd).c_str(), client.right, client.bottom,
+              outer.right - outer.left, outer.bottom - outer.top);
+  for (HWND c : Children(hwnd)) {
+    RECT r{};
+    GetWindowRect(c, &r);
+    MapWindowPoints(nullptr, hwnd, reinterpret_cast<POINT*>(&r), 2);
+    std::printf("  id %5d %-18s x %4ld y %4ld w %4ld h %4ld %s%s %s\n",
+                static_cast<int>(static_cast<short>(GetDlgCtrlID(c))), ClassOf(c).c_str(), r.left,
+                r.top, r.right - r.left, r.bottom - r.top, IsWindowVisible(c) ? "" : "hidden ",
+                IsWindowEnabled(c) ? "enabled" : "disabled", Show(TextOf(c)).c_str());
+  }
+  std::fflush(stdout);
+}
+
+// Runs the steps in argv order; returns the exit code.
+int Run(const std::vector<std::string>& args) {
+  State s;
+  std::size_t i = 0;
+  auto need = [&](std::size_t n) { return i + n < args.size(); };
+  while (i < args.size()) {
+    const std::string verb = args[i];
+    std::string step = verb;
+    auto arg = [&](std::size_t k) { return args[i + k]; };
+    std::size_t used = 0;
+    std::string seen;
+    long id = 0;
+
+    if (s.current == nullptr && verb != "find" && verb != "deadline") {
+      return Fail(step, "no window found yet");
+    }
+    if (verb == "find" && need(1)) {
+      used = 1;
+      const std::string caption = Decode(arg(1));
+      step += " " + Show(caption);
+      HWND found = nullptr;
+      if (!WaitFor(
+              s,
+              [&](std::string&) {
+                for (HWND w : TopLevelWindows()) {
+                  if (IsWindowVisible(w) && CaptionOf(w) == caption) {
+                    found = w;
+                    return true;
+                  }
+                }
+                return false;
+              },
+              seen)) {
+        return Fail(step, "no such window");
+      }
+      s.current = found;
+      if (s.main == nullptr) {
+        s.main = found;
+        s.pid = ProcessOf(found);
+      }
+    } else if (verb == "main") {
+      s.current = s.main;
+    } else if (verb == "box" && need(2)) {
+      used = 2;
+      const std::string caption = Decode(arg(1));
+      const std::string text = Decode(arg(2));
+      step += " " + Show(caption) + " " + Show(text);
+      HWND found = nullptr;
+      if (!WaitFor(
+              s,
+              [&](std::string& saw) {
+                for (HWND w : MessageBoxes(s)) {
+                  const std::string t = TextOf(GetDlgItem(w, kMessageBoxTextId));
+                  if (CaptionOf(w) == caption && t == text) {
+                    found = w;
+                    return true;
+                  }
+                  saw += " " + Show(CaptionOf(w)) + ": " + Show(t);
+                }
+                return false;
+              },
+              seen)) {
+        return Fail(step, seen.empty() ? "no message box" : "the boxes shown:" + seen);
+      }
+      std::string why;
+      if (!CheckBoxLayout(found, why)) return Fail(step, why);
+      s.current = found;
+    } else if (verb == "owner" && need(1)) {
+      used = 1;
+      step += " " + arg(1);
+      const HWND owner = GetWindow(s.current, GW_OWNER);
+      const HWND want = arg(1) == "main" ? s.main : nullptr;
+      if (owner != want) {
+        return Fail(step, owner == nullptr ? "no owner" : "owned by " + Show(CaptionOf(owner)));
+      }
+    } else if (verb == "nobox") {
+      for (HWND w : TopLevelWindows()) {
+        if (w != s.main && IsWindowVisible(w) && ProcessOf(w) == s.pid) {
+          return Fail(step, "a window " + Show(CaptionOf(w)) + " of class " + ClassOf(w));
+        }
+      }
+    } else if ((verb == "text" || verb == "enabled") && need(2) && ParseInt(arg(1), id)) {
+      used = 2;
+      const std::string want = verb == "text" ? Decode(arg(2)) : arg(2);
+      step += " " + arg(1) + " " + (verb == "text" ? Show(want) : want);
+      const HWND c = id == 0 ? s.current : Control(s, static_cast<int>(id));
+      if (c == nullptr) return Fail(step, "no control with that ID");
+      if (!WaitFor(
+              s,
+              [&](std::string& saw) {
+                saw = verb == "text" ? TextOf(c) : IsWindowEnabled(c) ? "1" : "0";
+                return saw == want;
+              },
+              seen)) {
+        return Fail(step, "it is " + (verb == "text" ? Show(seen) : seen));
+      }
+    } else if (verb == "hastext" && need(1)) {
+      used = 1;
+      const std::string want = Decode(arg(1));
+      step += " " + Show(want);
+      if (!WaitFor(
+              s,
+              [&](std::string&) {
+                for (HWND c : Children(s.current)) {
+                  if (TextOf(c) == want) return true;
+                }
+                return false;
+              },
+              seen)) {
+        return Fail(step, "no control has it");
+      }
+    } else if (verb == "progress" && need(4) && ParseInt(arg(1), id)) {
+      used = 4;
+      step += " " + arg(1) + " " + arg(2) + ".." + arg(3) + " at " + arg(4);
+      const HWND c = Control(s, static_cast<int>(id));
+      if (c == nullptr) return Fail(step, "no control with that ID");
+      const std::string want = arg(2) + ".." + arg(3) + " at " + arg(4);
+      if (!WaitFor(
+              s,
+              [&](std::string& saw) {
+                saw = std::to_string(Send(c, kPbmGetRange, TRUE, 0)) + ".." +
+                      std::to_string(Send(c, kPbmGetRange, FALSE, 0)) + " at " +
+                      std::to_string(Send(c, kPbmGetPos, 0, 0));
+                return saw == want;
+              },
+              seen)) {
+        return Fail(step, "it is " + seen);
+      }
+    } else if (verb == "watch" && need(3) && ParseInt(arg(1), id)) {
+      used = 3;
+      long bar = 0;
+      if (!ParseInt(arg(3), bar)) return Fail(step, "bad progress bar ID " + arg(3));
+      const std::vector<std::string> order = Split(Decode(arg(2)), '|');
+      step += " " + arg(1) + " until " + Show(order.back());
+      const HWND c = Control(s, static_cast<int>(id));
+      const HWND pbar = Control(s, static_cast<int>(bar));
+      if (c == nullptr || pbar == nullptr) return Fail(step, "no control with that ID");
+      std::size_t at = 0;  // index in `order` of the text last seen
+      std::string trail;
+      bool wrong = false;
+      s.positions.clear();
+      const bool reached = WaitFor(
+          s,
+          [&](std::string&) {
+            const int pos = static_cast<int>(Send(pbar, kPbmGetPos, 0, 0));
+            if (s.positions.empty() || s.positions.back() != pos) s.positions.push_back(pos);
+            const std::string t = TextOf(c);
+            std::size_t k = at;
+            while (k < order.size() && order[k] != t) ++k;
+            if (k == order.size()) {
+              trail += " " + Show(t) + " (unexpected)";
+              wrong = true;
+              return true;
+            }
+            if (k != at || trail.empty()) trail += " " + Show(t);
+            at = k;
+            return at + 1 == order.size();
+          },
+          seen);
+      std::printf("win_inspect: texts seen:%s\n", trail.c_str());
+      if (!reached || wrong) return Fail(step, reached ? "a text out of order" : "never reached");
+    } else if (verb == "moved" && need(2)) {
+      used = 2;
+      long lo = 0;
+      long hi = 0;
+      if (!ParseInt(arg(1), lo) || !ParseInt(arg(2), hi)) return Fail(step, "bad range");
+      step += " " + arg(1) + ".." + arg(2);
+      std::string list;
+      bool back = false;
+      bool middle = false;
+      for (std::size_t k = 0; k < s.positions.size(); ++k) {
+        const long p = s.positions[k];
+        list += " " + std::to_string(p);
+        back = back || p < lo || p > hi || (k > 0 && p < s.positions[k - 1]);
+        middle = middle || (p > lo && p < hi);
+      }
+      std::printf("win_inspect: positions seen:%s\n", list.c_str());
+      if (back || !middle || s.positions.empty() || s.positions.back() != hi) {
+        return Fail(step, "positions did not move steadily to the top");
+      }
+    } else if ((verb == "click" || verb == "settext") && need(verb == "click" ? 1 : 2) &&
+               ParseInt(arg(1), id)) {
+      used = verb == "click" ? 1 : 2;
+      step += " " + arg(1);
+      const HWND c = Control(s, static_cast<int>(id));
+      if (c == nullptr) return Fail(step, "no control with that ID");
+      if (verb == "click") {
+        PostMessageA(c, BM_CLICK, 0, 0);
+      } else {
+        const std::string text = arg(2);  // as it stands: paths keep their backslashes
+        step += " " + Show(text);
+        Send(c, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()));
+      }
+    } else if (verb == "syscommand" && need(1) && ParseInt(arg(1), id)) {
+      used = 1;
+      step += " " + arg(1);
+      PostMessageA(s.current, WM_SYSCOMMAND, static_cast<WPARAM>(id), 0);
+    } else if (verb == "close") {
+      PostMessageA(s.current, WM_CLOSE, 0, 0);
+    } else if (verb == "gone") {
+      const HWND w = s.current;
+      if (!WaitFor(s, [&](std::string&) { return !IsWindow(w); }, seen)) {
+        return Fail(step, "it is still there");
+      }
+    } else if (verb == "dump") {
+      Dump(s.current);
+    } else if (verb == "deadline" && need(1) && ParseInt(arg(1), id) && id > 0) {
+      used = 1;
+      step += " " + arg(1);
+      s.deadline = std::chrono::seconds(id);
+    } else {
+      std::printf("win_inspect: bad step at '%s' (see the head of win_inspect.cpp)\n",
+                  verb.c_str());
+      return 2;
+    }
+    Ok(step);
+    i += used + 1;
+  }
+  return 0;
+}
+
+}  // namespace
+
+int main() {
+  // The wide command line, split by the system: no wildcard expansion of texts like "*.LDR".
+  int argc = 0;
+  LPWSTR* wargv = CommandLineToArgvW(GetCommandLineW(), &argc);
+  std::vector<std::string> args;
+  for (int k = 1; k < argc; ++k) {
+    const int n = WideCharToMultiByte(CP_ACP, 0, wargv[k], -1, nullptr, 0, nullptr, nullptr);
+    std::string a(static_cast<std::size_t>(n > 0 ? n : 1), '\0');
+    WideCharToMultiByte(CP_ACP, 0, wargv[k], -1, a.data(), n, nullptr, nullptr);
+    a.resize(a.size() - 1);
+    args.push_back(a);
+  }
+  LocalFree(wargv);
+  if (args.empty()) {
+    std::printf("Usage: win_inspect STEP [ARGS]... (see the head of win_inspect.cpp)\n");
+    return 2;
+  }
+  return Run(args);
+}

@@ -1,0 +1,244 @@
+#include <QCloseEvent>
+#include <QContextMenuEvent>
+#include <QEventLoop>
+#include <QKeyEvent>
+#include <QMenu>
+#include <QPaintEvent>
+#include <QPushButton>
+
+#include "ui/dialog.h"
+
+namespace {
+constexpr unsigned kSysCommandMask = 0xFFF0;  // the window system keeps the low four bits
+constexpr unsigned kScClose = 0xF060;         // the system menu's Close
+}  // namespace
+
+// ---- CDialog ------------------------------------------------------------------------------
+
+CDialog::CDialog(int templateId, QWidget* parent)
+    : QDialog(parent, Qt::Dialog), m_templateId(templateId) {}
+
+CDialog::~CDialog() = default;
+
+bool CDialog::Build(int templateId, QWidget* owner) {
+  if (m_built) return false;
+  const res::DialogTemplate* dialogTemplate = res::FindDialogTemplate(templateId);
+  if (dialogTemplate == nullptr) return false;
+  m_templateId = templateId;
+  // A dialog that names no owner belongs to the application's main window.
+  if (owner == nullptr) owner = parentWidget();
+  if (owner == nullptr && GetMainWindow() != this) owner = GetMainWindow();
+  if (owner != parentWidget()) setParent(owner, windowFlags());
+  BuildDialogFromTemplate(*this, *dialogTemplate);
+  for (QWidget* child : findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+    const int id = GetDlgCtrlID(child);
+    if (auto* button = qobject_cast<QPushButton*>(child); button != nullptr && id != IDC_STATIC) {
+      connect(button, &QPushButton::clicked, this, [this, id] { OnCommand(id); });
+    }
+  }
+  m_built = true;
+  return true;
+}
+
+int CDialog::DoModal() {
+  if (!m_built && !Build(m_templateId, nullptr)) return -1;
+  m_runningModal = true;
+  int result = 0;
+  if (parentWidget() == nullptr) {
+    // A modal run without an owner disables no other window: the ownerless boxes the download
+    // worker shows beside the main window must take the operator's input.
+    setWindowModality(Qt::NonModal);
+    bool ended = false;
+    QEventLoop loop;
+    const auto connection = connect(this, &QDialog::finished, &loop, [&] {
+      ended = true;
+      loop.quit();
+    });
+    if (OnInitDialog()) FocusFirstTabStop();
+    if (!ended) {
+      show();
+      loop.exec(QEventLoop::DialogExec);
+    }
+    disconnect(connection);
+    result = this->result();
+  } else {
+    if (OnInitDialog()) FocusFirstTabStop();
+    setWindowModality(Qt::ApplicationModal);
+    result = exec();
+  }
+  m_runningModal = false;
+  return result;
+}
+
+bool CDialog::Create(int templateId, QWidget* parent) {
+  if (!Build(templateId != 0 ? templateId : m_templateId, parent)) return false;
+  setWindowModality(Qt::NonModal);
+  if (OnInitDialog()) FocusFirstTabStop();
+  const res::DialogTemplate* dialogTemplate = res::FindDialogTemplate(m_templateId);
+  if (dialogTemplate->style & res::dlg::kVisible) show();
+  return true;
+}
+
+void CDialog::ShowWindow(bool show) { setVisible(show); }
+
+void CDialog::EndDialog(int result) {
+  QDialog::done(result);
+  if (!m_runningModal && m_autoDelete) deleteLater();
+}
+
+QWidget* CDialog::GetDlgItem(int id) const { return ::GetDlgItem(this, id); }
+void CDialog::SetDlgItemText(int id, const QString& text) { ::SetWindowText(GetDlgItem(id), text); }
+QString CDialog::GetDlgItemText(int id) const { return ::GetWindowText(GetDlgItem(id)); }
+void CDialog::EnableDlgItem(int id, bool enable) {
+  if (QWidget* item = GetDlgItem(id)) item->setEnabled(enable);
+}
+bool CDialog::IsDlgItemEnabled(int id) const {
+  const QWidget* item = GetDlgItem(id);
+  return item != nullptr && item->isEnabled();
+}
+
+void CDialog::DDX_Control(CControl& control, int id) {
+  control.m_widget = GetDlgItem(id);
+  control.m_id = id;
+}
+
+bool CDialog::OnInitDialog() {
+  DoDataExchange();
+  return true;
+}
+
+void CDialog::DoDataExchange() {}
+
+bool CDialog::OnCommand(int id) {
+  if (id == IDOK) {
+    OnOK();
+    return true;
+  }
+  if (id == IDCANCEL) {
+    OnCancel();
+    return true;
+  }
+  return false;
+}
+
+void CDialog::OnOK() { EndDialog(IDOK); }
+void CDialog::OnCancel() { EndDialog(IDCANCEL); }
+void CDialog::OnClose() { OnCommand(IDCANCEL); }
+
+void CDialog::accept() { OnCommand(IDOK); }
+void CDialog::reject() { OnCommand(IDCANCEL); }
+
+void CDialog::FocusFirstTabStop() {
+  for (QWidget* child : findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+    if (child->focusPolicy() == Qt::StrongFocus && child->isEnabled() && !child->isHidden()) {
+      child->setFocus(Qt::TabFocusReason);
+      return;
+    }
+  }
+}
+
+int CDialog::DefaultCommandID() const {
+  const res::DialogTemplate* dialogTemplate = res::FindDialogTemplate(m_templateId);
+  if (dialogTemplate != nullptr) {
+    for (const res::ControlTemplate& control : dialogTemplate->controls) {
+      if (control.kind == res::ControlKind::PushButton &&
+          (control.style & res::ctl::kDefPushButton)) {
+        return control.id;
+      }
+    }
+  }
+  return IDOK;
+}
+
+void CDialog::keyPressEvent(QKeyEvent* event) {
+  const Qt::KeyboardModifiers modifiers = event->modifiers() & ~Qt::KeypadModifier;
+  if (modifiers != Qt::NoModifier) {
+    QDialog::keyPressEvent(event);
+    return;
+  }
+  switch (event->key()) {
+    case Qt::Key_Return:
+    case Qt::Key_Enter: {
+      // Enter presses the focused push button; otherwise it is the default button's command,
+      // IDOK when there is none. A disabled default button takes no command.
+      if (auto* button = qobject_cast<QPushButton*>(focusWidget());
+          button != nullptr && button->isEnabled()) {
+        button->click();
+      } else {
+        const int id = DefaultCommandID();
+        const QWidget* target = GetDlgItem(id);
+        if (target == nullptr || target->isEnabled()) OnCommand(id);
+      }
+      event->accept();
+      return;
+    }
+    case Qt::Key_Escape:
+      OnCommand(IDCANCEL);
+      event->accept();
+      return;
+    default:
+      QDialog::keyPressEvent(event);
+  }
+}
+
+void CDialog::closeEvent(QCloseEvent* event) {
+  Dispatch([this] { OnClose(); }, {});
+  // The close went through only if the dialog ended.
+  if (isVisible())
+    event->ignore();
+  else
+    event->accept();
+}
+
+void CDialog::Dispatch(const std::function<void()>& handler,
+                       std::function<void()> defaultHandling) {
+  std::function<void()> outer = std::exchange(m_default, std::move(defaultHandling));
+  handler();
+  m_default = std::move(outer);
+}
+
+void CDialog::Default() {
+  // Once only: a handler that asks twice gets the default handling once.
+  if (std::function<void()> handling = std::exchange(m_default, {})) handling();
+}
+
+void CDialog::OnSysCommand(unsigned command, long /*parameter*/) {
+  if ((command & kSysCommandMask) == kScClose) {
+    Dispatch([this] { OnClose(); }, {});
+  }
+}
+
+void CDialog::OnPaint() { Default(); }
+
+CIconHandle CDialog::OnQueryDragIcon() { return {}; }
+
+CMenu* CDialog::GetSystemMenu(bool /*revert*/) {
+  if (m_systemMenu == nullptr) {
+    m_systemMenu = new QMenu(this);
+    m_systemMenuWrapper = std::make_unique<CMenu>(m_systemMenu);
+  }
+  return m_systemMenuWrapper.get();
+}
+
+QMenu* CDialog::SystemMenu() const {
+  return m_systemMenu != nullptr && !m_systemMenu->isEmpty() ? m_systemMenu : nullptr;
+}
+
+void CDialog::SetIcon(const CIconHandle& icon, bool /*bigIcon*/) { setWindowIcon(icon); }
+
+void CDialog::GetClientSize(int& width, int& height) const {
+  width = this->width();
+  height = this->height();
+}
+
+void CDialog::contextMenuEvent(QContextMenuEvent* event) {
+  if (QMenu* menu = SystemMenu()) {
+    menu->exec(event->globalPos());
+  }
+}
+
+void CDialog::paintEvent(QPaintEvent* event) {
+  m_paintEvent = event;
+  Dispatch([this] { OnPaint(); }, [this, event] { QDialog::paintEvent(event); });
+  m_paintEvent = nullptr;
+}

@@ -1,0 +1,67 @@
+// The platform services the windows use beside their dialogs: the system menu's items, painting,
+// the open-file dialog, icons, strings and the main window's link.
+#include <QApplication>
+#include <QFileDialog>
+#include <QMenu>
+#include <QStyle>
+
+#include "res/icons.h"
+#include "res/strings.h"
+#include "ui/dialog.h"
+#include "ui/qt/window_link_qt.h"
+
+void CMenu::AppendSeparator() { m_menu->addSeparator(); }
+
+void CMenu::AppendItem(unsigned command, const char* text) {
+  QAction* item = m_menu->addAction(QString::fromUtf8(text));
+  auto* dialog = dynamic_cast<CDialog*>(m_menu->parent());
+  QObject::connect(item, &QAction::triggered, m_menu, [dialog, command] {
+    if (dialog != nullptr) dialog->OnSysCommand(command, 0);
+  });
+}
+
+CPaintDC::CPaintDC(CDialog& dialog) : m_dialog(dialog), m_painter(&dialog) {}
+
+CPaintDC::~CPaintDC() = default;
+
+void CPaintDC::EraseIconBackground() {
+  m_painter.fillRect(m_dialog.rect(), m_dialog.palette().window());
+}
+
+void CPaintDC::DrawIcon(int x, int y, const CIconHandle& icon) {
+  icon.paint(&m_painter, x, y, SystemIconWidth(), SystemIconHeight());
+}
+
+CFileDialog::CFileDialog(bool /*openFileDialog*/, const char* /*defaultExtension*/,
+                         const char* /*fileName*/, unsigned /*flags*/, const char* filter,
+                         CWnd* parent)
+    : m_filter(filter != nullptr ? filter : ""), m_parent(parent) {}
+
+int CFileDialog::DoModal() {
+  // Qt shows each pair by its display text, which names its pattern in parentheses.
+  QStringList names;
+  const QStringList parts = QString::fromUtf8(m_filter.c_str()).split(QLatin1Char('|'));
+  for (qsizetype i = 0; i + 1 < parts.size() && !parts[i].isEmpty(); i += 2) names << parts[i];
+  QWidget* owner = m_parent != nullptr ? m_parent : GetMainWindow();
+  QFileDialog dialog(owner);
+  dialog.setFileMode(QFileDialog::AnyFile);  // a typed name need not exist: Download says so
+  dialog.setAcceptMode(QFileDialog::AcceptOpen);
+  dialog.setNameFilters(names);
+  if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
+    return IDCANCEL;
+  }
+  m_path = dialog.selectedFiles().first().toStdString();
+  return IDOK;
+}
+
+CIconHandle LoadAppIcon(int id) { return res::LoadIcon(id); }
+
+std::string LoadResourceString(int id) { return std::string(res::LoadString(id)); }
+
+int SystemIconWidth() { return QApplication::style()->pixelMetric(QStyle::PM_LargeIconSize); }
+int SystemIconHeight() { return SystemIconWidth(); }
+
+std::unique_ptr<CWindowLink> MakeWindowLink(CDialog& window) {
+  return std::make_unique<CQtWindowLink>(&window,
+                                         [&window](int id) { return window.GetDlgItem(id); });
+}

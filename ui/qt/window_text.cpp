@@ -1,0 +1,110 @@
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+
+#include "ui/dialog.h"
+#include "ui/qt/qt_internal.h"
+
+namespace qtui {
+
+QString StripMnemonics(const QString& text) {
+  QString shown;
+  shown.reserve(text.size());
+  for (qsizetype i = 0; i < text.size(); ++i) {
+    if (text[i] == u'&' && i + 1 < text.size())
+      ++i;
+    else if (text[i] == u'&')
+      continue;
+    shown += text[i];
+  }
+  return shown;
+}
+
+QString ForDisplay(const QString& text) {
+  QString shown = text;
+  shown.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+  return shown;
+}
+
+QString EditedText(const QPlainTextEdit* edit) {
+  QString text = edit->toPlainText();
+  text.replace(u'\n', QStringLiteral("\r\n"));
+  return text;
+}
+
+}  // namespace qtui
+
+using namespace qtui;
+
+namespace {
+QPointer<QWidget> g_mainWindow;
+}  // namespace
+
+// ---- controls by ID -----------------------------------------------------------------------
+
+QWidget* GetDlgItem(const QWidget* dialog, int id) {
+  if (dialog == nullptr || id == IDC_STATIC) return nullptr;
+  const QList<QWidget*> children = dialog->findChildren<QWidget*>(Qt::FindDirectChildrenOnly);
+  for (QWidget* child : children) {
+    const QVariant value = child->property(kIdProperty);
+    if (value.isValid() && value.toInt() == id) return child;
+  }
+  return nullptr;
+}
+
+int GetDlgCtrlID(const QWidget* control) {
+  if (control == nullptr) return IDC_STATIC;
+  const QVariant value = control->property(kIdProperty);
+  return value.isValid() ? value.toInt() : IDC_STATIC;
+}
+
+void SetWindowText(QWidget* window, const QString& text) {
+  if (window == nullptr) return;
+  window->setProperty(kTextProperty, text);
+  if (auto* label = qobject_cast<QLabel*>(window)) {
+    const bool noPrefix = label->property(kNoPrefixProperty).toBool();
+    label->setText(ForDisplay(noPrefix ? text : StripMnemonics(text)));
+  } else if (auto* line = qobject_cast<QLineEdit*>(window)) {
+    line->setText(text);
+  } else if (auto* edit = qobject_cast<QPlainTextEdit*>(window)) {
+    edit->setPlainText(ForDisplay(text));
+  } else if (auto* button = qobject_cast<QPushButton*>(window)) {
+    button->setText(text);
+  } else if (window->isWindow()) {
+    window->setWindowTitle(text);
+  }
+}
+
+QString GetWindowText(const QWidget* window) {
+  if (window == nullptr) return {};
+  const QString stored = window->property(kTextProperty).toString();
+  if (const auto* line = qobject_cast<const QLineEdit*>(window)) return line->text();
+  if (const auto* edit = qobject_cast<const QPlainTextEdit*>(window)) {
+    // The text as set, while the control still shows it; what the operator typed otherwise.
+    if (edit->toPlainText() == ForDisplay(stored)) return stored;
+    return EditedText(edit);
+  }
+  if (const auto* button = qobject_cast<const QPushButton*>(window)) return button->text();
+  if (window->isWindow()) return window->windowTitle();
+  return stored;
+}
+
+void SetMainWindow(QWidget* window) { g_mainWindow = window; }
+QWidget* GetMainWindow() { return g_mainWindow; }
+
+// ---- CControl -----------------------------------------------------------------------------
+
+void CControl::SetWindowText(const QString& text) { ::SetWindowText(m_widget, text); }
+QString CControl::GetWindowText() const { return ::GetWindowText(m_widget); }
+void CControl::EnableWindow(bool enable) {
+  if (m_widget) m_widget->setEnabled(enable);
+}
+bool CControl::IsWindowEnabled() const { return m_widget && m_widget->isEnabled(); }
+
+CControl FindDlgItem(const QWidget* window, int id) {
+  CControl control;
+  control.m_widget = ::GetDlgItem(window, id);
+  control.m_id = id;
+  return control;
+}

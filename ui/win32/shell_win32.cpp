@@ -1,0 +1,74 @@
+// The platform services the windows use beside their dialogs: the system menu, painting, the
+// open-file dialog, icons and strings from the executable's resources.
+#include <vector>
+
+#include "ui/dialog.h"
+#include "ui/win32/win32_api.h"
+
+namespace {
+HINSTANCE Instance() { return ::GetModuleHandleA(nullptr); }
+// Room for a long path chosen in the file dialog; StartDownload refuses what it cannot hold.
+constexpr DWORD kFileNameCapacity = 4096;
+}  // namespace
+
+void CMenu::AppendSeparator() { ::AppendMenuA(m_hMenu, MF_SEPARATOR, 0, nullptr); }
+
+void CMenu::AppendItem(unsigned command, const char* text) {
+  ::AppendMenuA(m_hMenu, MF_STRING, command, text);
+}
+
+struct CPaintDC::PaintState {
+  PAINTSTRUCT paint{};
+};
+
+CPaintDC::CPaintDC(CDialog& dialog)
+    : m_hWnd(dialog.GetSafeHwnd()), m_state(std::make_unique<PaintState>()) {
+  m_hDC = ::BeginPaint(m_hWnd, &m_state->paint);
+}
+
+CPaintDC::~CPaintDC() { ::EndPaint(m_hWnd, &m_state->paint); }
+
+void CPaintDC::EraseIconBackground() {
+  ::SendMessageA(m_hWnd, WM_ICONERASEBKGND, reinterpret_cast<WPARAM>(m_hDC), 0);
+}
+
+void CPaintDC::DrawIcon(int x, int y, const CIconHandle& icon) { ::DrawIcon(m_hDC, x, y, icon); }
+
+CFileDialog::CFileDialog(bool /*openFileDialog*/, const char* /*defaultExtension*/,
+                         const char* /*fileName*/, unsigned flags, const char* filter,
+                         CWnd* parent)
+    : m_filter(filter != nullptr ? filter : ""), m_flags(flags), m_parent(parent) {}
+
+int CFileDialog::DoModal() {
+  // The platform wants the pairs separated and ended by NUL characters.
+  std::string filter = m_filter;
+  for (char& c : filter) {
+    if (c == '|') c = '\0';
+  }
+  std::vector<char> file(kFileNameCapacity, '\0');
+  CWnd* owner = m_parent != nullptr ? m_parent : GetMainWindow();
+  OPENFILENAMEA ofn{};
+  ofn.lStructSize = sizeof ofn;
+  ofn.hwndOwner = owner != nullptr ? owner->GetSafeHwnd() : nullptr;
+  ofn.lpstrFilter = filter.c_str();
+  ofn.nFilterIndex = 1;
+  ofn.lpstrFile = file.data();
+  ofn.nMaxFile = kFileNameCapacity;
+  ofn.Flags = m_flags | OFN_EXPLORER | OFN_ENABLESIZING;
+  if (!::GetOpenFileNameA(&ofn)) {
+    return IDCANCEL;
+  }
+  m_path = file.data();
+  return IDOK;
+}
+
+CIconHandle LoadAppIcon(int id) { return ::LoadIconA(Instance(), MAKEINTRESOURCEA(id)); }
+
+std::string LoadResourceString(int id) {
+  char text[256] = {};
+  const int length = ::LoadStringA(Instance(), static_cast<UINT>(id), text, sizeof text);
+  return std::string(text, length > 0 ? static_cast<std::size_t>(length) : 0);
+}
+
+int SystemIconWidth() { return ::GetSystemMetrics(SM_CXICON); }
+int SystemIconHeight() { return ::GetSystemMetrics(SM_CYICON); }

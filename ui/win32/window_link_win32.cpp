@@ -1,0 +1,61 @@
+// The Win32 side of the worker's window link. Every change is a synchronous SendMessage to the
+// control: sent from the worker, the UI thread carries it out (while it pumps messages) and the
+// worker waits until it is done; sent on the UI thread, the control's procedure runs at once.
+// The worker's boxes have no owner and run on the worker's own thread, so the main window stays
+// usable; the main window's own boxes are owned by it.
+#include "download/window_link.h"
+#include "ui/dialog.h"
+#include "ui/win32/win32_api.h"
+
+namespace {
+
+class CWin32WindowLink : public CWindowLink {
+ public:
+  explicit CWin32WindowLink(CDialog& window) : m_window(window) {}
+
+  std::string GetItemText(int id) override {
+    const HWND item = Item(id);
+    const auto length = static_cast<std::size_t>(::SendMessageA(item, WM_GETTEXTLENGTH, 0, 0));
+    std::string text(length + 1, '\0');
+    const auto copied = static_cast<std::size_t>(
+        ::SendMessageA(item, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data())));
+    text.resize(copied < length ? copied : length);
+    return text;
+  }
+  void SetItemText(int id, const char* text) override {
+    ::SendMessageA(Item(id), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text));
+  }
+  void EnableItem(int id, bool enable) override {
+    ::EnableWindow(Item(id), enable ? TRUE : FALSE);
+  }
+  void SetProgressRange(int id, std::int32_t lower, std::int32_t upper) override {
+    ::SendMessageA(Item(id), PBM_SETRANGE32, static_cast<WPARAM>(lower),
+                   static_cast<LPARAM>(upper));
+  }
+  void SetProgressStep(int id, std::int32_t step) override {
+    ::SendMessageA(Item(id), PBM_SETSTEP, static_cast<WPARAM>(step), 0);
+  }
+  void SetProgressPos(int id, std::int32_t position) override {
+    ::SendMessageA(Item(id), PBM_SETPOS, static_cast<WPARAM>(position), 0);
+  }
+  void MessageBox(BoxOwner owner, const char* text, const char* caption) override {
+    // One OK button and no icon. An ownerless box is brought to the front: it comes from a
+    // thread with no window of its own and would otherwise open behind the main window.
+    if (owner == BoxOwner::MainWindow) {
+      ::MessageBoxA(m_window.GetSafeHwnd(), text, caption, MB_OK);
+    } else {
+      ::MessageBoxA(nullptr, text, caption, MB_OK | MB_SETFOREGROUND);
+    }
+  }
+
+ private:
+  HWND Item(int id) const { return ::GetDlgItem(m_window.GetSafeHwnd(), id); }
+
+  CDialog& m_window;
+};
+
+}  // namespace
+
+std::unique_ptr<CWindowLink> MakeWindowLink(CDialog& window) {
+  return std::make_unique<CWin32WindowLink>(window);
+}
