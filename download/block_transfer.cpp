@@ -1,7 +1,5 @@
 #include "download/block_transfer.h"
 
-#include <sys/stat.h>
-
 #include <cstring>
 
 #include "download/control_ids.h"
@@ -16,16 +14,22 @@ std::uint32_t g_sizeCounter = 0;
 std::FILE* g_upgradeFile = nullptr;
 TransferCounts g_transferCounts;
 
+UpgradeFileMeasure g_upgradeFileMeasure;
+
 namespace {
 
-// Bytes the upgrade file holds now, or -1 when that cannot be told (the data loop then still
-// guards the image buffer).
-long long UpgradeFileSize() {
-  struct stat st {};
-  if (g_upgradeFile == nullptr || fstat(fileno(g_upgradeFile), &st) != 0 || !S_ISREG(st.st_mode)) {
-    return -1;
-  }
-  return static_cast<long long>(st.st_size);
+// The image read so far is still the file as measured at its open: the stream is the one
+// measured and no more bytes came than it held then.
+bool StillAsMeasured(std::size_t bytesRead) {
+  return g_upgradeFileMeasure.file == g_upgradeFile &&
+         bytesRead <= g_upgradeFileMeasure.measure.size;
+}
+
+// The whole image was read and the file is unchanged since its open.
+bool WholeAndUnchanged(std::size_t bytesRead) {
+  FileMeasure now;
+  return StillAsMeasured(bytesRead) && bytesRead == g_upgradeFileMeasure.measure.size &&
+         MeasureOpenFile(g_upgradeFile, now) && now == g_upgradeFileMeasure.measure;
 }
 
 // One read of the reply, decoded and tested: ParseReply's result, or CheckReply's.
@@ -54,11 +58,29 @@ void SendControlPacket(std::uint16_t code) {
 
 std::uint16_t ReadAck() { return ReadReply(RSP_ACK, 0); }
 
+bool MeasureUpgradeFile() {
+  g_upgradeFileMeasure = UpgradeFileMeasure{};
+  FileMeasure measure;
+  if (!MeasureOpenFile(g_upgradeFile, measure)) {
+    return false;
+  }
+  g_upgradeFileMeasure = UpgradeFileMeasure{g_upgradeFile, measure};
+  return true;
+}
+
 std::uint16_t RunTransfer() {
+  // A measure holds for one transfer: a later stream may reuse the address of this one.
+  struct ForgetMeasure {
+    ~ForgetMeasure() { g_upgradeFileMeasure = UpgradeFileMeasure{}; }
+  } forget;
   g_transferCounts = TransferCounts{};
   SetFrameHeader();
+  // A stream opened without the worker (a test's, a benchmark's) is measured here.
+  if (g_upgradeFileMeasure.file != g_upgradeFile && !MeasureUpgradeFile()) {
+    return TRANSFER_ERR_FILE_READ;
+  }
   // A file that cannot fit the image buffer is refused before the handset hears anything.
-  if (UpgradeFileSize() > static_cast<long long>(kImageBufferSize)) {
+  if (g_upgradeFileMeasure.measure.size > kImageBufferSize) {
     return TRANSFER_ERR_TOO_LARGE;
   }
   std::uint16_t result = TRANSFER_OK;
@@ -97,6 +119,13 @@ std::uint16_t SendImage() {
     if (n > kImageBufferSize - writePosition) {
       return TRANSFER_ERR_TOO_LARGE;
     }
+    // More bytes than measured, or the last read came up short of the measure: the file is no
+    // longer the one chosen. Stop before its block goes out.
+    const bool last = n < kBlockSize;
+    if (!StillAsMeasured(writePosition + n) ||
+        (last && writePosition + n != g_upgradeFileMeasure.measure.size)) {
+      return TRANSFER_ERR_FILE_CHANGED;
+    }
     if (n > 0) {
       std::memcpy(g_imageBuffer.data() + writePosition, g_chunkBuffer.data(), n);
     }
@@ -127,6 +156,10 @@ std::uint16_t SendImage() {
     ++sequence;
   }
 
+  // The end request makes the handset burn the image: only for the file exactly as chosen.
+  if (!WholeAndUnchanged(writePosition)) {
+    return TRANSFER_ERR_FILE_CHANGED;
+  }
   g_imageFcs = ImageFcs(g_imageBuffer.data(), g_sizeCounter);
   SendControlPacket(CMD_END);
   // The handset's answer to the end request decides: the operator is told that burning has

@@ -27,6 +27,8 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "download/upgrade_file.h"
+
 inline constexpr std::size_t kImageBufferSize = 819200;  // largest upgrade file: 800 blocks
 inline constexpr std::size_t kChunkBufferSize = 2048;
 inline constexpr std::size_t kBlockSize = 1024;  // payload of one data packet, and one block
@@ -40,6 +42,9 @@ enum TransferResult : std::uint16_t {
   TRANSFER_OK = 0,
   TRANSFER_ERR_TOO_LARGE = 6,  // the file does not fit the image buffer; nothing was sent for it
   TRANSFER_ERR_FILE_READ = 7,  // reading the upgrade file failed
+  // The file changed under the transfer (other size or change marks than at its open, or other
+  // bytes read than measured): the end request is not sent for an image nobody chose.
+  TRANSFER_ERR_FILE_CHANGED = 8,
 };
 
 extern std::array<std::uint8_t, kImageBufferSize> g_imageBuffer;
@@ -48,6 +53,16 @@ extern std::array<std::uint8_t, kChunkBufferSize> g_chunkBuffer;
 extern std::uint32_t g_sizeCounter;
 // The open upgrade file, read as raw bytes (the worker opens and closes it).
 extern std::FILE* g_upgradeFile;
+// The upgrade file as measured when it was opened. The transfer sends exactly those bytes or
+// fails before the end request.
+struct UpgradeFileMeasure {
+  std::FILE* file = nullptr;  // the stream measured; another one is measured anew
+  FileMeasure measure;
+};
+extern UpgradeFileMeasure g_upgradeFileMeasure;
+
+// Measures g_upgradeFile into g_upgradeFileMeasure; false when it cannot be measured.
+bool MeasureUpgradeFile();
 
 // What the last transfer did, for a front-end's report (reset as each transfer begins).
 struct TransferCounts {

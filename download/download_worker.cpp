@@ -1,7 +1,5 @@
 #include "download/download_worker.h"
 
-#include <sys/stat.h>
-
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -17,6 +15,7 @@
 #include "download/control_ids.h"
 #include "download/messages.h"
 #include "download/process_exit.h"
+#include "download/upgrade_file.h"
 #include "download/window_link.h"
 #include "serial/serial_port.h"
 #include "serial/terminal_detection.h"
@@ -85,19 +84,12 @@ void Report(DownloadOutcome outcome, std::uint16_t transferResult = 0) {
 // Whether the second scan of this worker's download found a terminal (true without a gate).
 bool TerminalFound() { return !t_startGate || t_startGate->m_terminalFound; }
 
-// Opens a file for reading. Only a regular file counts: a directory cannot be read as one, and
-// opening a FIFO or a device could block the UI thread or never end.
-std::FILE* OpenForReading(const char* path, const char* mode) {
-  struct stat before {};
-  if (stat(path, &before) == 0 && !S_ISREG(before.st_mode)) {
-    return nullptr;
-  }
-  std::FILE* file = g_fileOpener != nullptr ? g_fileOpener(path, mode) : std::fopen(path, mode);
-  if (file == nullptr) {
-    return nullptr;
-  }
-  struct stat st {};
-  if (fstat(fileno(file), &st) != 0 || !S_ISREG(st.st_mode)) {
+// Opens a file for reading, measured. Only a regular file counts: a directory cannot be read as
+// one, and a FIFO or a device could hold the UI thread or never end; the open never waits.
+std::FILE* OpenForReading(const char* path, const char* mode, FileMeasure& measure) {
+  std::FILE* file =
+      g_fileOpener != nullptr ? g_fileOpener(path, mode) : OpenRegularFile(path, mode);
+  if (file != nullptr && !MeasureOpenFile(file, measure)) {
     std::fclose(file);
     return nullptr;
   }
@@ -203,18 +195,20 @@ void StartDownload() {
   }
 
   // The file must open.
-  std::FILE* probe = fits ? OpenForReading(g_downloadPath.data(), "rt") : nullptr;
+  FileMeasure measure;
+  std::FILE* probe = fits ? OpenForReading(g_downloadPath.data(), "rt", measure) : nullptr;
   if (probe == nullptr) {
     ShowMessageBox(*link, BoxOwner::None, kBoxEnterSoftwareFile);
     link->SetItemText(IDC_PATH, "");
     Report(DownloadOutcome::FileNotOpened);
     return;
   }
-  // A file that begins with ':' is a text image, not an upgrade file.
+  // A file that begins with ':' is a text image, not an upgrade file; one that cannot fit the
+  // image buffer is no upgrade file either, and the terminal need not hear of it.
   char first = 0;
   const bool gotByte = std::fread(&first, 1, 1, probe) == 1;
   std::fclose(probe);
-  if (gotByte && first == kInvalidFirstByte) {
+  if ((gotByte && first == kInvalidFirstByte) || measure.size > kImageBufferSize) {
     ShowMessageBox(*link, BoxOwner::MainWindow, kBoxInvalidFile, kBoxInvalidFileCaption);
     link->EnableItem(IDC_DOWNLOAD, true);
     link->EnableItem(IDC_BROWSE, true);
@@ -253,15 +247,9 @@ void StartDownload() {
 std::uint32_t DownloadWorker(void* /*argument*/) {
   CWindowLink* link = GetMainWindowLink();
 
-  // The whole-block count; a failed query counts as an empty file.
-  struct stat st {};
-  const bool known = stat(g_downloadPath.data(), &st) == 0;
-  g_sizeCounter =
-      known ? static_cast<std::uint32_t>(static_cast<unsigned long long>(st.st_size) >> kBlockShift)
-            : 0;
-
   // The file must still open.
-  std::FILE* probe = OpenForReading(g_downloadPath.data(), "rt");
+  FileMeasure measure;
+  std::FILE* probe = OpenForReading(g_downloadPath.data(), "rt", measure);
   if (probe == nullptr) {
     PassStartGate();
     if (link != nullptr) {
@@ -273,7 +261,7 @@ std::uint32_t DownloadWorker(void* /*argument*/) {
   }
   // The upgrade file, bytes as they are.
   std::fclose(probe);
-  g_upgradeFile = OpenForReading(g_downloadPath.data(), "rb");
+  g_upgradeFile = OpenForReading(g_downloadPath.data(), "rb", measure);
   if (g_upgradeFile == nullptr) {
     PassStartGate();
     if (link != nullptr) {
@@ -283,6 +271,10 @@ std::uint32_t DownloadWorker(void* /*argument*/) {
     EndProcess(1);
   }
   std::setvbuf(g_upgradeFile, g_upgradeFileBuffer, _IOFBF, sizeof g_upgradeFileBuffer);
+  // The whole-block count, and the measure the transfer holds the file to, both taken from
+  // the open stream: what is sent is the file as it was here.
+  g_upgradeFileMeasure = UpgradeFileMeasure{g_upgradeFile, measure};
+  g_sizeCounter = static_cast<std::uint32_t>(measure.size >> kBlockShift);
 
   PassStartGate();
   if (link == nullptr) {

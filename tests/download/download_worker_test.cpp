@@ -2,12 +2,16 @@
 // window: one case for each outcome the operator can meet.
 #include "download/download_worker.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <cstring>
+#include <fstream>
+#include <functional>
+#include <ostream>
 #include <thread>
 
 #include "download/block_transfer.h"
@@ -168,16 +172,41 @@ INSTANTIATE_TEST_SUITE_P(Paths, RefusedPaths,
                                            RefusedPath{"LongerThan299Bytes", "long"}),
                          ByName{});
 
-TEST_F(WorkerTest, ColonFile_RefusedWithEroorAndButtonsEnabled) {
+// Files that are no upgrade file: a text image (first byte ':'), and one that cannot fit the
+// image buffer.
+struct InvalidFile {
+  const char* name;
+  Bytes bytes;
+};
+
+void PrintTo(const InvalidFile& row, std::ostream* os) { *os << row.name; }
+
+class InvalidFiles : public WorkerTest, public ::testing::WithParamInterface<InvalidFile> {};
+
+TEST_P(InvalidFiles, RefusedWithEroorButtonsEnabledAndTheTerminalUntouched) {
   StartWith({});
   const std::size_t opens = Stats().opens;
-  Download(MakeFile({':', '1', '0'}));
+  Download(MakeFile(GetParam().bytes));
   EXPECT_EQ(Events(),
             (std::vector<std::string>{"box main Eroor|" + std::string(kBoxInvalidFile),
                                       Enable(IDC_DOWNLOAD, true), Enable(IDC_BROWSE, true)}));
   EXPECT_EQ(m_started, 0);
   EXPECT_EQ(Stats().opens, opens);
   EXPECT_TRUE(g_terminalPort.IsOpen());  // as detection left it
+}
+
+INSTANTIATE_TEST_SUITE_P(Files, InvalidFiles,
+                         ::testing::Values(InvalidFile{"Colon", {':', '1', '0'}},
+                                           InvalidFile{"OneByteBeyondTheImageBuffer",
+                                                       Bytes(kImageBufferSize + 1, 7)}),
+                         ByName{});
+
+TEST_F(WorkerTest, FileFillingTheImageBuffer_IsAccepted) {
+  StartWith({});
+  m_holdWorker = true;  // the refusal is the question here, not the 800 blocks
+  Download(MakeFile(Bytes(kImageBufferSize, 7)));
+  EXPECT_EQ(m_started, 1);
+  EXPECT_EQ(Events(), kBusy);
 }
 
 TEST_F(WorkerTest, NoThread_BoxCaptionedWithTheAppNameAndWindowUnchanged) {
@@ -190,7 +219,19 @@ TEST_F(WorkerTest, NoThread_BoxCaptionedWithTheAppNameAndWindowUnchanged) {
 
 // The worker's own refusals of the file.
 
-TEST_F(WorkerTest, FirstOpenFailsAfterTheCheck_AsksForTheFileAndStaysBusy) {
+// What can take the file's place between the press of the button and the worker's open.
+enum class Swap { Removed, Fifo };
+
+struct SwappedFile {
+  const char* name;
+  Swap swap;
+};
+
+void PrintTo(const SwappedFile& row, std::ostream* os) { *os << row.name; }
+
+class SwappedFiles : public WorkerTest, public ::testing::WithParamInterface<SwappedFile> {};
+
+TEST_P(SwappedFiles, WorkersOpenFails_AsksForTheFileAndStaysBusy) {
   StartWith({});
   const std::string path = MakeFile({1, 2, 3});
   m_holdWorker = true;
@@ -198,8 +239,16 @@ TEST_F(WorkerTest, FirstOpenFailsAfterTheCheck_AsksForTheFileAndStaysBusy) {
   StartDownload();
   ASSERT_EQ(m_started, 1);
   ASSERT_EQ(std::remove(path.c_str()), 0);
+  if (GetParam().swap == Swap::Fifo) {
+    ASSERT_EQ(mkfifo(path.c_str(), 0600), 0);  // an open that waited would wait for a writer
+  }
   m_worker = std::thread(std::move(m_heldBody));
+  const bool answered = m_link.WaitForBoxes(1, std::chrono::seconds(20));
+  if (!answered && GetParam().swap == Swap::Fifo) {
+    ::close(::open(path.c_str(), O_WRONLY | O_NONBLOCK));  // free the worker to end the test
+  }
   JoinWorker();
+  ASSERT_TRUE(answered) << "the worker's open waited";
   std::vector<std::string> expected = kBusy;
   expected.push_back(kBoxSoftwareFile);
   expected.push_back(Text(IDC_PATH, ""));
@@ -210,6 +259,11 @@ TEST_F(WorkerTest, FirstOpenFailsAfterTheCheck_AsksForTheFileAndStaysBusy) {
   EXPECT_TRUE(g_terminalPort.IsOpen());  // the worker never touched it
   EXPECT_TRUE(Commands("AT").empty());
 }
+
+INSTANTIATE_TEST_SUITE_P(Swaps, SwappedFiles,
+                         ::testing::Values(SwappedFile{"Removed", Swap::Removed},
+                                           SwappedFile{"Fifo", Swap::Fifo}),
+                         ByName{});
 
 // Prints boxes where the parent process can read them: the child has no window.
 class CStderrLink : public CRecordingLink {
@@ -364,6 +418,88 @@ TEST_F(WorkerTest, TransferSucceeds_BarFullBurningMessageAndStatusCaption) {
   EXPECT_FALSE(g_terminalPort.IsOpen());
   EXPECT_EQ(g_upgradeFile, nullptr);
 }
+
+// The upgrade file changes while its blocks go out: the handset must never be told to burn an
+// image that is not the file as it was chosen.
+enum class Change { Truncate, Rewrite, RewriteKeepingItsTime, Grow };
+
+struct ChangedFile {
+  const char* name;
+  Change change;
+};
+
+constexpr std::size_t kChangedFileSize = 20 * 1024;
+constexpr std::int32_t kChangeAtBlock = 2;  // acknowledged blocks before the change
+
+// Changes the file the moment the bar shows kChangeAtBlock blocks, on the worker's own thread,
+// so that the change always lands in the middle of the transfer.
+class CChangingLink : public CRecordingLink {
+ public:
+  std::function<void()> m_change;
+  void SetProgressPos(int id, std::int32_t position) override {
+    CRecordingLink::SetProgressPos(id, position);
+    if (position == kChangeAtBlock && m_change) {
+      m_change();
+      m_change = nullptr;
+    }
+  }
+};
+
+void PrintTo(const ChangedFile& row, std::ostream* os) { *os << row.name; }
+
+class ChangedFiles : public WorkerTest, public ::testing::WithParamInterface<ChangedFile> {};
+
+void Write(const std::string& path, const Bytes& bytes, std::ios::openmode mode) {
+  std::ofstream out(path, std::ios::binary | mode);
+  out.write(reinterpret_cast<const char*>(bytes.data()),
+            static_cast<std::streamsize>(bytes.size()));
+}
+
+TEST_P(ChangedFiles, FailsBeforeTheEndRequest) {
+  CChangingLink link;
+  SetMainWindowLink(&link);
+  StartWith({});
+  const std::string path = MakeFile(RandomBytes(kChangedFileSize, 21));
+  link.m_change = [&path] {
+    struct stat before {};
+    ASSERT_EQ(::stat(path.c_str(), &before), 0);
+    switch (GetParam().change) {
+      case Change::Truncate:
+        ASSERT_EQ(::truncate(path.c_str(), 5000), 0);
+        break;
+      case Change::Rewrite:
+        Write(path, RandomBytes(kChangedFileSize, 22), std::ios::trunc);
+        break;
+      case Change::RewriteKeepingItsTime: {
+        Write(path, RandomBytes(kChangedFileSize, 23), std::ios::in | std::ios::out);
+        const timespec times[2] = {before.st_atim, before.st_mtim};
+        ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
+        break;
+      }
+      case Change::Grow:
+        Write(path, RandomBytes(3000, 24), std::ios::app);
+        break;
+    }
+  };
+  link.Type(IDC_PATH, path);
+  StartDownload();
+  JoinWorker();
+  EXPECT_EQ(link.m_change, nullptr) << "the file was never changed";
+  EXPECT_EQ(link.Text(IDC_STATUS), kStatusTransferFailed);
+  ASSERT_EQ(link.Boxes().size(), 1u);
+  EXPECT_EQ(link.Boxes()[0].text, kBoxTransferFailed);
+  EXPECT_EQ(Stats().endFrames, 0u);
+  EXPECT_FALSE(Stats().endReceived);
+  SetMainWindowLink(&m_link);
+}
+
+INSTANTIATE_TEST_SUITE_P(Changes, ChangedFiles,
+                         ::testing::Values(ChangedFile{"Truncated", Change::Truncate},
+                                           ChangedFile{"Rewritten", Change::Rewrite},
+                                           ChangedFile{"RewrittenKeepingItsTime",
+                                                       Change::RewriteKeepingItsTime},
+                                           ChangedFile{"Grown", Change::Grow}),
+                         ByName{});
 
 TEST_F(WorkerTest, EmptyFile_PassesTheFirstByteTestAndDownloads) {
   StartWith({});

@@ -7,6 +7,7 @@
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScreen>
 #include <QtTest>
 
 #include "res/templates.h"
@@ -120,13 +121,13 @@ void DialogTest::Builder_PlacesEveryControlAtItsRectangle() {
   QCOMPARE(GetDlgCtrlID(widget), control.id);
   if (control.id != IDC_STATIC) QCOMPARE(GetDlgItem(&built, control.id), widget);
 
-  // Pixels from the dialog font's own metrics: x = dlu * average width / 4, y = dlu * height / 8.
-  const QFontMetrics metrics(built.font());
+  // Pixels from the dialog font's base units (pinned to the window system's figures by
+  // Builder_SizesDialogFromDialogUnits): x = dlu * width / 4, y = dlu * height / 8.
+  const CDialogUnits units(built.font());
   auto px = [](int dlu, int base, int divisor) { return (dlu * base + divisor / 2) / divisor; };
-  const int ax = metrics.averageCharWidth();
-  const int cy = metrics.height();
-  const QRect expected(px(control.rect.x, ax, 4), px(control.rect.y, cy, 8),
-                       px(control.rect.cx, ax, 4), px(control.rect.cy, cy, 8));
+  const QRect expected(px(control.rect.x, units.BaseX(), 4), px(control.rect.y, units.BaseY(), 8),
+                       px(control.rect.cx, units.BaseX(), 4),
+                       px(control.rect.cy, units.BaseY(), 8));
   QCOMPARE(widget->geometry(), expected);
   QVERIFY(!widget->isHidden());
 
@@ -154,18 +155,23 @@ void DialogTest::Builder_PlacesEveryControlAtItsRectangle() {
 void DialogTest::Builder_SizesDialogFromDialogUnits_data() {
   QTest::addColumn<int>("dialog");
   QTest::addColumn<QSize>("dlu");
-  QTest::newRow("main") << IDD_MAIN << QSize(287, 289);
-  QTest::newRow("help") << IDD_HELP << QSize(325, 263);
-  QTest::newRow("about") << IDD_ABOUT << QSize(235, 55);
+  QTest::addColumn<QSize>("windows");  // the client size Windows gives at 96 dpi (6 x 13 units)
+  QTest::newRow("main") << IDD_MAIN << QSize(287, 289) << QSize(431, 470);
+  QTest::newRow("help") << IDD_HELP << QSize(325, 263) << QSize(488, 427);
+  QTest::newRow("about") << IDD_ABOUT << QSize(235, 55) << QSize(353, 89);
 }
 
 void DialogTest::Builder_SizesDialogFromDialogUnits() {
   QFETCH(int, dialog);
   QFETCH(QSize, dlu);
+  QFETCH(QSize, windows);
   QDialog built;
   BuildDialogFromTemplate(built, *res::FindDialogTemplate(dialog));
   const CDialogUnits units(built.font());
   QCOMPARE(built.size(), QSize(units.MapX(dlu.width()), units.MapY(dlu.height())));
+  if (QGuiApplication::primaryScreen()->logicalDotsPerInchY() == 96) {
+    QCOMPARE(built.size(), windows);
+  }
   QCOMPARE(built.minimumSize(), built.maximumSize());  // cannot be resized
   QCOMPARE(built.font().pointSize(), 8);
   QCOMPARE(QFontInfo(built.font()).italic(), false);

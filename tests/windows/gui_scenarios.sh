@@ -27,7 +27,7 @@ status_idle="File transfer progress indicator."
 no_terminal="No terminal connected.\n\nMake sure that the terminal is connected to the PC or \
 that some other PC application is not accessing the terminal USB port. Restart the PC \
 application and start again.If the problem persists, please verify the USB connection according \
-the FAQ documentation found on https://www.tarvenix.example/support"
+the FAQ documentation found on www.tarvenix.example/faq"
 connected="Connected with terminal.\n\nMake sure that the handset is in software download mode. \
 Select the upgrade file and press download software to handset button to start downloading. \
 Press help button for further details on how to enter download mode on handset."
@@ -69,6 +69,9 @@ cleanup() {
 trap cleanup EXIT
 
 wineserver -p </dev/null >/dev/null 2>&1
+# Earlier stages' links may point at ptys that now belong to other devices: COM40 to COM99 are
+# this script's alone.
+for k in $(seq 40 99); do rm -f "$WINEPREFIX/dosdevices/com$k"; done
 
 # The devices, one per scenario; all paced at 230400 baud.
 #   COM50  terminal and handset that take the download; block 5's answer comes 1.5 s late, so

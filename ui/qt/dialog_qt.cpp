@@ -1,3 +1,4 @@
+#include <QApplication>
 #include <QCloseEvent>
 #include <QContextMenuEvent>
 #include <QEventLoop>
@@ -11,6 +12,45 @@
 namespace {
 constexpr unsigned kSysCommandMask = 0xFFF0;  // the window system keeps the low four bits
 constexpr unsigned kScClose = 0xF060;         // the system menu's Close
+
+// Keeps the operator's input away from one window (and its controls) while it lives, as a
+// disabled owner is kept from input during a modal run; the window still paints and changes.
+class COwnerBlocker : public QObject {
+ public:
+  explicit COwnerBlocker(QWidget* owner) : m_owner(owner) {
+    if (m_owner != nullptr) qApp->installEventFilter(this);
+  }
+  ~COwnerBlocker() override {
+    if (m_owner != nullptr) qApp->removeEventFilter(this);
+  }
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    switch (event->type()) {
+      case QEvent::MouseButtonPress:
+      case QEvent::MouseButtonRelease:
+      case QEvent::MouseButtonDblClick:
+      case QEvent::Wheel:
+      case QEvent::KeyPress:
+      case QEvent::KeyRelease:
+      case QEvent::ShortcutOverride:
+      case QEvent::Shortcut:
+      case QEvent::ContextMenu:
+      case QEvent::Close:
+        break;
+      default:
+        return false;
+    }
+    auto* widget = qobject_cast<QWidget*>(watched);
+    if (widget == nullptr || m_owner.isNull() || widget->window() != m_owner) return false;
+    event->ignore();  // a close that is not carried out
+    return true;
+  }
+
+ private:
+  QPointer<QWidget> m_owner;
+};
+
 }  // namespace
 
 // ---- CDialog ------------------------------------------------------------------------------
@@ -43,31 +83,26 @@ bool CDialog::Build(int templateId, QWidget* owner) {
 int CDialog::DoModal() {
   if (!m_built && !Build(m_templateId, nullptr)) return -1;
   m_runningModal = true;
-  int result = 0;
-  if (parentWidget() == nullptr) {
-    // A modal run without an owner disables no other window: the ownerless boxes the download
-    // worker shows beside the main window must take the operator's input.
-    setWindowModality(Qt::NonModal);
-    bool ended = false;
-    QEventLoop loop;
-    const auto connection = connect(this, &QDialog::finished, &loop, [&] {
-      ended = true;
-      loop.quit();
-    });
-    if (OnInitDialog()) FocusFirstTabStop();
-    if (!ended) {
-      show();
-      loop.exec(QEventLoop::DialogExec);
-    }
-    disconnect(connection);
-    result = this->result();
-  } else {
-    if (OnInitDialog()) FocusFirstTabStop();
-    setWindowModality(Qt::ApplicationModal);
-    result = exec();
+  // Modal over its owner only, as the window system runs a dialog: the owner takes no input
+  // meanwhile, every other window does (the worker's ownerless boxes, the help windows). Qt's
+  // own modality would block those too. Without an owner nothing is blocked.
+  setWindowModality(Qt::NonModal);
+  COwnerBlocker blocker(parentWidget());
+  bool ended = false;
+  QEventLoop loop;
+  const auto connection = connect(this, &QDialog::finished, &loop, [&] {
+    ended = true;
+    loop.quit();
+  });
+  if (OnInitDialog()) FocusFirstTabStop();
+  if (!ended) {
+    show();
+    activateWindow();
+    loop.exec(QEventLoop::DialogExec);
   }
+  disconnect(connection);
   m_runningModal = false;
-  return result;
+  return result();
 }
 
 bool CDialog::Create(int templateId, QWidget* parent) {

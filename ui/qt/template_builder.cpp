@@ -1,4 +1,6 @@
 #include <QFontInfo>
+#include <QGuiApplication>
+#include <QScreen>
 #include <QFontMetrics>
 #include <QIcon>
 #include <QLabel>
@@ -16,10 +18,22 @@ using namespace qtui;
 namespace {
 
 // Installed fonts that stand in for the classic dialog font, closest metrics first.
+// Liberation Sans (Arial's metrics, Debian's fonts-liberation) fits the classic font's 13-pixel
+// cell at 8 points; the others are wider or taller.
 const QStringList kDialogFontSubstitutes = {
     "Microsoft Sans Serif", "Arial",     "Liberation Sans", "Arimo",
     "Nimbus Sans",          "Helvetica", "DejaVu Sans",
 };
+
+// The classic dialog fonts by their cells at 96 dpi: the average width of the alphabet and the
+// character height, as the window system measures them.
+struct ClassicFont {
+  const char* family;
+  int points;
+  int averageWidth;
+  int height;
+};
+constexpr ClassicFont kClassicFonts[] = {{"MS Sans Serif", 8, 6, 13}};
 
 Qt::WindowFlags DialogWindowFlags(const res::DialogTemplate& dialogTemplate) {
   // An application window gets a taskbar button of its own; other dialogs stay with their owner.
@@ -130,9 +144,26 @@ QWidget* MakeControl(const res::ControlTemplate& control, QWidget* parent) {
 // ---- dialog units -------------------------------------------------------------------------
 
 CDialogUnits::CDialogUnits(const QFont& font) {
+  // The classic dialog font is a bitmap font no Linux system has: its units are its own cells,
+  // scaled from 96 dpi, however wide or tall the substitute that draws the text is.
+  const qreal scale = QGuiApplication::primaryScreen() != nullptr
+                          ? QGuiApplication::primaryScreen()->logicalDotsPerInchY() / 96.0
+                          : 1.0;
+  for (const ClassicFont& classic : kClassicFonts) {
+    if (font.families().value(0) == QLatin1String(classic.family) &&
+        font.pointSize() == classic.points) {
+      m_baseX = qRound(classic.averageWidth * scale);
+      m_baseY = qRound(classic.height * scale);
+      return;
+    }
+  }
+  // Any other font as the window system measures it: the average width of the alphabet's 52
+  // letters, rounded as it rounds, and the character height without the line gap.
   const QFontMetrics metrics(font);
-  m_baseX = metrics.averageCharWidth();
-  m_baseY = metrics.height();
+  const int alphabet = metrics.horizontalAdvance(
+      QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"));
+  m_baseX = (alphabet / 26 + 1) / 2;
+  m_baseY = metrics.ascent() + metrics.descent();
 }
 
 // (value * base) / divisor, rounded half away from zero like the window system's MulDiv.
