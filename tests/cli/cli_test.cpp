@@ -235,7 +235,14 @@ INSTANTIATE_TEST_SUITE_P(
                   6,
                   "Connection establishment with handset failed."},
         FaultCase{"HangUp", {"data:1=hangup"}, {}, {}, {}, 7, "Transfer failed."},
-        FaultCase{"ColonFile", {}, {}, {}, Bytes(":10000000"), 3, "Eroor: Invalid software file."}),
+        FaultCase{"ColonFile", {}, {}, {}, Bytes(":10000000"), 3, "Eroor: Invalid software file."},
+        FaultCase{"OversizeFile",
+                  {},
+                  {},
+                  {},
+                  std::vector<std::uint8_t>(819201, 'L'),
+                  3,
+                  "Eroor: Invalid software file."}),
     CaseName);
 #else
 INSTANTIATE_TEST_SUITE_P(
