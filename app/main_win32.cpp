@@ -2,8 +2,8 @@
 // exists closed before the application runs, its close is registered for process exit, the
 // common controls (the progress bar's class) are registered, and the program ends when the
 // application object's initialisation returns. The command line is not read.
-#include <windows.h>
 #include <commctrl.h>
+#include <windows.h>
 
 #include <cstdlib>
 

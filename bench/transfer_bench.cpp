@@ -120,7 +120,8 @@ RunResult RunOnce(bool pacing, const std::vector<std::uint8_t>& image, const std
 
   r.exchanges = stats.frames;
   r.retries = stats.retries + stats.beginRepeats;
-  r.ok = result == TRANSFER_OK && stats.rejected == 0 && stats.endFcsMatched && stats.image == image;
+  r.ok =
+      result == TRANSFER_OK && stats.rejected == 0 && stats.endFcsMatched && stats.image == image;
   if (!r.ok) {
     std::fprintf(stderr,
                  "transfer result %u, %zu frames (%zu planned), %zu retries, %zu rejected, "

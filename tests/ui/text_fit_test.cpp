@@ -38,10 +38,9 @@ void TextFitTest::FixedText_FitsItsControl_data() {
   add("pane, handset connected", IDD_MAIN, 5, kPaneConnected);
   add("pane, failed", IDD_MAIN, 5, kPaneTransferFailed);
   add("pane, done", IDD_MAIN, 5, kPaneTransferDone);
-  for (const char* status :
-       {kStatusIdle, kStatusNotReady, kStatusChecking, kStatusReady, kStatusDialling,
-        kStatusConnected, kStatusDialFailed, kStatusTransferring, kStatusTransferFailed,
-        kStatusTransferDone}) {
+  for (const char* status : {kStatusIdle, kStatusNotReady, kStatusChecking, kStatusReady,
+                             kStatusDialling, kStatusConnected, kStatusDialFailed,
+                             kStatusTransferring, kStatusTransferFailed, kStatusTransferDone}) {
     add(status, IDD_MAIN, 6, status);
   }
   add("Help", IDD_MAIN, 7, "Help");
@@ -71,8 +70,9 @@ void TextFitTest::FixedText_FitsItsControl() {
     const int frame = button->style()->pixelMetric(QStyle::PM_DefaultFrameWidth, nullptr, button);
     const int margin = button->style()->pixelMetric(QStyle::PM_ButtonMargin, nullptr, button);
     const int needed = metrics.horizontalAdvance(shown) + margin + 2 * frame;
-    QVERIFY2(needed <= button->width(),
-             qPrintable(QStringLiteral("%1 px needed, %2 px wide").arg(needed).arg(button->width())));
+    QVERIFY2(
+        needed <= button->width(),
+        qPrintable(QStringLiteral("%1 px needed, %2 px wide").arg(needed).arg(button->width())));
     return;
   }
   // Statics wrap at word boundaries within their width and are cut at their bottom edge.

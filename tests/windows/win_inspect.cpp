@@ -50,7 +50,7 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-constexpr DWORD kPollMs = 5;           // between two looks at a changing window
+constexpr DWORD kPollMs = 5;            // between two looks at a changing window
 constexpr UINT kSendTimeoutMs = 30000;  // one cross-process message; Wine may ignore it
 constexpr int kTextRoom = 4096;         // the longest text read back
 constexpr int kMessageBoxTextId = 0xFFFF;
@@ -201,8 +201,8 @@ bool CheckBoxLayout(HWND box, std::string& why) {
     if (_stricmp(cls.c_str(), "Button") == 0) {
       ++buttons;
       if (GetDlgCtrlID(c) != IDOK || TextOf(c) != "OK") {
-        why = "a button other than OK: id " + std::to_string(GetDlgCtrlID(c)) + " " +
-              Show(TextOf(c));
+        why =
+            "a button other than OK: id " + std::to_string(GetDlgCtrlID(c)) + " " + Show(TextOf(c));
         return false;
       }
     } else if (_stricmp(cls.c_str(), "Static") == 0 && Send(c, STM_GETICON, 0, 0) != 0) {
@@ -488,7 +488,8 @@ int Run(const std::vector<std::string>& args) {
       PostMessageA(s.current, WM_CLOSE, 0, 0);
     } else if (verb == "gone") {
       const HWND w = s.current;
-      if (!WaitFor(s, [&](std::string&) { return !IsWindow(w); }, seen)) {
+      if (!WaitFor(
+              s, [&](std::string&) { return !IsWindow(w); }, seen)) {
         return Fail(step, "it is still there");
       }
     } else if (verb == "dump") {

@@ -9,10 +9,10 @@
 namespace qtui {
 
 // Dynamic properties every built control carries.
-inline constexpr char kIdProperty[] = "dlgCtrlId";          // the template ID
-inline constexpr char kTextProperty[] = "dlgWindowText";    // the text as last set, before display rules
+inline constexpr char kIdProperty[] = "dlgCtrlId";  // the template ID
+inline constexpr char kTextProperty[] =
+    "dlgWindowText";  // the text as last set, before display rules
 inline constexpr char kNoPrefixProperty[] = "dlgNoPrefix";  // a static that shows '&' as itself
-
 
 // What a static shows for `text`: "&x" is a mnemonic (x underlined, the ampersand hidden) and
 // "&&" one ampersand, unless the static has no-prefix style.

@@ -35,8 +35,7 @@ void CPaintDC::EraseIconBackground() {
 void CPaintDC::DrawIcon(int x, int y, const CIconHandle& icon) { ::DrawIcon(m_hDC, x, y, icon); }
 
 CFileDialog::CFileDialog(bool /*openFileDialog*/, const char* /*defaultExtension*/,
-                         const char* /*fileName*/, unsigned flags, const char* filter,
-                         CWnd* parent)
+                         const char* /*fileName*/, unsigned flags, const char* filter, CWnd* parent)
     : m_filter(filter != nullptr ? filter : ""), m_flags(flags), m_parent(parent) {}
 
 int CFileDialog::DoModal() {

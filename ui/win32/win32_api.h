@@ -3,9 +3,9 @@
 // every file; the backend calls the A functions by their full names.
 #pragma once
 
-#include <windows.h>
 #include <commctrl.h>
 #include <commdlg.h>
+#include <windows.h>
 
 #undef GetWindowText
 #undef SetWindowText

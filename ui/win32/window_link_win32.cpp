@@ -25,9 +25,7 @@ class CWin32WindowLink : public CWindowLink {
   void SetItemText(int id, const char* text) override {
     ::SendMessageA(Item(id), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text));
   }
-  void EnableItem(int id, bool enable) override {
-    ::EnableWindow(Item(id), enable ? TRUE : FALSE);
-  }
+  void EnableItem(int id, bool enable) override { ::EnableWindow(Item(id), enable ? TRUE : FALSE); }
   void SetProgressRange(int id, std::int32_t lower, std::int32_t upper) override {
     ::SendMessageA(Item(id), PBM_SETRANGE32, static_cast<WPARAM>(lower),
                    static_cast<LPARAM>(upper));
