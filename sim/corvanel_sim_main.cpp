@@ -180,7 +180,12 @@ int main(int argc, char** argv) {
                                              : arg == "--ok"      ? target.config.check
                                              : arg == "--connect" ? target.config.dial
                                                                   : target.config.other;
-        if (!ParseAnswer(value, answer, error)) return UsageError(arg + ": " + error);
+        if (!ParseAnswer(value, answer, error)) {
+          std::string why = arg;
+          why += ": ";
+          why += error;
+          return UsageError(why);
+        }
       }
     } else {
       return UsageError("unknown option '" + arg + "'");
@@ -223,6 +228,7 @@ int main(int argc, char** argv) {
       pthread_sigmask(SIG_SETMASK, &oldMask, nullptr);
       setenv("CORVANEL_COM_DIR", simulator.ComDir().c_str(), 1);
       std::vector<char*> args;
+      args.reserve(command.size() + 1);
       for (std::string& a : command) args.push_back(a.data());
       args.push_back(nullptr);
       execvp(args[0], args.data());
