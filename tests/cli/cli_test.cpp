@@ -208,8 +208,8 @@ TEST_P(CliFaultTest, ExitsWithItsCode) {
     bytes[0] = 'L';
   }
   const std::string file = MakeFile(bytes);
-  const CliResult result = Run({"download", file});
-  EXPECT_EQ(result.exitCode, c.exitCode) << result.out << result.err;
+  const CliResult result = Run({"download", file, "--trace", TracePath()});
+  EXPECT_EQ(result.exitCode, c.exitCode) << result.out << result.err << ReadFile(TracePath());
   EXPECT_NE(result.out.find(c.text), std::string::npos) << result.out;
 }
 
