@@ -63,6 +63,7 @@ wine_port=$WINEPREFIX/dosdevices/com$com
 sim_pid=""
 app_pid=""
 failed=0
+ran=""
 cleanup() {
   [ -n "$app_pid" ] && kill -KILL "$app_pid" 2>/dev/null
   wineserver -k 2>/dev/null || true
@@ -157,6 +158,7 @@ scenario() {
   local name=$1 t0
   shift
   case " ${CORVANEL_GUI_SCENARIOS:-$1} " in *" $1 "*) ;; *) return 0 ;; esac
+  ran+=" $1 "
   t0=$(date +%s)
   if "$@"; then
     say "ok   $name ($(( $(date +%s) - t0 )) s)"
@@ -242,20 +244,18 @@ scenario "start-up with a terminal, download, Close" download
 scenario "handset silent at begin" silent_begin
 scenario "close during a transfer" close_in_transfer
 
-[ -n "${CORVANEL_GUI_SCENARIOS:-}" ] && exit $failed
-
 # What the simulated handsets received.
 wineserver -k 2>/dev/null || true
 kill -TERM "$sim_pid" 2>/dev/null || true
 wait "$sim_pid" 2>/dev/null || true
 sim_pid=""
 sed 's/^/  /' "$work/gui-sim.err"
-if ! cmp -s "$sample" "$work/gui-received.ldr" ||
-  ! grep -q "COM50: .*end request FCS 0x[0-9A-F]* matched" "$work/gui-sim.err"; then
+if [[ $ran == *" download "* ]] && { ! cmp -s "$sample" "$work/gui-received.ldr" ||
+  ! grep -q "COM50: .*end request FCS 0x[0-9A-F]* matched" "$work/gui-sim.err"; }; then
   say "FAIL the handset did not receive the sample file byte for byte"
   failed=1
 fi
-if ! grep -q "COM52: .*no end request" "$work/gui-sim.err"; then
+if [[ $ran == *" close_in_transfer "* ]] && ! grep -q "COM52: .*no end request" "$work/gui-sim.err"; then
   say "FAIL the transfer went on after the close"
   failed=1
 fi
