@@ -9,12 +9,14 @@ inline constexpr const char* kAppName = "Corvanel";
 // The caption of an ownerless box that has none of its own.
 inline constexpr const char* kDefaultBoxCaption = "Error";
 
-// Shown whenever detection finds no terminal, by the main window and by StartDownload.
+// Shown whenever detection finds no terminal, by the main window and by StartDownload. The
+// support address at its end is short enough for the whole text to fit the message pane's six
+// lines of the dialog font.
 inline constexpr const char* kNoTerminalMessage =
     "No terminal connected.\n\nMake sure that the terminal is connected to the PC or that some "
     "other PC application is not accessing the terminal USB port. Restart the PC application and "
     "start again.If the problem persists, please verify the USB connection according the FAQ "
-    "documentation found on https://www.tarvenix.example/support";
+    "documentation found on www.tarvenix.example/faq";
 
 inline constexpr const char* kConnectedMessage =
     "Connected with terminal.\n\nMake sure that the handset is in software download mode. Select "

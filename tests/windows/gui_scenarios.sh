@@ -27,7 +27,7 @@ status_idle="File transfer progress indicator."
 no_terminal="No terminal connected.\n\nMake sure that the terminal is connected to the PC or \
 that some other PC application is not accessing the terminal USB port. Restart the PC \
 application and start again.If the problem persists, please verify the USB connection according \
-the FAQ documentation found on https://www.tarvenix.example/support"
+the FAQ documentation found on www.tarvenix.example/faq"
 connected="Connected with terminal.\n\nMake sure that the handset is in software download mode. \
 Select the upgrade file and press download software to handset button to start downloading. \
 Press help button for further details on how to enter download mode on handset."

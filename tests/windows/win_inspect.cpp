@@ -87,6 +87,10 @@ std::string Show(const std::string& text) {
     } else if (c == '"' || c == '\\') {
       out += '\\';
       out += c;
+    } else if (static_cast<unsigned char>(c) < 0x20 || static_cast<unsigned char>(c) >= 0x7F) {
+      char hex[8];
+      std::snprintf(hex, sizeof hex, "\\x%02X", static_cast<unsigned char>(c));
+      out += hex;
     } else {
       out += c;
     }
