@@ -6,7 +6,7 @@
 // 230400 baud. The frame sizes are those BuildFrame makes for this very image and those the
 // handset answers with. Also measured over the transfer: process and transfer-thread CPU time
 // as a share of wall time, and the allocations made on the transfer thread (operator new
-// replaced below; the simulator's thread is not counted).
+// counted by tests/support/allocation_counter; the simulator's thread is not counted).
 //
 // Usage: bench_transfer [--paced | --unpaced] [--size BYTES] [--smoke]
 //   default: a paced run (the line at 230400 baud, about 82 s) and an unpaced one (about 41 s).
@@ -14,14 +14,12 @@
 #include <time.h>
 
 #include <algorithm>
-#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <new>
 #include <random>
 #include <string>
 #include <vector>
@@ -33,67 +31,8 @@
 #include "serial/serial_port.h"
 #include "serial/serial_posix.h"
 #include "sim/simulator.h"
+#include "tests/support/allocation_counter.h"
 #include "tests/support/quiet_link.h"
-
-// Allocation counting on the thread that has switched it on.
-namespace {
-thread_local bool t_countAllocations = false;
-std::atomic<std::uint64_t> g_allocations{0};
-
-void* Allocate(std::size_t size) {
-  if (t_countAllocations) {
-    g_allocations.fetch_add(1, std::memory_order_relaxed);
-  }
-  void* p = std::malloc(size == 0 ? 1 : size);
-  if (p == nullptr) {
-    throw std::bad_alloc();
-  }
-  return p;
-}
-
-void* AllocateAligned(std::size_t size, std::align_val_t align) {
-  if (t_countAllocations) {
-    g_allocations.fetch_add(1, std::memory_order_relaxed);
-  }
-  const auto a = static_cast<std::size_t>(align);
-  void* p = std::aligned_alloc(a, (std::max<std::size_t>(size, 1) + a - 1) / a * a);
-  if (p == nullptr) {
-    throw std::bad_alloc();
-  }
-  return p;
-}
-}  // namespace
-
-void* operator new(std::size_t size) { return Allocate(size); }
-void* operator new[](std::size_t size) { return Allocate(size); }
-void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
-  try {
-    return Allocate(size);
-  } catch (...) {
-    return nullptr;
-  }
-}
-void* operator new[](std::size_t size, const std::nothrow_t&) noexcept {
-  try {
-    return Allocate(size);
-  } catch (...) {
-    return nullptr;
-  }
-}
-void* operator new(std::size_t size, std::align_val_t align) {
-  return AllocateAligned(size, align);
-}
-void* operator new[](std::size_t size, std::align_val_t align) {
-  return AllocateAligned(size, align);
-}
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete[](void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
-void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
-void operator delete(void* p, std::align_val_t) noexcept { std::free(p); }
-void operator delete[](void* p, std::align_val_t) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t, std::align_val_t) noexcept { std::free(p); }
-void operator delete[](void* p, std::size_t, std::align_val_t) noexcept { std::free(p); }
 
 namespace {
 
@@ -194,17 +133,18 @@ RunResult RunOnce(bool pacing, const std::vector<std::uint8_t>& image, const std
   CQuietLink link;
   SetMainWindowLink(&link);
 
-  const std::uint64_t allocationsBefore = g_allocations.load();
   const double cpuProcess0 = CpuSeconds(CLOCK_PROCESS_CPUTIME_ID);
   const double cpuThread0 = CpuSeconds(CLOCK_THREAD_CPUTIME_ID);
   const Clock::time_point start = Clock::now();
-  t_countAllocations = true;
-  const std::uint16_t result = RunTransfer();
-  t_countAllocations = false;
+  std::uint16_t result = 0;
+  {
+    const CScopedAllocationCounter counter;
+    result = RunTransfer();
+    r.allocations = counter.Count();
+  }
   const Clock::time_point stop = Clock::now();
   r.cpuThread = CpuSeconds(CLOCK_THREAD_CPUTIME_ID) - cpuThread0;
   r.cpuProcess = CpuSeconds(CLOCK_PROCESS_CPUTIME_ID) - cpuProcess0;
-  r.allocations = g_allocations.load() - allocationsBefore;
   r.wall = std::chrono::duration<double>(stop - start).count();
 
   SetMainWindowLink(nullptr);

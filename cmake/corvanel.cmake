@@ -22,8 +22,16 @@ function(corvanel_gtest)
   add_executable(${T_NAME} ${T_SOURCES})
   corvanel_warnings(${T_NAME})
   target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} GTest::gtest GTest::gmock GTest::gtest_main)
-  # A list of labels must reach the discovered tests whole: escape its separators.
-  string(REPLACE ";" "\\;" labels "${T_LABELS}")
-  gtest_discover_tests(${T_NAME} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
-                       PROPERTIES LABELS "${labels}")
+  gtest_discover_tests(${T_NAME} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60)
+  # Labels go on in a script of their own that runs after the discovered tests are added:
+  # gtest_discover_tests passes its PROPERTIES on as a flat list, which keeps only the first of
+  # several labels.
+  if(T_LABELS)
+    set(labels_script "${CMAKE_CURRENT_BINARY_DIR}/${T_NAME}_labels.cmake")
+    file(WRITE "${labels_script}"
+         "if(${T_NAME}_TESTS)\n"
+         "  set_tests_properties(\${${T_NAME}_TESTS} PROPERTIES LABELS \"${T_LABELS}\")\n"
+         "endif()\n")
+    set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES "${labels_script}")
+  endif()
 endfunction()

@@ -5,7 +5,9 @@
 // - Every call blocks the calling thread until the platform call returns. A read that times out
 //   returns a short count (0 when nothing came), never an error; nothing throws.
 // - Read ends at the first of: capacity bytes in; 50 ms without a further byte once one is in;
-//   10 x capacity + 50 ms since it began. A device that hangs up ends the read at once.
+//   10 x capacity + 50 ms since it began. A device that hangs up ends the read at once. A read
+//   that reaches a deadline still takes the bytes already waiting, so a thread the scheduler
+//   held up does not cut a reply that arrived in time.
 // - Open always closes what was open first; a failed Open leaves the port closed.
 // - No lock: g_terminalPort and g_replyBuffer are used by one thread at a time (detection on the
 //   UI thread, then the worker, kept apart by the order at the start of a download).

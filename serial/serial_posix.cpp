@@ -173,6 +173,18 @@ bool DeviceHeldElsewhere(int fd) {
   return held;
 }
 
+// Takes what is already waiting, without waiting for more: the last look of a read whose
+// deadline has passed. A reading thread that the scheduler held up past its deadline then still
+// returns the bytes that arrived in time instead of cutting the reply.
+std::uint32_t TakeWaiting(int fd, std::uint8_t* buffer, std::uint32_t room) {
+  pollfd p{fd, POLLIN, 0};
+  if (room == 0 || ::poll(&p, 1, 0) <= 0 || (p.revents & POLLIN) == 0) {
+    return 0;
+  }
+  const ssize_t n = ::read(fd, buffer, room);
+  return n > 0 ? static_cast<std::uint32_t>(n) : 0;
+}
+
 }  // namespace
 
 int ParseComNumber(const char* name) {
@@ -436,6 +448,7 @@ std::uint32_t PortRead(PortHandle handle, std::uint8_t* buffer, std::uint32_t ca
     }
     const int waitMs = limited ? MillisecondsUntil(deadline) : -1;
     if (limited && waitMs == 0) {
+      received += TakeWaiting(fd, buffer + received, capacity - received);
       break;
     }
     pollfd p{fd, POLLIN, 0};

@@ -1,36 +1,13 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
-#include <atomic>
-#include <cstdlib>
-#include <new>
 #include <string>
 
 #include "download/control_ids.h"
 #include "download/frame_codec.h"
 #include "serial/serial_port.h"
 #include "tests/download/transfer_fixture.h"
-#include "tests/support/quiet_link.h"
 #include "tests/support/test_names.h"
-
-// Counts the allocations of the thread that asked for counting (the simulator's own thread
-// allocates freely meanwhile).
-namespace {
-thread_local bool t_counting = false;
-thread_local std::size_t t_allocations = 0;
-}  // namespace
-
-void* operator new(std::size_t size) {
-  if (t_counting) {
-    ++t_allocations;
-  }
-  if (void* p = std::malloc(size == 0 ? 1 : size)) {
-    return p;
-  }
-  throw std::bad_alloc();
-}
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
 
 namespace {
 
@@ -260,27 +237,6 @@ TEST_F(TransferTest, RetriedFrame_IsByteIdenticalToTheFirst) {
   ASSERT_EQ(Transfer(RandomBytes(3 * 1024, 13)), 0);
   EXPECT_EQ(Stats().retries, 1u);
   EXPECT_TRUE(Stats().violations.empty());
-}
-
-TEST_F(TransferTest, Transfer_AllocatesNothing) {
-  StartTerminal({"data:2#1=garbage"});
-  OpenAndConnect();
-  CQuietLink quiet;
-  SetMainWindowLink(&quiet);
-  const std::string path = MakeFile(RandomBytes(6000, 14));
-  g_upgradeFile = std::fopen(path.c_str(), "rb");
-  ASSERT_NE(g_upgradeFile, nullptr);
-  static char buffer[BUFSIZ];
-  std::setvbuf(g_upgradeFile, buffer, _IOFBF, sizeof buffer);  // as the worker opens it
-  g_sizeCounter = 5;
-  t_allocations = 0;
-  t_counting = true;
-  const std::uint16_t result = RunTransfer();
-  t_counting = false;
-  std::fclose(g_upgradeFile);
-  g_upgradeFile = nullptr;
-  EXPECT_EQ(result, 0);
-  EXPECT_EQ(t_allocations, 0u);
 }
 
 }  // namespace

@@ -1,6 +1,9 @@
-// Each row of the fault table through the whole tool: the operator's outcome (status line,
-// message pane, the one message box, the Download button), what the handset received, and for
-// the rows that wait out silent reads, that the waiting costs next to no CPU time.
+// Rows of the fault table through the whole tool: the operator's outcome (status line, message
+// pane, the one message box, the Download button, the progress bar) and what the handset
+// received. The worker tells only success from failure, so the rows are one per outcome the
+// operator can see: a failure before any block, in the middle of the data, at the end request,
+// and a success after a retry. Every row's result code is checked below the worker, in
+// fault_transfer_test.cpp.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -67,14 +70,12 @@ TEST_P(FaultWorkerTest, OutcomeMatchesTheTable) {
     EXPECT_EQ(stats.image, image);
     EXPECT_TRUE(stats.endFcsMatched);
   }
-  if (row.slow) {
-    // The silent reads are waited out in poll(), not spun: CPU time far below wall time.
-    EXPECT_GT(m_wall, 5.0);
-    EXPECT_LT(m_cpu, 0.2 * m_wall) << "cpu " << m_cpu << " s over " << m_wall << " s";
-  }
 }
 
 INSTANTIATE_TEST_SUITE_P(Faults, FaultWorkerTest,
-                         ::testing::ValuesIn(FaultRows(CORVANEL_E2E_SLOW != 0)), ByName{});
+                         ::testing::Values(FaultRowNamed("GarbageBegin"),
+                                           FaultRowNamed("CodeMiddle"), FaultRowNamed("SeqEnd"),
+                                           FaultRowNamed("GarbageMiddleOnce")),
+                         ByName{});
 
 }  // namespace

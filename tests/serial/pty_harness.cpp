@@ -225,10 +225,13 @@ void CPtyDevice::RunStep(std::unique_lock<std::mutex>& lock, const DeviceStep& s
       m_hungUp = true;
     } else if (!step.bytes.empty()) {
       const int master = m_master;
+      // Taken before the write: no byte can reach the port earlier, however late this thread
+      // gets back from the write.
+      const HarnessClock::time_point sending = HarnessClock::now();
       lock.unlock();
       WriteAll(master, step.bytes);
       lock.lock();
-      m_lastSend = HarnessClock::now();
+      m_lastSend = sending;
     }
   }
   m_stepRunning = false;

@@ -82,7 +82,7 @@ class CPtyDevice {
   bool WaitForStepsDone(std::chrono::milliseconds timeout) const;
   // True once at least count bytes wait in the device's input queue for the port to read.
   bool WaitForQueued(std::size_t count, std::chrono::milliseconds timeout) const;
-  // When the bytes of the last step were handed to the pty.
+  // When the last step began to hand its bytes to the pty: none reached the port before.
   HarnessClock::time_point LastSendTime() const;
 
   int SlaveFd() const { return m_slave; }

@@ -212,10 +212,11 @@ TEST_F(TerminalDetectionTest, StaleWordBeyondTheCount_DoesNotMatch) {
             "OK\r\n TARVENIX Kestra Orbina");
 }
 
+// The pause is 1 s, far beyond the read's 50 ms gap and any delay of a reader held up.
 TEST_F(TerminalDetectionTest, AnswerPausingBeforeTheWord_IsCutAndDoesNotMatchOnThatPort) {
   CPtyDevice& cut = AddDevice(4, "", "");
   cut.Answer(kModelRequest,
-             {DeviceStep{0ms, "+CGMM: ", false}, DeviceStep{250ms, "TARVENIX\r\n", false}});
+             {DeviceStep{0ms, "+CGMM: ", false}, DeviceStep{1000ms, "TARVENIX\r\n", false}});
   AddDevice(9, "+CGMM: Orbina\r\n", "");
   EXPECT_EQ(DetectTerminal(), DETECT_FOUND);
   EXPECT_STREQ(g_terminalPort.PortName(), "\\\\.\\COM9");

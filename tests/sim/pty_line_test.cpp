@@ -268,17 +268,18 @@ TEST_F(SimTerminalTest, SilentModel_SendsNothingButRecordsTheCommand) {
   EXPECT_TRUE(port.ReadFor(200ms).empty());
 }
 
-TEST_F(SimTerminalTest, CutModelAnswer_PausesMoreThan50msAtTheOffset) {
-  auto& t = Start(WithFaults({"model=cut:5:300"}));
+// The head comes at once and the tail only after the pause, timed from the request: a reader
+// that the scheduler holds up can see the tail late, never early. The pause is 1 s so that a
+// late reader still finds the head well before it.
+TEST_F(SimTerminalTest, CutModelAnswer_PausesAtTheOffset) {
+  auto& t = Start(WithFaults({"model=cut:5:1000"}));
   CPortClient port(t.LinkPath());
+  const auto sent = Clock::now();
   port.Write("AT+CGMM\r\n");
-  const Bytes head = port.ReadCount(5);
-  ASSERT_EQ(head, B("\r\nTAR"));
-  const auto cutAt = Clock::now();
-  EXPECT_TRUE(port.ReadFor(60ms).empty());  // the pause is 300 ms; this window is well inside it
-  const Bytes tail = port.ReadText("OK\r\n");
-  EXPECT_GE(Clock::now() - cutAt, 100ms);
-  EXPECT_EQ(tail, B("VENIX-9505\r\n\r\nOK\r\n"));
+  ASSERT_EQ(port.ReadCount(5), B("\r\nTAR"));
+  EXPECT_LT(Clock::now() - sent, 1000ms);
+  EXPECT_EQ(port.ReadText("OK\r\n"), B("VENIX-9505\r\n\r\nOK\r\n"));
+  EXPECT_GE(Clock::now() - sent, 1000ms);
 }
 
 TEST_F(SimTerminalTest, ScriptedAttempts_SilentTwiceThenOkAtTheThird) {
@@ -537,15 +538,15 @@ TEST_F(SimTerminalTest, CodeAndGarbageFaults_SendTheirBytes) {
 }
 
 TEST_F(SimTerminalTest, CutReply_PausesInsideTheFrame) {
-  auto& t = Start(WithFaults({"begin=cut:4:300"}));
+  auto& t = Start(WithFaults({"begin=cut:4:1000"}));
   CPortClient port(t.LinkPath());
   Connect(port);
+  const auto sent = Clock::now();
   port.Write(kBeginFrame);
   EXPECT_EQ(port.ReadCount(4), Bytes(kAckFrame.begin(), kAckFrame.begin() + 4));
-  const auto cutAt = Clock::now();
-  EXPECT_TRUE(port.ReadFor(60ms).empty());
+  EXPECT_LT(Clock::now() - sent, 1000ms);
   EXPECT_EQ(port.ReadCount(kAckFrame.size() - 4), Bytes(kAckFrame.begin() + 4, kAckFrame.end()));
-  EXPECT_GE(Clock::now() - cutAt, 100ms);
+  EXPECT_GE(Clock::now() - sent, 1000ms);
 }
 
 TEST_F(SimTerminalTest, DelayedReply_ComesNoEarlierThanTheDelay) {

@@ -2,6 +2,7 @@
 // string table, the help text and the icons.
 #include <QSet>
 #include <QtTest>
+#include <algorithm>
 #include <string>
 
 #include "res/help_text.h"
@@ -19,16 +20,16 @@ class ResourcesTest : public QObject {
   Q_OBJECT
 
  private slots:
-  void ResourceIds_HaveTheirNumbers_data();
-  void ResourceIds_HaveTheirNumbers();
-  void Control_MatchesTemplateTable_data();
-  void Control_MatchesTemplateTable();
+  void Dialog_ControlsAreWellFormed_data();
+  void Dialog_ControlsAreWellFormed();
+  void MainDialog_ShowsItsFixedTexts_data();
+  void MainDialog_ShowsItsFixedTexts();
   void Dialog_MatchesTemplateHeader_data();
   void Dialog_MatchesTemplateHeader();
   void UnknownTemplateOrControl_IsNotFound();
   void StringTable_GivesTextOrEmpty_data();
   void StringTable_GivesTextOrEmpty();
-  void HelpText_Has2807CharactersFromThreePieces();
+  void HelpText_Has2807CharactersJoinedFromItsPieces();
   void HelpText_BeginsAndEndsWithoutTrailingBreak();
   void HelpText_PieceTwoEndsInLoneLineFeed();
   void HelpText_KeepsQuotedDetails_data();
@@ -39,113 +40,66 @@ class ResourcesTest : public QObject {
   void MarkIcon_IsMirrorSymmetric();
 };
 
-void ResourcesTest::ResourceIds_HaveTheirNumbers_data() {
-  QTest::addColumn<long long>("actual");
-  QTest::addColumn<long long>("expected");
-  QTest::newRow("IDD_ABOUT") << 0LL + IDD_ABOUT << 100LL;
-  QTest::newRow("IDD_MAIN") << 0LL + IDD_MAIN << 102LL;
-  QTest::newRow("IDD_HELP") << 0LL + IDD_HELP << 103LL;
-  QTest::newRow("IDS_ABOUTBOX") << 0LL + IDS_ABOUTBOX << 101LL;
-  QTest::newRow("IDI_APP") << 0LL + IDI_APP << 128LL;
-  QTest::newRow("IDI_MARK") << 0LL + IDI_MARK << 140LL;
-  QTest::newRow("IDM_ABOUTBOX") << 0LL + IDM_ABOUTBOX << 0x10LL;
-  QTest::newRow("IDOK") << 0LL + IDOK << 1LL;
-  QTest::newRow("IDCANCEL") << 0LL + IDCANCEL << 2LL;
-  QTest::newRow("IDC_STATIC") << 0LL + IDC_STATIC << -1LL;
-  QTest::newRow("IDC_PATH") << 0LL + IDC_PATH << 1000LL;
-  QTest::newRow("IDC_BROWSE") << 0LL + IDC_BROWSE << 1001LL;
-  QTest::newRow("IDC_DOWNLOAD") << 0LL + IDC_DOWNLOAD << 1002LL;
-  QTest::newRow("IDC_PROGRESS") << 0LL + IDC_PROGRESS << 1004LL;
-  QTest::newRow("IDC_STATUS") << 0LL + IDC_STATUS << 1012LL;
-  QTest::newRow("IDC_HELP_BUTTON") << 0LL + IDC_HELP_BUTTON << 1013LL;
-  QTest::newRow("IDC_MESSAGE") << 0LL + IDC_MESSAGE << 1019LL;
-  QTest::newRow("IDC_WARNING") << 0LL + IDC_WARNING << 1026LL;
-  QTest::newRow("IDC_HELP_TEXT") << 0LL + IDC_HELP_TEXT << 1000LL;
-}
-
-void ResourcesTest::ResourceIds_HaveTheirNumbers() {
-  QFETCH(long long, actual);
-  QFETCH(long long, expected);
-  QCOMPARE(actual, expected);
-}
-
-void ResourcesTest::Control_MatchesTemplateTable_data() {
+void ResourcesTest::Dialog_ControlsAreWellFormed_data() {
   QTest::addColumn<int>("dialog");
-  QTest::addColumn<int>("index");
-  QTest::addColumn<int>("id");
-  QTest::addColumn<res::ControlKind>("kind");
-  QTest::addColumn<QString>("text");
-  QTest::addColumn<QRect>("rect");  // x, y, cx, cy in dialog units
-  QTest::addColumn<uint>("style");
-  QTest::addColumn<int>("icon");
-
-  const uint v = kVisible;
-  const uint leftGroup = v | kLeft | kGroup;
-  auto row = [](const char* name, int dialog, int index, int id, ControlKind kind, const char* text,
-                QRect rect, uint style, int icon = 0) {
-    QTest::newRow(name) << dialog << index << id << kind << QString::fromUtf8(text) << rect << style
-                        << icon;
-  };
-  row("main 1 prompt", IDD_MAIN, 0, -1, ControlKind::Static,
-      "Enter the location of the Volk handcell software file (*.LDR)", {14, 3, 234, 12}, leftGroup);
-  row("main 2 path", IDD_MAIN, 1, 1000, ControlKind::Edit, "", {15, 18, 182, 14},
-      v | kBorder | kTabStop | kAutoHScroll);
-  row("main 3 browse", IDD_MAIN, 2, 1001, ControlKind::PushButton, "Browse", {229, 17, 50, 14},
-      v | kTabStop);
-  row("main 4 download", IDD_MAIN, 3, 1002, ControlKind::PushButton, "Download software to handset",
-      {16, 193, 110, 14}, v | kTabStop);
-  row("main 5 progress", IDD_MAIN, 4, 1004, ControlKind::ProgressBar, "Progress1",
-      {15, 233, 263, 14}, v | kBorder);
-  row("main 6 message", IDD_MAIN, 5, 1019, ControlKind::Static, "", {15, 134, 264, 50}, leftGroup);
-  row("main 7 status", IDD_MAIN, 6, 1012, ControlKind::Static, "", {15, 219, 181, 8}, leftGroup);
-  row("main 8 help", IDD_MAIN, 7, 1013, ControlKind::PushButton, "Help", {15, 264, 50, 14},
-      v | kTabStop);
-  row("main 9 close", IDD_MAIN, 8, 1, ControlKind::PushButton, "Close", {229, 267, 50, 14},
-      v | kTabStop);
-  row("main 10 mark right", IDD_MAIN, 9, -1, ControlKind::StaticIcon, "", {233, 40, 20, 20},
-      v | kIcon, IDI_MARK);
-  row("main 11 mark left", IDD_MAIN, 10, -1, ControlKind::StaticIcon, "", {18, 40, 20, 20},
-      v | kIcon, IDI_MARK);
-  row("main 12 heading", IDD_MAIN, 11, -1, ControlKind::Static,
-      "PLEASE READ CAREFULLY BEFORE PROCEDING", {46, 47, 180, 10}, leftGroup);
-  row("main 13 warning", IDD_MAIN, 12, 1026, ControlKind::Static, "Static", {26, 66, 251, 66},
-      leftGroup);
-  row("help 1 ok", IDD_HELP, 0, 1, ControlKind::PushButton, "OK", {121, 241, 50, 14},
-      v | kDefPushButton | kTabStop);
-  row("help 2 text", IDD_HELP, 1, 1000, ControlKind::Edit, "", {9, 7, 312, 229},
-      v | kMultiLine | kReadOnly | kVScroll | kAutoVScroll | kBorder | kTabStop | kClientEdge |
-          kStaticEdge);
-  row("about 1 name", IDD_ABOUT, 0, -1, ControlKind::Static,
-      "Tarvenix ISDN Handset Software Upgrade via USB  Version 1.6.7", {7, 10, 221, 8},
-      v | kNoPrefix | kGroup);
-  row("about 2 copyright", IDD_ABOUT, 1, -1, ControlKind::Static, "Copyright (C) 2026",
-      {40, 25, 119, 8}, leftGroup);
-  row("about 3 ok", IDD_ABOUT, 2, 1, ControlKind::PushButton, "OK", {171, 21, 50, 14},
-      v | kDefPushButton | kGroup | kTabStop);
+  QTest::newRow("main") << IDD_MAIN;
+  QTest::newRow("help") << IDD_HELP;
+  QTest::newRow("about") << IDD_ABOUT;
 }
 
-void ResourcesTest::Control_MatchesTemplateTable() {
+// What any template must hold for its window to work: every control lies inside the dialog, every
+// addressed ID names one control only (and FindControl finds that one), at most one button is the
+// default that Enter presses, and a static icon names an icon that exists.
+void ResourcesTest::Dialog_ControlsAreWellFormed() {
   QFETCH(int, dialog);
-  QFETCH(int, index);
-  QFETCH(int, id);
-  QFETCH(res::ControlKind, kind);
-  QFETCH(QString, text);
-  QFETCH(QRect, rect);
-  QFETCH(uint, style);
-  QFETCH(int, icon);
-
   const res::DialogTemplate* dialogTemplate = res::FindDialogTemplate(dialog);
   QVERIFY(dialogTemplate != nullptr);
-  QVERIFY(static_cast<std::size_t>(index) < dialogTemplate->controls.size());
-  const res::ControlTemplate& control = dialogTemplate->controls[static_cast<std::size_t>(index)];
-  QCOMPARE(control.id, id);
-  QCOMPARE(control.kind, kind);
-  QCOMPARE(QString::fromUtf8(control.text.data(), static_cast<qsizetype>(control.text.size())),
-           text);
-  QCOMPARE(QRect(control.rect.x, control.rect.y, control.rect.cx, control.rect.cy), rect);
-  QCOMPARE(uint{control.style}, style);
-  QCOMPARE(control.icon, icon);
-  if (id != IDC_STATIC) QCOMPARE(dialogTemplate->FindControl(id), &control);
+  QSet<int> ids;
+  int defaults = 0;
+  for (const res::ControlTemplate& control : dialogTemplate->controls) {
+    const QString name = QString("control %1 \"%2\"")
+                             .arg(control.id)
+                             .arg(QString::fromUtf8(control.text.data(),
+                                                    static_cast<qsizetype>(control.text.size())));
+    const res::DluRect& r = control.rect;
+    QVERIFY2(r.x >= 0 && r.y >= 0 && r.cx > 0 && r.cy > 0 && r.x + r.cx <= dialogTemplate->cx &&
+                 r.y + r.cy <= dialogTemplate->cy,
+             qPrintable(name + " lies outside its dialog"));
+    if (control.id != IDC_STATIC) {
+      QVERIFY2(!ids.contains(control.id), qPrintable(name + " shares its ID"));
+      ids.insert(control.id);
+      QCOMPARE(dialogTemplate->FindControl(control.id), &control);
+    }
+    if (control.kind == ControlKind::PushButton && (control.style & kDefPushButton) != 0) {
+      ++defaults;
+    }
+    if (control.kind == ControlKind::StaticIcon) {
+      QVERIFY2(
+          !res::IconImage(control.icon, 22).isNull() || !res::IconImage(control.icon, 32).isNull(),
+          qPrintable(name + " names no icon"));
+    }
+  }
+  QVERIFY(defaults <= 1);
+}
+
+void ResourcesTest::MainDialog_ShowsItsFixedTexts_data() {
+  QTest::addColumn<QString>("text");
+  QTest::newRow("prompt") << "Enter the location of the Volk handcell software file (*.LDR)";
+  QTest::newRow("heading") << "PLEASE READ CAREFULLY BEFORE PROCEDING";
+  QTest::newRow("browse") << "Browse";
+  QTest::newRow("download") << "Download software to handset";
+  QTest::newRow("help") << "Help";
+  QTest::newRow("close") << "Close";
+}
+
+// The texts the operator reads on the main window, exactly as written, misspellings included.
+void ResourcesTest::MainDialog_ShowsItsFixedTexts() {
+  QFETCH(QString, text);
+  const res::DialogTemplate* dialogTemplate = res::FindDialogTemplate(IDD_MAIN);
+  QVERIFY(dialogTemplate != nullptr);
+  const std::string wanted = text.toStdString();
+  QVERIFY(std::any_of(dialogTemplate->controls.begin(), dialogTemplate->controls.end(),
+                      [&](const res::ControlTemplate& c) { return c.text == wanted; }));
 }
 
 void ResourcesTest::Dialog_MatchesTemplateHeader_data() {
@@ -210,11 +164,8 @@ void ResourcesTest::StringTable_GivesTextOrEmpty() {
   QCOMPARE(QString::fromUtf8(loaded.data(), static_cast<qsizetype>(loaded.size())), text);
 }
 
-void ResourcesTest::HelpText_Has2807CharactersFromThreePieces() {
+void ResourcesTest::HelpText_Has2807CharactersJoinedFromItsPieces() {
   QCOMPARE(res::HelpText().size(), std::size_t{2807});
-  QCOMPARE(res::HelpPieceOne().size(), std::size_t{1985});
-  QCOMPARE(res::HelpPieceTwo().size(), std::size_t{52});
-  QCOMPARE(res::HelpPieceThree().size(), std::size_t{770});
   const std::string joined = std::string(res::HelpPieceOne()) + std::string(res::HelpPieceTwo()) +
                              std::string(res::HelpPieceThree());
   QVERIFY(joined == res::HelpText());
@@ -248,7 +199,7 @@ void ResourcesTest::HelpText_PieceTwoEndsInLoneLineFeed() {
     if (text[i] == '\r') QVERIFY(i + 1 < text.size() && text[i + 1] == '\n');
   }
   QCOMPARE(loneFeeds, std::size_t{1});
-  QCOMPARE(where, std::size_t{1985 + 51});
+  QCOMPARE(where, res::HelpPieceOne().size() + res::HelpPieceTwo().size() - 1);
 }
 
 void ResourcesTest::HelpText_KeepsQuotedDetails_data() {
