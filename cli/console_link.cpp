@@ -71,16 +71,19 @@ void CConsoleLink::EnableItem(int /*id*/, bool /*enable*/) {}
 
 void CConsoleLink::SetProgressRange(int /*id*/, std::int32_t lower, std::int32_t upper) {
   std::lock_guard<std::mutex> lock(m_mutex);
-  m_lower = lower;
-  m_upper = upper;
+  m_bar.SetRange(lower, upper);
   m_position = lower;
   m_transferStart = Clock::now();
 }
 
-void CConsoleLink::SetProgressStep(int /*id*/, std::int32_t /*step*/) {}
+void CConsoleLink::SetProgressStep(int /*id*/, std::int32_t step) {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  m_bar.SetStep(step);
+}
 
 void CConsoleLink::SetProgressPos(int /*id*/, std::int32_t position) {
   std::lock_guard<std::mutex> lock(m_mutex);
+  m_bar.SetPos(position);
   m_position = position;
   if (m_live) {
     DrawProgress();
@@ -116,11 +119,9 @@ void CConsoleLink::Line(const std::string& text) {
 }
 
 void CConsoleLink::DrawProgress() {
-  // The bar's share as the window shows it: the position clamped into the range, an empty
-  // 0-to-0 range, the whole-block count as the top.
-  const std::int32_t span = m_upper - m_lower;
-  const std::int32_t clamped = std::clamp(m_position, m_lower, std::max(m_lower, m_upper));
-  const double share = span > 0 ? static_cast<double>(clamped - m_lower) / span : 0.0;
+  // The percentage is the bar's, as the window shows it (100 only when full).
+  constexpr std::int32_t kPercent = 100;
+  const std::int32_t percent = m_bar.Filled(kPercent);
 
   // Every block is one data packet; the last one is short (or empty).
   const std::uint64_t blocks = m_fileSize / kBlockSize + 1;
@@ -133,12 +134,12 @@ void CConsoleLink::DrawProgress() {
       rate > 0 ? Duration(static_cast<double>(m_fileSize - bytes) / rate) : std::string("-:--");
 
   char text[160];
-  const int n = std::snprintf(
-      text, sizeof text, "%3d%%  block %llu of %llu  %.0f bytes/s  %s left  %u %s",
-      static_cast<int>(share * 100.0), static_cast<unsigned long long>(done),
-      static_cast<unsigned long long>(blocks), rate, left.c_str(),
-      static_cast<unsigned>(g_transferCounts.retries),
-      g_transferCounts.retries == 1 ? "retry" : "retries");
+  const int n =
+      std::snprintf(text, sizeof text, "%3d%%  block %llu of %llu  %.0f bytes/s  %s left  %u %s",
+                    static_cast<int>(percent), static_cast<unsigned long long>(done),
+                    static_cast<unsigned long long>(blocks), rate, left.c_str(),
+                    static_cast<unsigned>(g_transferCounts.retries),
+                    g_transferCounts.retries == 1 ? "retry" : "retries");
   const auto length = static_cast<std::size_t>(std::max(n, 0));
   // Blanks over whatever the last drawing left beyond this one.
   const std::size_t pad = m_drawn > length ? m_drawn - length : 0;

@@ -15,6 +15,7 @@
 #include <mutex>
 #include <string>
 
+#include "download/progress_model.h"
 #include "download/window_link.h"
 
 class CConsoleLink : public CWindowLink {
@@ -46,7 +47,8 @@ class CConsoleLink : public CWindowLink {
   std::string m_path;
   const std::uint64_t m_fileSize;
   std::string m_lastBox;  // a pane text that repeats the box just shown is not printed again
-  std::int32_t m_lower = 0, m_upper = 0, m_position = 0;
+  CProgressModel m_bar;
+  std::int32_t m_position = 0;  // as the engine gave it: the blocks acknowledged so far
   Clock::time_point m_transferStart{};
   std::size_t m_drawn = 0;  // characters of the live line on screen; 0 when none
 };

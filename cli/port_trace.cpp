@@ -38,8 +38,7 @@ const char* Direction(PortEvent event) {
 }
 
 void WriteLine(PortEvent event, const char* name, const std::uint8_t* bytes, std::uint32_t count) {
-  const double ms =
-      std::chrono::duration<double, std::milli>(Clock::now() - g_start).count();
+  const double ms = std::chrono::duration<double, std::milli>(Clock::now() - g_start).count();
   char* out = g_line.data();
   char* const end = out + g_line.size();
   if (event == PortEvent::Open || event == PortEvent::Close) {

@@ -5,16 +5,20 @@
 # read by control ID). scripts/test-windows runs it under Xvfb with WINEPREFIX set to a prefix
 # that wineboot has prepared; it starts and ends its own wineserver and simulator.
 # Usage: tests/windows/gui_scenarios.sh CORVANEL_EXE WIN_INSPECT_EXE CORVANEL_SIM WORKDIR
+# CORVANEL_GUI_SCENARIOS may name the scenario functions to run (default: all). A failed step
+# leaves a picture of the screen in gui-failures/ beside the executable's folder.
 #
 # What Wine does not let these checks see, and so they leave to real Windows:
-# - another process's system menu (GetSystemMenu from outside returns nothing): the About item is
-#   chosen by posting its command, WM_SYSCOMMAND 0x0010, as the menu would send it;
+# - the items of another process's system menu (GetSystemMenu from outside returns nothing): the
+#   menu is opened as Alt+Space opens it and its last item chosen with Up and Enter, which opens
+#   the About box only when that item is the About item (Wine's own "About Wine" comes before);
 # - the title bar: without a window manager Wine draws none, so the close box is stood in for by
 #   the WM_CLOSE it sends;
 # - the exclusive open of a COM port, which Wine does not enforce.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 exe=$(readlink -f "$1")
+shots=$(dirname "$(dirname "$exe")")/gui-failures
 inspect_exe=$(readlink -f "$2")
 sim_exe=$(readlink -f "$3")
 work=$4
@@ -46,6 +50,7 @@ Connected with handset."
 # Control IDs of the main window.
 IDOK=1 IDC_PATH=1000 IDC_BROWSE=1001 IDC_DOWNLOAD=1002 IDC_PROGRESS=1004 IDC_STATUS=1012
 IDC_HELP_BUTTON=1013 IDC_MESSAGE=1019 IDC_WARNING=1026
+VK_RETURN=0x0D VK_UP=0x26
 # The open-file dialog: its file name box and its Cancel button.
 OPEN_NAME=1148 IDCANCEL=2
 
@@ -58,6 +63,7 @@ wine_port=$WINEPREFIX/dosdevices/com$com
 sim_pid=""
 app_pid=""
 failed=0
+ran=""
 cleanup() {
   [ -n "$app_pid" ] && kill -KILL "$app_pid" 2>/dev/null
   wineserver -k 2>/dev/null || true
@@ -119,6 +125,10 @@ inspect() {
   sed 's/^/    /' "$log"
   wine "$inspect_exe" deadline 2 find "$main" dump >"$log" 2>&1 || true
   sed 's/^/    /' "$log"
+  if command -v import >/dev/null; then
+    mkdir -p "$shots"
+    import -window root "$shots/$n.png" 2>/dev/null && echo "    screen: $shots/$n.png"
+  fi
   return 1
 }
 
@@ -147,6 +157,8 @@ app_exit() {
 scenario() {
   local name=$1 t0
   shift
+  case " ${CORVANEL_GUI_SCENARIOS:-$1} " in *" $1 "*) ;; *) return 0 ;; esac
+  ran+=" $1 "
   t0=$(date +%s)
   if "$@"; then
     say "ok   $name ($(( $(date +%s) - t0 )) s)"
@@ -162,18 +174,21 @@ scenario() {
 }
 
 # Start-up without a terminal: the no-terminal message, Browse and Download disabled, no box;
-# WM_CLOSE (the close box) ends the program with exit code 0.
+# the About box from the system menu's last item, modal over the main window; WM_CLOSE (the
+# close box) ends the program with exit code 0.
 no_terminal() {
   noport
   start_app
   inspect find "$main" text $IDC_STATUS "$status_idle" text $IDC_MESSAGE "$no_terminal" \
     text $IDC_WARNING "$warning" enabled $IDC_BROWSE 0 enabled $IDC_DOWNLOAD 0 \
-    enabled $IDC_HELP_BUTTON 1 enabled $IDOK 1 nobox close gone &&
+    enabled $IDC_HELP_BUTTON 1 enabled $IDOK 1 nobox \
+    sysmenu key $VK_UP key $VK_RETURN find "About Corvanel" owner main hastext "$about_line" \
+    main enabled 0 0 find "About Corvanel" click $IDOK gone main enabled 0 1 close gone &&
     app_exit 0
 }
 
 # Start-up with a terminal, a whole download of the sample file chosen in the open-file dialog,
-# the About box from the system menu's item, then the Close button.
+# then the Close button.
 download() {
   local path
   path=$(winpath "$sample")
@@ -191,10 +206,7 @@ download() {
     enabled $IDC_BROWSE 0 \
     box Status "$burning" owner none main enabled 0 1 box Status "$burning" click $IDOK gone \
     main text $IDC_DOWNLOAD "Download software to handset." enabled $IDC_DOWNLOAD 1 \
-    enabled $IDC_BROWSE 1 text $IDC_STATUS "Transfer completed." \
-    syscommand 0x0010 find "About Corvanel" owner main hastext "$about_line" \
-    main enabled 0 0 find "About Corvanel" click $IDOK gone main enabled 0 1 \
-    click $IDOK gone
+    enabled $IDC_BROWSE 1 text $IDC_STATUS "Transfer completed." click $IDOK gone
 }
 
 # A handset that never answers the begin request: "Transfer failed." and the "Error" box.
@@ -227,8 +239,8 @@ close_in_transfer() {
     app_exit 0
 }
 
-scenario "start-up without a terminal" no_terminal
-scenario "start-up with a terminal, download, About, Close" download
+scenario "start-up without a terminal, About" no_terminal
+scenario "start-up with a terminal, download, Close" download
 scenario "handset silent at begin" silent_begin
 scenario "close during a transfer" close_in_transfer
 
@@ -238,12 +250,12 @@ kill -TERM "$sim_pid" 2>/dev/null || true
 wait "$sim_pid" 2>/dev/null || true
 sim_pid=""
 sed 's/^/  /' "$work/gui-sim.err"
-if ! cmp -s "$sample" "$work/gui-received.ldr" ||
-  ! grep -q "COM50: .*end request FCS 0x[0-9A-F]* matched" "$work/gui-sim.err"; then
+if [[ $ran == *" download "* ]] && { ! cmp -s "$sample" "$work/gui-received.ldr" ||
+  ! grep -q "COM50: .*end request FCS 0x[0-9A-F]* matched" "$work/gui-sim.err"; }; then
   say "FAIL the handset did not receive the sample file byte for byte"
   failed=1
 fi
-if ! grep -q "COM52: .*no end request" "$work/gui-sim.err"; then
+if [[ $ran == *" close_in_transfer "* ]] && ! grep -q "COM52: .*no end request" "$work/gui-sim.err"; then
   say "FAIL the transfer went on after the close"
   failed=1
 fi

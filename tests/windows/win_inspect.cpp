@@ -28,6 +28,10 @@
 //   click ID            post BM_CLICK to control ID (a press of that button)
 //   settext ID TEXT     set control ID's text (WM_SETTEXT), e.g. a path typed into a box
 //   syscommand VALUE    post WM_SYSCOMMAND with that command (hex with 0x) to the current window
+//   sysmenu             open the current window's system menu as Alt+Space does, and wait
+//                       until it shows
+//   key VK              post a press and release of virtual key VK (hex with 0x) to the
+//                       current window's thread, as the keyboard would
 //   close               post WM_CLOSE to the current window (the title bar's close box)
 //   gone                wait until the current window no longer exists
 //   dump                print the current window's client size and every control
@@ -51,6 +55,7 @@ constexpr UINT kSendTimeoutMs = 30000;  // one cross-process message; Wine may i
 constexpr int kTextRoom = 4096;         // the longest text read back
 constexpr int kMessageBoxTextId = 0xFFFF;
 constexpr const char* kDialogClass = "#32770";
+constexpr const char* kMenuClass = "#32768";  // a popup menu
 
 // The progress bar's messages, named here so that no common-controls header is needed.
 constexpr UINT kPbmGetRange = WM_USER + 7;
@@ -457,6 +462,28 @@ int Run(const std::vector<std::string>& args) {
       used = 1;
       step += " " + arg(1);
       PostMessageA(s.current, WM_SYSCOMMAND, static_cast<WPARAM>(id), 0);
+    } else if (verb == "sysmenu") {
+      PostMessageA(s.current, WM_SYSCOMMAND, SC_KEYMENU, ' ');
+      // Keys sent before the menu is up would go to the window instead.
+      const DWORD pid = ProcessOf(s.current);
+      if (!WaitFor(
+              s,
+              [&](std::string&) {
+                for (HWND w : TopLevelWindows()) {
+                  if (IsWindowVisible(w) && ProcessOf(w) == pid && ClassOf(w) == kMenuClass) {
+                    return true;
+                  }
+                }
+                return false;
+              },
+              seen)) {
+        return Fail(step, "no menu opened");
+      }
+    } else if (verb == "key" && need(1) && ParseInt(arg(1), id)) {
+      used = 1;
+      step += " " + arg(1);
+      PostMessageA(s.current, WM_KEYDOWN, static_cast<WPARAM>(id), 1);
+      PostMessageA(s.current, WM_KEYUP, static_cast<WPARAM>(id), 0xC0000001);
     } else if (verb == "close") {
       PostMessageA(s.current, WM_CLOSE, 0, 0);
     } else if (verb == "gone") {
