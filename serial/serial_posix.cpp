@@ -84,8 +84,8 @@ long PtySlaveIndex(dev_t device) {
   if (deviceMajor < kPtySlaveFirstMajor || deviceMajor > kPtySlaveLastMajor) {
     return -1;
   }
-  return static_cast<long>((deviceMajor - kPtySlaveFirstMajor) * kPtyMinorsPerMajor +
-                           minor(device));
+  return static_cast<long>(deviceMajor - kPtySlaveFirstMajor) * kPtyMinorsPerMajor +
+         static_cast<long>(minor(device));
 }
 
 // A whole decimal number, or -1.
