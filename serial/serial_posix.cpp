@@ -1,15 +1,23 @@
 // POSIX backend of the serial port: termios for the line, poll() for the read-completion rule,
-// TIOCEXCL plus flock() for the exclusive open.
+// flock(), TIOCEXCL and a look at /proc for the exclusive open.
+//
+// The look at /proc is best effort: an open is refused when another process has the same device
+// open (compared by device number), which catches programs that hold a port without any lock.
+// It sees only the processes this user may inspect, and a process that also holds the master of
+// the same pseudo-terminal is the device's own side (a simulator), not a competitor.
 //
 // The fd is non-blocking with VMIN 0 and VTIME 0, so "no data yet" (EAGAIN) and "the other side
 // is gone" (read() == 0, EIO, POLLHUP without POLLIN) are told apart: the first is waited for
 // with poll() up to the deadlines, the second ends a read at once instead of spinning on it.
 #include "serial/serial_posix.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -58,6 +66,111 @@ bool SetModemLines(int fd, int lines, bool on) {
     return true;
   }
   return errno == ENOTTY || errno == EINVAL;
+}
+
+constexpr const char kProcDir[] = "/proc";
+constexpr unsigned kPtySlaveFirstMajor = 136;  // pseudo-terminal slaves: majors 136 to 143
+constexpr unsigned kPtySlaveLastMajor = 143;
+constexpr unsigned kPtyMinorsPerMajor = 256;
+constexpr unsigned kPtmxMajor = 5;  // /dev/ptmx, through which every master is opened
+constexpr unsigned kPtmxMinor = 2;
+constexpr const char kTtyIndexKey[] = "tty-index:";  // a master's pty number in its fdinfo
+constexpr std::size_t kFdInfoCapacity = 512;
+
+// The number of the pseudo-terminal whose slave device this is; -1 for any other device.
+long PtySlaveIndex(dev_t device) {
+  const unsigned deviceMajor = major(device);
+  if (deviceMajor < kPtySlaveFirstMajor || deviceMajor > kPtySlaveLastMajor) {
+    return -1;
+  }
+  return static_cast<long>((deviceMajor - kPtySlaveFirstMajor) * kPtyMinorsPerMajor +
+                           minor(device));
+}
+
+// A whole decimal number, or -1.
+long ParseNumber(const char* text) {
+  if (text == nullptr || *text < '0' || *text > '9') {
+    return -1;
+  }
+  char* end = nullptr;
+  const long value = std::strtol(text, &end, 10);
+  return (*end == '\0' || *end == '\n') ? value : -1;
+}
+
+// The pseudo-terminal a master fd serves, from the fd's fdinfo; -1 when unknown.
+long MasterPtyIndex(const std::string& fdInfoPath) {
+  const int info = ::open(fdInfoPath.c_str(), O_RDONLY | O_CLOEXEC);
+  if (info < 0) {
+    return -1;
+  }
+  char text[kFdInfoCapacity];
+  const ssize_t n = ::read(info, text, sizeof text - 1);
+  ::close(info);
+  if (n <= 0) {
+    return -1;
+  }
+  text[n] = '\0';
+  const char* key = std::strstr(text, kTtyIndexKey);
+  if (key == nullptr) {
+    return -1;
+  }
+  key += sizeof kTtyIndexKey - 1;
+  while (*key == ' ' || *key == '\t') {
+    ++key;
+  }
+  return ParseNumber(key);
+}
+
+// Whether process pid has the device open and is not the device's own side.
+bool ProcessCompetesForDevice(const std::string& pid, dev_t device, long ptyIndex) {
+  const std::string fdDir = std::string(kProcDir) + "/" + pid + "/fd";
+  DIR* fds = ::opendir(fdDir.c_str());
+  if (fds == nullptr) {
+    return false;  // gone, or not ours to inspect
+  }
+  bool holdsDevice = false;
+  bool holdsMaster = false;
+  while (const dirent* entry = ::readdir(fds)) {
+    if (ParseNumber(entry->d_name) < 0) {
+      continue;
+    }
+    struct stat st {};
+    if (::stat((fdDir + "/" + entry->d_name).c_str(), &st) != 0 || !S_ISCHR(st.st_mode)) {
+      continue;
+    }
+    if (st.st_rdev == device) {
+      holdsDevice = true;
+    } else if (ptyIndex >= 0 && major(st.st_rdev) == kPtmxMajor &&
+               minor(st.st_rdev) == kPtmxMinor &&
+               MasterPtyIndex(std::string(kProcDir) + "/" + pid + "/fdinfo/" + entry->d_name) ==
+                   ptyIndex) {
+      holdsMaster = true;
+    }
+  }
+  ::closedir(fds);
+  return holdsDevice && !holdsMaster;
+}
+
+// Whether another process has the device of fd open, as far as /proc shows it.
+bool DeviceHeldElsewhere(int fd) {
+  struct stat own {};
+  if (::fstat(fd, &own) != 0 || !S_ISCHR(own.st_mode)) {
+    return false;
+  }
+  const long ptyIndex = PtySlaveIndex(own.st_rdev);
+  DIR* proc = ::opendir(kProcDir);
+  if (proc == nullptr) {
+    return false;
+  }
+  const std::string self = std::to_string(::getpid());
+  bool held = false;
+  while (const dirent* entry = held ? nullptr : ::readdir(proc)) {
+    if (ParseNumber(entry->d_name) > 0 && self != entry->d_name) {
+      held = ProcessCompetesForDevice(entry->d_name, own.st_rdev, ptyIndex);
+    }
+  }
+  ::closedir(proc);
+  return held;
 }
 
 // Takes what is already waiting, without waiting for more: the last look of a read whose
@@ -216,7 +329,7 @@ PortHandle PortOpenExclusive(const char* name) {
   // flock holds against every other open, root's included; TIOCEXCL keeps out other
   // programs that do not lock (it does not stop root). A non-tty path refuses TIOCEXCL and
   // then fails in the configuration steps instead.
-  if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+  if (::flock(fd, LOCK_EX | LOCK_NB) != 0 || DeviceHeldElsewhere(fd)) {
     ForgetHeldPort(static_cast<PortHandle>(fd));
     ::close(fd);
     return kInvalidPortHandle;

@@ -2,7 +2,7 @@
 ; Start-menu folder, an uninstaller that removes everything the installer added, and the
 ; program's version in the installer's own version block.
 ; makensis -DVERSION=1.0.0.1 -DBINDIR=<folder with the .exe files> -DOUTFILE=<setup.exe>
-;          [-DAPP_EXE] corvanel.nsi
+;          [-DAPP_EXE] [-DICON=<the application icon, .ico>] corvanel.nsi
 ; Silent use: setup.exe /S [/D=C:\folder]   and   Uninstall.exe /S
 
 !ifndef VERSION
@@ -27,6 +27,10 @@ InstallDir "$PROGRAMFILES64\${PRODUCT}"
 RequestExecutionLevel admin
 ShowInstDetails show
 ShowUninstDetails show
+!ifdef ICON
+  Icon "${ICON}"
+  UninstallIcon "${ICON}"
+!endif
 
 VIProductVersion "${VERSION}"
 VIFileVersion "${VERSION}"

@@ -40,7 +40,8 @@ std::string ReadFile(const std::string& path) {
 class CliTest : public SimFixture {
  protected:
   // Starts corvanel-cli with `args`; its output goes to files in the test's directory.
-  pid_t Start(const std::vector<std::string>& args) {
+  // With `terminal`, standard output is that terminal device instead of a file.
+  pid_t Start(const std::vector<std::string>& args, const std::string& terminal = {}) {
     std::vector<std::string> all = {CORVANEL_CLI_EXE};
     all.insert(all.end(), args.begin(), args.end());
     std::vector<char*> argv;
@@ -51,8 +52,12 @@ class CliTest : public SimFixture {
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, OutPath().c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                     0600);
+    if (terminal.empty()) {
+      posix_spawn_file_actions_addopen(&actions, 1, OutPath().c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                       0600);
+    } else {
+      posix_spawn_file_actions_addopen(&actions, 1, terminal.c_str(), O_WRONLY | O_NOCTTY, 0);
+    }
     posix_spawn_file_actions_addopen(&actions, 2, ErrPath().c_str(), O_WRONLY | O_CREAT | O_TRUNC,
                                      0600);
     pid_t pid = -1;
@@ -208,8 +213,8 @@ TEST_P(CliFaultTest, ExitsWithItsCode) {
     bytes[0] = 'L';
   }
   const std::string file = MakeFile(bytes);
-  const CliResult result = Run({"download", file});
-  EXPECT_EQ(result.exitCode, c.exitCode) << result.out << result.err;
+  const CliResult result = Run({"download", file, "--trace", TracePath()});
+  EXPECT_EQ(result.exitCode, c.exitCode) << result.out << result.err << ReadFile(TracePath());
   EXPECT_NE(result.out.find(c.text), std::string::npos) << result.out;
 }
 
@@ -320,6 +325,33 @@ TEST_F(CliTest, PortDevicePath_DownloadsThroughThatDevice) {
   EXPECT_EQ(JsonField(result.out, "port"), "\"" + device + "\"");
   EXPECT_EQ(Stats(9).image, bytes);
   EXPECT_EQ(Stats(3).opens, 0u);
+}
+
+// On a terminal the transfer shows one live line, redrawn in place, up to the last block.
+TEST_F(CliTest, OnATerminal_ShowsALiveProgressLine) {
+  StartTerminal();
+  const int master = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
+  ASSERT_GE(master, 0);
+  ASSERT_EQ(grantpt(master), 0);
+  ASSERT_EQ(unlockpt(master), 0);
+  const std::string terminal = ptsname(master);
+  std::vector<std::uint8_t> bytes = RandomBytes(3000, 9);  // 3 blocks; the bar's range is 0 to 2
+  bytes[0] = 'L';
+  const CliResult result = Wait(Start({"download", MakeFile(bytes)}, terminal));
+  std::string screen;
+  char chunk[4096];
+  for (ssize_t n; (n = read(master, chunk, sizeof chunk)) > 0;) {
+    screen.append(chunk, static_cast<std::size_t>(n));
+  }
+  close(master);
+  EXPECT_EQ(result.exitCode, 0);
+  EXPECT_NE(screen.find("\r 50%  block 1 of 3  "), std::string::npos) << screen;
+  // The last drawing ends with the retries, and the next stage starts on a line of its own.
+  const auto last = screen.rfind("\r100%  block 3 of 3  ");
+  ASSERT_NE(last, std::string::npos) << screen;
+  const auto end = screen.find("\r\nTransfer completed.", last);
+  ASSERT_NE(end, std::string::npos) << screen;
+  EXPECT_NE(screen.substr(last, end - last).find(" left  0 retries"), std::string::npos) << screen;
 }
 
 // Ctrl-C in the middle of a transfer: exit 130, and nothing more reaches the handset.

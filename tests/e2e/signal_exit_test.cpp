@@ -76,6 +76,26 @@ TEST_P(SignalExitTest, MidTransfer_EndsWithItsCodeAndFreesThePort) {
   EXPECT_EQ(OpenTerminalPort("\\\\.\\COM9"), PORT_OK);
 }
 
+#ifdef CORVANEL_APP_EXE
+// The window program holds the port from its start-up detection on, and ends the same way.
+class WindowProgramTest : public SimFixture {};
+
+TEST_F(WindowProgramTest, HoldingThePort_EndsOnSigtermAndFreesIt) {
+  StartTerminal();
+  ASSERT_EQ(::setenv("QT_QPA_PLATFORM", "offscreen", 1), 0);
+  char* argv[] = {const_cast<char*>(CORVANEL_APP_EXE), nullptr};
+  pid_t child = 0;
+  ASSERT_EQ(::posix_spawn(&child, argv[0], nullptr, nullptr, argv, environ), 0);
+  // Found on its first read, the terminal keeps the window program's open port.
+  ASSERT_TRUE(Terminal().WaitFor(
+      [](const sim::DeviceStats& s) { return !s.atCommands.empty() && s.opens > s.closes; },
+      seconds(60)));
+  ASSERT_EQ(::kill(child, SIGTERM), 0);
+  EXPECT_EQ(WaitForExit(child, seconds(30)), SignalExitCode(SIGTERM));
+  EXPECT_EQ(OpenTerminalPort("\\\\.\\COM9"), PORT_OK);
+}
+#endif
+
 INSTANTIATE_TEST_SUITE_P(Signals, SignalExitTest,
                          ::testing::Values(SignalRow{"Term", SIGTERM}, SignalRow{"Int", SIGINT},
                                            SignalRow{"HangUp", SIGHUP}),

@@ -5,8 +5,11 @@
 #include <gtest/gtest.h>
 #include <pthread.h>
 #include <signal.h>
+#include <stdlib.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <termios.h>
 #include <time.h>
 #include <unistd.h>
@@ -21,6 +24,7 @@
 #include <vector>
 
 #include "pty_harness.h"
+#include "tests/support/unprivileged_open.h"
 
 namespace {
 
@@ -177,6 +181,96 @@ TEST_F(SerialPortTest, Open_DeviceLockedByAnotherProgram_Returns8) {
   EXPECT_EQ(m_port.Open("\\\\.\\COM5", 230400, 0), PORT_ERR_CREATE);
   EXPECT_FALSE(m_port.IsOpen());
   ::close(other);
+}
+
+// Another process that holds a device, started with fork: it keeps the fds `keep` open (the
+// test closes its own copies) and closes `drop`, and waits to be killed.
+class CHolder {
+ public:
+  CHolder(const std::vector<int>& keep, const std::vector<int>& drop) {
+    int ready[2];
+    EXPECT_EQ(::pipe(ready), 0);
+    m_pid = ::fork();
+    if (m_pid == 0) {
+      // Only async-signal-safe calls: the test process runs other threads.
+      for (const int fd : drop) {
+        ::close(fd);
+      }
+      ::close(ready[0]);
+      (void)::write(ready[1], "r", 1);
+      for (;;) {
+        ::pause();
+      }
+    }
+    ::close(ready[1]);
+    char byte = 0;
+    EXPECT_EQ(::read(ready[0], &byte, 1), 1);  // the child holds the fds from here on
+    ::close(ready[0]);
+    for (const int fd : keep) {
+      ::close(fd);
+    }
+  }
+  ~CHolder() {
+    ::kill(m_pid, SIGKILL);
+    ::waitpid(m_pid, nullptr, 0);
+  }
+  CHolder(const CHolder&) = delete;
+  CHolder& operator=(const CHolder&) = delete;
+
+ private:
+  pid_t m_pid = -1;
+};
+
+// A pseudo-terminal linked as COMn in the test's directory: fds of its master and its slave.
+struct Pty {
+  int master = -1;
+  int slave = -1;
+};
+
+Pty MakePty(const CComDir& dir, int comNumber) {
+  Pty pty;
+  pty.master = ::posix_openpt(O_RDWR | O_NOCTTY);
+  EXPECT_GE(pty.master, 0);
+  EXPECT_EQ(::grantpt(pty.master), 0);
+  EXPECT_EQ(::unlockpt(pty.master), 0);
+  const std::string slave = ::ptsname(pty.master);
+  pty.slave = ::open(slave.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+  EXPECT_GE(pty.slave, 0);
+  EXPECT_EQ(::symlink(slave.c_str(), dir.EntryPath(comNumber).c_str()), 0);
+  return pty;
+}
+
+TEST_F(SerialPortTest, Open_DeviceHeldByAProgramWithoutALock_Returns8UntilItLetsGo) {
+  const Pty pty = MakePty(m_dir, 5);
+  {
+    const CHolder program({pty.slave}, {pty.master});  // a terminal program: no lock
+    EXPECT_EQ(m_port.Open(ComName(5).c_str(), 230400, 0), PORT_ERR_CREATE);
+    EXPECT_FALSE(m_port.IsOpen());
+  }
+  EXPECT_EQ(m_port.Open(ComName(5).c_str(), 230400, 0), PORT_OK);
+  m_port.Close();
+  ::close(pty.master);
+}
+
+TEST_F(SerialPortTest, Open_DevicesOwnSideInAnotherProcess_DoesNotCount) {
+  const Pty pty = MakePty(m_dir, 5);
+  const CHolder device({pty.master, pty.slave}, {});  // a simulator: master and slave
+  EXPECT_EQ(m_port.Open(ComName(5).c_str(), 230400, 0), PORT_OK);
+}
+
+// Root passes TIOCEXCL, so the exclusive flag is tried by the user nobody.
+TEST_F(SerialPortTest, OpenPort_KeepsOutOtherUsersUntilClosed) {
+  if (::geteuid() != 0) {
+    GTEST_SKIP() << "becoming nobody needs root";
+  }
+  CPtyDevice device(m_dir, 5);
+  const std::string slave = std::filesystem::canonical(m_dir.EntryPath(5));
+  ASSERT_EQ(::chmod(slave.c_str(), 0666), 0);
+  ASSERT_EQ(OpenAsNobody(slave), 0);
+  ASSERT_EQ(m_port.Open(ComName(5).c_str(), 230400, 0), PORT_OK);
+  EXPECT_EQ(OpenAsNobody(slave), EBUSY);
+  m_port.Close();
+  EXPECT_EQ(OpenAsNobody(slave), 0) << "the exclusive flag outlived the close";
 }
 
 TEST_F(SerialPortTest, FailedOpen_LeavesNoPortOpenNotEvenThePreviousOne) {

@@ -369,30 +369,6 @@ TEST_F(SimTerminalTest, FullBlocksWithEscapedBytes_ArriveByteForByte) {
   EXPECT_TRUE(s.violations.empty());
 }
 
-TEST_F(SimTerminalTest, LargestImage_ArrivesWhole) {
-  auto& t = Start(DeviceConfig{});
-  CPortClient port(t.LinkPath());
-  Connect(port);
-  Bytes image(819200);
-  std::uint32_t x = 12345;
-  for (auto& b : image) {
-    x = x * 1103515245u + 12345u;
-    b = static_cast<std::uint8_t>(x >> 24);
-  }
-  Exchange(port, kBeginFrame);
-  for (std::uint16_t seq = 0; seq <= 800; ++seq) {
-    const std::size_t at = std::size_t{seq} * 1024;
-    const Bytes chunk(image.begin() + static_cast<long>(std::min(at, image.size())),
-                      image.begin() + static_cast<long>(std::min(at + 1024, image.size())));
-    ASSERT_EQ(Exchange(port, TestFrame(DataPacket(seq, chunk))), TestFrame(DataAckPacket(seq)))
-        << seq;
-  }
-  const DeviceStats s = t.Stats();
-  EXPECT_EQ(s.blocks, 801u);  // the last one empty
-  EXPECT_TRUE(s.image == image);
-  EXPECT_TRUE(s.violations.empty());
-}
-
 TEST_F(SimTerminalTest, WrongImageFcs_IsAcknowledgedButRecordedAsNoMatch) {
   auto& t = Start(DeviceConfig{});
   CPortClient port(t.LinkPath());

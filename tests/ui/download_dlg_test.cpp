@@ -14,14 +14,17 @@
 #include <QPushButton>
 #include <QTimer>
 #include <QtTest>
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <fstream>
 #include <memory>
 #include <mutex>
 #include <random>
+#include <thread>
 
 #include "download/control_ids.h"
+#include "download/download_worker.h"
 #include "download/messages.h"
 #include "download/window_link.h"
 #include "res/help_text.h"
@@ -35,6 +38,8 @@
 namespace {
 
 constexpr int kWaitMs = 20000;
+
+std::atomic<int> g_runningWorkers{0};
 
 // Records every change the engine asks for, then has the real window carry it out.
 class CRecordingForwarder : public CWindowLink {
@@ -166,7 +171,10 @@ class DownloadDlgTest : public QObject {
     QVERIFY(dlg.Create());
     dlg.ShowWindow(true);
   }
+  // Waits until every worker has returned: one still handing the window back would otherwise
+  // call into the window after the test has destroyed it.
   static void Close(CTestDownloadDlg& dlg) {
+    QTRY_COMPARE_WITH_TIMEOUT(g_runningWorkers.load(), 0, kWaitMs);
     SetMainWindowLink(nullptr);
     SetMainWindow(nullptr);
     dlg.hide();
@@ -175,6 +183,19 @@ class DownloadDlgTest : public QObject {
   static bool Enabled(CDownloadDlg& dlg, int id) { return dlg.GetDlgItem(id)->isEnabled(); }
 
  private slots:
+  void initTestCase() {
+    // Workers as StartDownload starts them, counted while they run.
+    SetWorkerStarter([](std::function<void()> body) {
+      ++g_runningWorkers;
+      std::thread([body = std::move(body)] {
+        body();
+        --g_runningWorkers;
+      }).detach();
+      return true;
+    });
+  }
+  void cleanupTestCase() { SetWorkerStarter({}); }
+
   void cleanup() {
     CloseTerminalPort();
     m_sim.reset();
@@ -315,11 +336,13 @@ class DownloadDlgTest : public QObject {
     QString boxCaption;
     QCOMPARE(PressOk(&boxCaption), box);
     QCOMPARE(boxCaption, QStringLiteral("Error"));
-    QTRY_COMPARE_WITH_TIMEOUT(Text(dlg, IDC_DOWNLOAD), caption, kWaitMs);
-    QTRY_COMPARE(Enabled(dlg, IDC_DOWNLOAD), buttons);
+    // The window as the worker leaves it, once it has returned.
+    QTRY_COMPARE_WITH_TIMEOUT(g_runningWorkers.load(), 0, kWaitMs);
+    QCOMPARE(Text(dlg, IDC_DOWNLOAD), caption);
+    QCOMPARE(Enabled(dlg, IDC_DOWNLOAD), buttons);
     QCOMPARE(Enabled(dlg, IDC_BROWSE), buttons);
     QCOMPARE(Text(dlg, IDC_STATUS), status);
-    QTRY_VERIFY(!g_terminalPort.IsOpen());
+    QVERIFY(!g_terminalPort.IsOpen());
     QVERIFY(FindBox() == nullptr);  // exactly one box
     Close(dlg);
   }

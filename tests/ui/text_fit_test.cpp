@@ -6,9 +6,7 @@
 #include <QStyle>
 #include <QtTest>
 
-#include "download/messages.h"
-#include "res/resource.h"
-#include "res/templates.h"
+#include "tests/support/fixed_texts.h"
 #include "ui/dialog.h"
 
 class TextFitTest : public QObject {
@@ -21,39 +19,11 @@ class TextFitTest : public QObject {
 
 void TextFitTest::FixedText_FitsItsControl_data() {
   QTest::addColumn<int>("dialog");
-  QTest::addColumn<int>("index");  // the control's place in its template
+  QTest::addColumn<int>("index");
   QTest::addColumn<QString>("text");
-  auto add = [](const char* name, int dialog, int index, const char* text) {
-    QTest::newRow(name) << dialog << index << QString::fromUtf8(text);
-  };
-  // The main window's template order: 0 label, 2 Browse, 3 Download, 5 message pane, 6 status
-  // line, 7 Help, 8 Close, 11 heading, 12 warning.
-  add("label", IDD_MAIN, 0, "Enter the location of the Volk handcell software file (*.LDR)");
-  add("Browse", IDD_MAIN, 2, "Browse");
-  add("Download", IDD_MAIN, 3, kCaptionAfterDial);
-  add("Download, busy", IDD_MAIN, 3, kCaptionBusy);
-  add("Download, after a transfer", IDD_MAIN, 3, kCaptionAfterTransfer);
-  add("pane, no terminal", IDD_MAIN, 5, kNoTerminalMessage);
-  add("pane, connected", IDD_MAIN, 5, kConnectedMessage);
-  add("pane, handset connected", IDD_MAIN, 5, kPaneConnected);
-  add("pane, failed", IDD_MAIN, 5, kPaneTransferFailed);
-  add("pane, done", IDD_MAIN, 5, kPaneTransferDone);
-  for (const char* status :
-       {kStatusIdle, kStatusNotReady, kStatusChecking, kStatusReady, kStatusDialling,
-        kStatusConnected, kStatusDialFailed, kStatusTransferring, kStatusTransferFailed,
-        kStatusTransferDone}) {
-    add(status, IDD_MAIN, 6, status);
+  for (const FixedText& row : FixedTexts()) {
+    QTest::newRow(row.name.c_str()) << row.dialog << row.index << QString::fromStdString(row.text);
   }
-  add("Help", IDD_MAIN, 7, "Help");
-  add("Close", IDD_MAIN, 8, "Close");
-  add("heading", IDD_MAIN, 11, "PLEASE READ CAREFULLY BEFORE PROCEDING");
-  add("warning", IDD_MAIN, 12, kWarningText);
-  const res::DialogTemplate& about = *res::FindDialogTemplate(IDD_ABOUT);
-  for (int i = 0; i < 3; ++i) {
-    const std::string text(about.controls[static_cast<std::size_t>(i)].text);
-    QTest::addRow("About %d", i + 1) << IDD_ABOUT << i << QString::fromStdString(text);
-  }
-  add("help OK", IDD_HELP, 0, "OK");
 }
 
 void TextFitTest::FixedText_FitsItsControl() {
