@@ -50,7 +50,7 @@ Connected with handset."
 # Control IDs of the main window.
 IDOK=1 IDC_PATH=1000 IDC_BROWSE=1001 IDC_DOWNLOAD=1002 IDC_PROGRESS=1004 IDC_STATUS=1012
 IDC_HELP_BUTTON=1013 IDC_MESSAGE=1019 IDC_WARNING=1026
-VK_RETURN=0x0D VK_UP=0x26
+VK_RETURN=0x0D VK_ESCAPE=0x1B VK_UP=0x26
 # The open-file dialog: its file name box and its Cancel button.
 OPEN_NAME=1148 IDCANCEL=2
 
@@ -65,7 +65,7 @@ app_pid=""
 failed=0
 ran=""
 cleanup() {
-  [ -n "$app_pid" ] && kill -KILL "$app_pid" 2>/dev/null
+  if [ -n "$app_pid" ]; then kill -KILL "$app_pid" 2>/dev/null || true; fi
   wineserver -k 2>/dev/null || true
   if [ -n "$sim_pid" ]; then
     kill -TERM "$sim_pid" 2>/dev/null || true
@@ -132,7 +132,7 @@ inspect() {
   return 1
 }
 
-# Waits up to 60 s for the program to end and checks its exit code.
+# Waits up to 60 s for the program to end and checks its exit code ("any": no check).
 app_exit() {
   local want=$1 code=0
   for _ in $(seq 600); do
@@ -148,7 +148,7 @@ app_exit() {
   fi
   wait "$app_pid" || code=$?
   app_pid=""
-  if [ "$code" -ne "$want" ]; then
+  if [ "$want" != any ] && [ "$code" -ne "$want" ]; then
     echo "    exit code $code, expected $want"
     return 1
   fi
@@ -188,7 +188,7 @@ no_terminal() {
 }
 
 # Start-up with a terminal, a whole download of the sample file chosen in the open-file dialog,
-# then the Close button.
+# then Escape, which the dialog manager turns into the end of the window.
 download() {
   local path
   path=$(winpath "$sample")
@@ -206,7 +206,8 @@ download() {
     enabled $IDC_BROWSE 0 \
     box Status "$burning" owner none main enabled 0 1 box Status "$burning" click $IDOK gone \
     main text $IDC_DOWNLOAD "Download software to handset." enabled $IDC_DOWNLOAD 1 \
-    enabled $IDC_BROWSE 1 text $IDC_STATUS "Transfer completed." click $IDOK gone
+    enabled $IDC_BROWSE 1 text $IDC_STATUS "Transfer completed." key $VK_ESCAPE gone &&
+    app_exit any
 }
 
 # A handset that never answers the begin request: "Transfer failed." and the "Error" box.
@@ -240,7 +241,7 @@ close_in_transfer() {
 }
 
 scenario "start-up without a terminal, About" no_terminal
-scenario "start-up with a terminal, download, Close" download
+scenario "start-up with a terminal, download, Escape" download
 scenario "handset silent at begin" silent_begin
 scenario "close during a transfer" close_in_transfer
 
