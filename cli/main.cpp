@@ -175,11 +175,11 @@ void OnDownloadReport(const DownloadReport& report) {
   if (report.outcome == DownloadOutcome::FileReopenFailed) {
     return;  // the worker ends the process with its own code 1 right after this
   }
-  {
-    std::lock_guard<std::mutex> lock(run.mutex);
-    run.exitCode = outcome.exitCode;
-    run.finished = true;
-  }
+  // Notified under the lock: the waiting thread may end the run (and destroy the condition)
+  // as soon as it can see `finished`, so nothing may touch the condition after the unlock.
+  std::lock_guard<std::mutex> lock(run.mutex);
+  run.exitCode = outcome.exitCode;
+  run.finished = true;
   run.done.notify_all();
 }
 
