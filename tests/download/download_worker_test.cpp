@@ -535,11 +535,20 @@ TEST_F(WorkerTest, WorkerWaitsForStartDownload_BeforeItTouchesThePort) {
   StartSim({silent, terminal});
   m_link.Type(IDC_PATH, MakeFile(RandomBytes(100, 9)));
   StartDownload();
-  const auto returned = Clock::now();
   JoinWorker();
+  // The second scan reaches COM9 only after COM2's silence: a worker that did not wait for
+  // StartDownload would have sent its "AT" before the scan's last question to the terminal.
+  // (Compared with the simulator's own record, not with a clock read on a thread that the
+  // scheduler may hold up after StartDownload returns.)
   const auto at = Commands("AT");
   ASSERT_EQ(at.size(), 1u);
-  EXPECT_GT(at[0].time, returned);
+  auto lastScan = Commands("AT+CGMM");
+  const auto maker = Commands("AT+GMI");
+  lastScan.insert(lastScan.end(), maker.begin(), maker.end());
+  ASSERT_FALSE(lastScan.empty());
+  for (const auto& question : lastScan) {
+    EXPECT_GT(at[0].time, question.time);
+  }
   // Busy first, then the worker's first change.
   const auto events = Events();
   ASSERT_GE(events.size(), 4u);
