@@ -3,9 +3,12 @@
 // every file; the backend calls the A functions by their full names.
 #pragma once
 
+// <windows.h> first: the other headers build on its types, and include sorting must not move it.
+// clang-format off
+#include <windows.h>
 #include <commctrl.h>
 #include <commdlg.h>
-#include <windows.h>
+// clang-format on
 
 #undef GetWindowText
 #undef SetWindowText
