@@ -2,8 +2,11 @@
 // exists closed before the application runs, its close is registered for process exit, the
 // common controls (the progress bar's class) are registered, and the program ends when the
 // application object's initialisation returns. The command line is not read.
-#include <commctrl.h>
+// <windows.h> first: <commctrl.h> builds on its types, and include sorting must not move it.
+// clang-format off
 #include <windows.h>
+#include <commctrl.h>
+// clang-format on
 
 #include <cstdlib>
 
