@@ -56,7 +56,9 @@ class TextFit : public ::testing::TestWithParam<FixedText> {
 TEST_P(TextFit, FitsItsControl) {
   const FixedText& row = GetParam();
   const HWND dialog = Dialog(row.dialog);
-  if (dialog == nullptr && UnderWine() && ::GetEnvironmentVariableA("DISPLAY", nullptr, 0) == 0) {
+  if (dialog == nullptr && UnderWine()) {
+    // A prefix whose desktop was started without a display (no DISPLAY when wineboot ran) makes
+    // no windows for any later program, whatever display that program is given.
     GTEST_SKIP() << "Wine has no display to make windows on";
   }
   ASSERT_NE(dialog, nullptr);
