@@ -51,7 +51,7 @@ TEST_P(TransferSizes, FileArrivesWithOneMorePacketThanWholeBlocks) {
   }
 
   std::vector<std::string> expected{kStatusEvent, "range 1004 0 " + std::to_string(blocks),
-                                    "step 1004 1"};
+                                    "stepsize 1004 1"};
   for (std::uint32_t p = 1; p <= blocks + 1; ++p) {
     expected.push_back("pos 1004 " + std::to_string(p));
   }

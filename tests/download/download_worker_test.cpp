@@ -408,7 +408,7 @@ TEST_F(WorkerTest, TransferSucceeds_BarFullBurningMessageAndStatusCaption) {
   EXPECT_TRUE(Stats().endFcsMatched);
   const auto from = EventsFrom(Text(IDC_STATUS, kStatusTransferring));
   EXPECT_EQ(from, (std::vector<std::string>{Text(IDC_STATUS, kStatusTransferring), "range 1004 0 1",
-                                            "step 1004 1", "pos 1004 1", "pos 1004 2",
+                                            "stepsize 1004 1", "pos 1004 1", "pos 1004 2",
                                             "pos 1004 1500", Text(IDC_STATUS, kStatusTransferDone),
                                             Text(IDC_MESSAGE, kPaneTransferDone),
                                             "box none Status|" + std::string(kBoxTransferDone),

@@ -28,7 +28,7 @@ void CRecordingLink::SetProgressRange(int id, std::int32_t lower, std::int32_t u
 void CRecordingLink::SetProgressStep(int id, std::int32_t step) {
   std::lock_guard<std::mutex> lock(m_mutex);
   m_progress.SetStep(step);
-  Record("step " + std::to_string(id) + " " + std::to_string(step));
+  Record("stepsize " + std::to_string(id) + " " + std::to_string(step));
 }
 
 void CRecordingLink::SetProgressPos(int id, std::int32_t position) {

@@ -31,7 +31,7 @@ class CRecordingLink : public CWindowLink {
   void MessageBox(BoxOwner owner, const char* text, const char* caption) override;
 
   // Each change as one line: "text <id> <text>", "enable <id> 0|1", "range <id> <lo> <hi>",
-  // "step <id> <n>", "pos <id> <n>", "box <none|main> <caption>|<text>".
+  // "stepsize <id> <n>", "pos <id> <n>", "box <none|main> <caption>|<text>".
   std::vector<std::string> Events() const;
   std::vector<RecordedBox> Boxes() const;
   std::string Text(int id) const;

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # The Windows program's GUI scenarios: corvanel.exe under Wine against simulated terminals
-# behind a Wine COM port, driven and read from outside by win_inspect.exe (posted button
+# behind a Wine COM port, driven and read from outside by gui_driver.exe (posted button
 # presses, system commands and closes; texts, enable states, the progress bar and message boxes
 # read by control ID). scripts/test-windows runs it under Xvfb with WINEPREFIX set to a prefix
 # that wineboot has prepared; it starts and ends its own wineserver and simulator.
@@ -119,7 +119,7 @@ start_app() {
 inspect() {
   local log=$work/inspect.log
   if wine "$inspect_exe" "$@" >"$log" 2>&1; then
-    grep ' seen:' "$log" | sed 's/^win_inspect: /    /' || true
+    grep ' seen:' "$log" | sed 's/^gui_driver: /    /' || true
     return 0
   fi
   sed 's/^/    /' "$log"

@@ -1,8 +1,8 @@
-// win_inspect: looks at and drives another program's windows from outside, the way an operator's
+// gui_driver: looks at and drives another program's windows from outside, the way an operator's
 // input and eyes would, for the GUI scenarios of scripts/test-windows. It runs in the same Wine
 // prefix (or Windows session) as the program and reaches its windows through User32 only.
 //
-// Usage: win_inspect STEP [ARGS]... [STEP [ARGS]...]...
+// Usage: gui_driver STEP [ARGS]... [STEP [ARGS]...]...
 // The steps run in order; the first that fails prints why and ends the run with exit code 1
 // (2 for a usage error). Every waiting step waits for its condition up to the deadline (60 s
 // unless `deadline` says otherwise) and fails when it has not come by then. Texts to compare
@@ -235,13 +235,13 @@ std::vector<std::string> Split(const std::string& text, char sep) {
 }
 
 int Fail(const std::string& step, const std::string& why) {
-  std::printf("win_inspect: FAILED %s: %s\n", step.c_str(), why.c_str());
+  std::printf("gui_driver: FAILED %s: %s\n", step.c_str(), why.c_str());
   std::fflush(stdout);
   return 1;
 }
 
 void Ok(const std::string& step) {
-  std::printf("win_inspect: ok %s\n", step.c_str());
+  std::printf("gui_driver: ok %s\n", step.c_str());
   std::fflush(stdout);
 }
 
@@ -424,7 +424,7 @@ int Run(const std::vector<std::string>& args) {
             return at + 1 == order.size();
           },
           seen);
-      std::printf("win_inspect: texts seen:%s\n", trail.c_str());
+      std::printf("gui_driver: texts seen:%s\n", trail.c_str());
       if (!reached || wrong) return Fail(step, reached ? "a text out of order" : "never reached");
     } else if (verb == "moved" && need(2)) {
       used = 2;
@@ -441,7 +441,7 @@ int Run(const std::vector<std::string>& args) {
         back = back || p < lo || p > hi || (k > 0 && p < s.positions[k - 1]);
         middle = middle || (p > lo && p < hi);
       }
-      std::printf("win_inspect: positions seen:%s\n", list.c_str());
+      std::printf("gui_driver: positions seen:%s\n", list.c_str());
       if (back || !middle || s.positions.empty() || s.positions.back() != hi) {
         return Fail(step, "positions did not move steadily to the top");
       }
@@ -499,8 +499,7 @@ int Run(const std::vector<std::string>& args) {
       step += " " + arg(1);
       s.deadline = std::chrono::seconds(id);
     } else {
-      std::printf("win_inspect: bad step at '%s' (see the head of win_inspect.cpp)\n",
-                  verb.c_str());
+      std::printf("gui_driver: bad step at '%s' (see the head of gui_driver.cpp)\n", verb.c_str());
       return 2;
     }
     Ok(step);
@@ -525,7 +524,7 @@ int main() {
   }
   LocalFree(wargv);
   if (args.empty()) {
-    std::printf("Usage: win_inspect STEP [ARGS]... (see the head of win_inspect.cpp)\n");
+    std::printf("Usage: gui_driver STEP [ARGS]... (see the head of gui_driver.cpp)\n");
     return 2;
   }
   return Run(args);
