@@ -2,12 +2,16 @@
 
 #include <stdlib.h>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <random>
 #include <system_error>
 
 #include "bench/measure.h"
+#include "download/block_transfer.h"
 #include "download/download_worker.h"
 
 CBenchImage::CBenchImage(std::size_t size, bool zeros) : m_bytes(size, 0) {
@@ -38,4 +42,34 @@ void CBenchImage::Remove() {
     std::filesystem::remove_all(m_dir, ec);
     m_dir.clear();
   }
+}
+
+bool ParseBenchArgs(int argc, char** argv, const std::vector<BenchFlag>& flags, std::size_t& size,
+                    const char* usage) {
+  for (int i = 1; i < argc; ++i) {
+    const char* arg = argv[i];
+    bool known = false;
+    for (const BenchFlag& flag : flags) {
+      if (std::strcmp(arg, flag.word) == 0) {
+        flag.set();
+        known = true;
+      }
+    }
+    if (known) continue;
+    if (std::strcmp(arg, "--size") == 0 && i + 1 < argc) {
+      const char* text = argv[++i];
+      char* end = nullptr;
+      errno = 0;
+      const unsigned long long value = std::strtoull(text, &end, kDecimal);
+      if (errno == 0 && end != text && *end == '\0' && text[0] != '-' &&
+          value <= kImageBufferSize) {
+        size = static_cast<std::size_t>(value);
+        continue;
+      }
+      std::fprintf(stderr, "--size takes a whole number of bytes, at most %zu\n", kImageBufferSize);
+    }
+    std::fprintf(stderr, "usage: %s %s\n", argv[0], usage);
+    return false;
+  }
+  return true;
 }

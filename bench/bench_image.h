@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -26,3 +27,15 @@ class CBenchImage {
   std::string m_path;
   bool m_written = false;
 };
+
+// A word of a benchmark's command line and what it sets.
+struct BenchFlag {
+  const char* word;
+  std::function<void()> set;
+};
+
+// Reads a whole-run benchmark's command line: each word of `flags` runs its action, and
+// "--size BYTES" sets `size` (a whole number of at most kImageBufferSize). On any other word, or
+// a size it cannot take, prints "usage: <program> <usage>" and returns false.
+bool ParseBenchArgs(int argc, char** argv, const std::vector<BenchFlag>& flags, std::size_t& size,
+                    const char* usage);

@@ -108,24 +108,15 @@ int main(int argc, char** argv) {
   bool pacing = true;
   bool zeros = false;
   std::size_t size = kImageBufferSize;
-  for (int i = 1; i < argc; ++i) {
-    const std::string arg = argv[i];
-    if (arg == "--zeros") {
-      zeros = true;
-    } else if (arg == "--unpaced") {
-      pacing = false;
-    } else if (arg == "--smoke") {
-      pacing = false;
-      size = kSmokeImageSize;
-    } else if (arg == "--size" && i + 1 < argc) {
-      size = std::strtoul(argv[++i], nullptr, kDecimal);
-    } else {
-      std::fprintf(stderr, "usage: %s [--size BYTES] [--zeros] [--unpaced] [--smoke]\n", argv[0]);
-      return 2;
-    }
-  }
-  if (size > kImageBufferSize) {
-    std::fprintf(stderr, "at most %zu bytes\n", kImageBufferSize);
+  if (!ParseBenchArgs(argc, argv,
+                      {{"--zeros", [&] { zeros = true; }},
+                       {"--unpaced", [&] { pacing = false; }},
+                       {"--smoke",
+                        [&] {
+                          pacing = false;
+                          size = kSmokeImageSize;
+                        }}},
+                      size, "[--size BYTES] [--zeros] [--unpaced] [--smoke]")) {
     return 2;
   }
   int qtArgc = 1;

@@ -193,24 +193,15 @@ int main(int argc, char** argv) {
   bool paced = true;
   bool unpaced = true;
   std::size_t size = kImageBufferSize;
-  for (int i = 1; i < argc; ++i) {
-    const std::string arg = argv[i];
-    if (arg == "--paced") {
-      unpaced = false;
-    } else if (arg == "--unpaced") {
-      paced = false;
-    } else if (arg == "--smoke") {
-      paced = false;
-      size = kSmokeImageSize;
-    } else if (arg == "--size" && i + 1 < argc) {
-      size = std::strtoul(argv[++i], nullptr, kDecimal);
-    } else {
-      std::fprintf(stderr, "usage: %s [--paced | --unpaced] [--size BYTES] [--smoke]\n", argv[0]);
-      return 2;
-    }
-  }
-  if (size > kImageBufferSize) {
-    std::fprintf(stderr, "at most %zu bytes\n", kImageBufferSize);
+  if (!ParseBenchArgs(argc, argv,
+                      {{"--paced", [&] { unpaced = false; }},
+                       {"--unpaced", [&] { paced = false; }},
+                       {"--smoke",
+                        [&] {
+                          paced = false;
+                          size = kSmokeImageSize;
+                        }}},
+                      size, "[--paced | --unpaced] [--size BYTES] [--smoke]")) {
     return 2;
   }
 

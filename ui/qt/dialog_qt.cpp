@@ -137,27 +137,6 @@ void CDialog::DDX_Control(CControl& control, int id) {
   control.m_id = id;
 }
 
-bool CDialog::OnInitDialog() {
-  DoDataExchange();
-  return true;
-}
-
-void CDialog::DoDataExchange() {}
-
-bool CDialog::OnCommand(int id) {
-  if (id == IDOK) {
-    OnOK();
-    return true;
-  }
-  if (id == IDCANCEL) {
-    OnCancel();
-    return true;
-  }
-  return false;
-}
-
-void CDialog::OnOK() { EndDialog(IDOK); }
-void CDialog::OnCancel() { EndDialog(IDCANCEL); }
 void CDialog::OnClose() { OnCommand(IDCANCEL); }
 
 void CDialog::accept() { OnCommand(IDOK); }

@@ -202,28 +202,7 @@ std::string CDialog::GetDlgItemText(int id) const {
   return control.GetWindowText();
 }
 
-bool CDialog::OnInitDialog() {
-  DoDataExchange();
-  return true;
-}
-
-void CDialog::DoDataExchange() {}
-
-bool CDialog::OnCommand(int id) {
-  if (id == IDOK) {
-    OnOK();
-    return true;
-  }
-  if (id == IDCANCEL) {
-    OnCancel();
-    return true;
-  }
-  return false;
-}
-
 void CDialog::OnSysCommand(unsigned /*command*/, long /*parameter*/) { Default(); }
-void CDialog::OnOK() { EndDialog(IDOK); }
-void CDialog::OnCancel() { EndDialog(IDCANCEL); }
 void CDialog::OnClose() { Default(); }  // the dialog manager turns it into IDCANCEL
 void CDialog::OnPaint() { Default(); }
 CIconHandle CDialog::OnQueryDragIcon() { return nullptr; }
