@@ -3,8 +3,9 @@
 //
 // The look at /proc is best effort: an open is refused when another process has the same device
 // open (compared by device number), which catches programs that hold a port without any lock.
-// It sees only the processes this user may inspect, and a process that also holds the master of
-// the same pseudo-terminal is the device's own side (a simulator), not a competitor.
+// It sees only the processes this user may inspect and only what they opened under /dev, and a
+// process that also holds the master of the same pseudo-terminal is the device's own side (a
+// simulator), not a competitor.
 //
 // The fd is non-blocking with VMIN 0 and VTIME 0, so "no data yet" (EAGAIN) and "the other side
 // is gone" (read() == 0, EIO, POLLHUP without POLLIN) are told apart: the first is waited for
@@ -70,6 +71,7 @@ bool SetModemLines(int fd, int lines, bool on) {
 }
 
 constexpr const char kProcDir[] = "/proc";
+constexpr const char kDevDir[] = "/dev/";  // where every terminal and pty is opened
 constexpr unsigned kPtySlaveFirstMajor = 136;  // pseudo-terminal slaves: majors 136 to 143
 constexpr unsigned kPtySlaveLastMajor = 143;
 constexpr unsigned kPtyMinorsPerMajor = 256;
@@ -135,8 +137,16 @@ bool ProcessCompetesForDevice(const std::string& pid, dev_t device, long ptyInde
     if (ParseNumber(entry->d_name) < 0) {
       continue;
     }
+    // The link's text first: stat() would follow a link to a file on a hung network or FUSE
+    // mount and wait with it, and a terminal or pty is only ever opened under /dev.
+    const std::string link = fdDir + "/" + entry->d_name;
+    char target[sizeof kDevDir] = {};
+    if (::readlink(link.c_str(), target, sizeof target - 1) != sizeof target - 1 ||
+        std::strcmp(target, kDevDir) != 0) {
+      continue;
+    }
     struct stat st {};
-    if (::stat((fdDir + "/" + entry->d_name).c_str(), &st) != 0 || !S_ISCHR(st.st_mode)) {
+    if (::stat(link.c_str(), &st) != 0 || !S_ISCHR(st.st_mode)) {
       continue;
     }
     if (st.st_rdev == device) {

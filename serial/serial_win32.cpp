@@ -97,5 +97,8 @@ std::uint32_t PortRead(PortHandle handle, std::uint8_t* buffer, std::uint32_t ca
 
 void PortClose(PortHandle handle) {
   ForgetHeldPort(handle);
+  // A synchronous handle's close waits for a ReadFile that another thread has pending on it (up
+  // to the 5.17 s of a silent read when the window closes mid-transfer): end that read first.
+  (void)CancelIoEx(HandleOf(handle), nullptr);
   (void)CloseHandle(HandleOf(handle));
 }
