@@ -71,7 +71,7 @@ bool SetModemLines(int fd, int lines, bool on) {
 }
 
 constexpr const char kProcDir[] = "/proc";
-constexpr const char kDevDir[] = "/dev/";  // where every terminal and pty is opened
+constexpr const char kDevDir[] = "/dev/";      // where every terminal and pty is opened
 constexpr unsigned kPtySlaveFirstMajor = 136;  // pseudo-terminal slaves: majors 136 to 143
 constexpr unsigned kPtySlaveLastMajor = 143;
 constexpr unsigned kPtyMinorsPerMajor = 256;
