@@ -58,16 +58,6 @@ void SendControlPacket(std::uint16_t code) {
 
 std::uint16_t ReadAck() { return ReadReply(RSP_ACK, 0); }
 
-bool MeasureUpgradeFile() {
-  g_upgradeFileMeasure = UpgradeFileMeasure{};
-  FileMeasure measure;
-  if (!MeasureOpenFile(g_upgradeFile, measure)) {
-    return false;
-  }
-  g_upgradeFileMeasure = UpgradeFileMeasure{g_upgradeFile, measure};
-  return true;
-}
-
 std::uint16_t RunTransfer() {
   // A measure holds for one transfer: a later stream may reuse the address of this one.
   struct ForgetMeasure {
@@ -76,8 +66,12 @@ std::uint16_t RunTransfer() {
   g_transferCounts = TransferCounts{};
   SetFrameHeader();
   // A stream opened without the worker (a test's, a benchmark's) is measured here.
-  if (g_upgradeFileMeasure.file != g_upgradeFile && !MeasureUpgradeFile()) {
-    return TRANSFER_ERR_FILE_READ;
+  if (g_upgradeFileMeasure.file != g_upgradeFile) {
+    FileMeasure measure;
+    if (!MeasureOpenFile(g_upgradeFile, measure)) {
+      return TRANSFER_ERR_FILE_READ;
+    }
+    g_upgradeFileMeasure = UpgradeFileMeasure{g_upgradeFile, measure};
   }
   // A file that cannot fit the image buffer is refused before the handset hears anything.
   if (g_upgradeFileMeasure.measure.size > kImageBufferSize) {

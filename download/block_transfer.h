@@ -5,22 +5,24 @@
 // Contract:
 // - Runs on the download worker thread only; uses g_terminalPort, the reply buffer, the codec's
 //   areas and the areas below without locks (nothing else touches them meanwhile).
-//
-// Process-wide objects of a download (each touched by one thread at a time):
-//   object           written by                               read by
-//   g_downloadPath   StartDownload (UI thread, before the     DownloadWorker (stat, open)
-//                    worker's start gate opens)
-//   g_upgradeFile    DownloadWorker (opens, closes)           RunTransfer (size), SendImage
-//   g_sizeCounter    in: DownloadWorker (whole-block count)   SendImage (the bar's range)
-//                    out: SendImage (image bytes sent)        DownloadWorker (final position)
-//   g_chunkBuffer    SendImage (each chunk read)              BuildDataPacket
-//   g_imageBuffer    SendImage (each chunk, at its offset)    ImageFcs (for the end request)
-//   g_imageFcs       SendImage                                BuildControlPacket (CMD_END)
-//   codec areas      BuildControlPacket, BuildDataPacket,     WriteTerminal (g_frameBuffer),
-//                    BuildFrame, ParseReply                   CheckReply (g_decodedReply)
 // - Three attempts for the begin request and for each data packet, each writing the very same
 //   frame again; one for the end request. No sleeps: the reads' time-outs set the pace.
 // - Nothing is allocated while it runs. Window changes go through the main window's link.
+//
+// The transfer's process-wide objects (each touched by one thread at a time; the worker's own
+// are listed in download_worker.h):
+//   object                written by                               read by
+//   g_upgradeFile         DownloadWorker (opens, closes)           RunTransfer, SendImage
+//   g_upgradeFileMeasure  DownloadWorker (at the open), or         SendImage (each chunk, and
+//                         RunTransfer for a stream it did not      before the end request)
+//                         open; RunTransfer clears it at its end
+//   g_sizeCounter         in: DownloadWorker (whole-block count)   SendImage (the bar's range)
+//                         out: SendImage (image bytes sent)        DownloadWorker (final position)
+//   g_chunkBuffer         SendImage (each chunk read)              BuildDataPacket
+//   g_imageBuffer         SendImage (each chunk, at its offset)    ImageFcs (for the end request)
+//   g_imageFcs            SendImage                                BuildControlPacket (CMD_END)
+//   codec areas           BuildControlPacket, BuildDataPacket,     WriteTerminal (g_frameBuffer),
+//                         BuildFrame, ParseReply                   CheckReply (g_decodedReply)
 #pragma once
 
 #include <array>
@@ -60,9 +62,6 @@ struct UpgradeFileMeasure {
   FileMeasure measure;
 };
 extern UpgradeFileMeasure g_upgradeFileMeasure;
-
-// Measures g_upgradeFile into g_upgradeFileMeasure; false when it cannot be measured.
-bool MeasureUpgradeFile();
 
 // What the last transfer did, for a front-end's report (reset as each transfer begins).
 struct TransferCounts {

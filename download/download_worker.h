@@ -10,15 +10,11 @@
 //   returns, and the worker waits at that gate before its first window change.
 // - Every window change goes through the main window's link and is synchronous.
 //
-// Process-wide objects of a download (each touched by one thread at a time):
+// The worker's process-wide objects (each touched by one thread at a time; those of the transfer,
+// from g_upgradeFile on, are listed in block_transfer.h):
 //   object                written by                          read by
-//   g_downloadPath        StartDownload (UI thread, before    DownloadWorker (stat, open)
+//   g_downloadPath        StartDownload (UI thread, before    DownloadWorker (its opens)
 //                         the worker's start gate opens)
-//   g_sizeCounter         in: DownloadWorker (block count)    SendImage (the bar's range)
-//                         out: SendImage (bytes sent)         DownloadWorker (final position)
-//   g_upgradeFile         DownloadWorker (opens, closes)      RunTransfer, SendImage
-//   g_imageFcs            SendImage                           BuildControlPacket (CMD_END)
-//   codec areas           the transfer, through the codec     the transfer (block_transfer.h)
 //   g_triesLeft           CheckTerminal, DialHandset          the same (attempts left)
 //   g_dialCommand(Length) DialHandset                         DialHandset (each write)
 //   g_terminalPort and    DetectTerminal (UI thread, before   the worker: AT check, dial,
