@@ -81,10 +81,8 @@ void CConsoleLink::SetProgressRange(int /*id*/, std::int32_t lower, std::int32_t
   m_transferStart = Clock::now();
 }
 
-void CConsoleLink::SetProgressStep(int /*id*/, std::int32_t step) {
-  std::lock_guard<std::mutex> lock(m_mutex);
-  m_bar.SetStep(step);
-}
+// The line shows the position only, and the engine never asks for a step-it.
+void CConsoleLink::SetProgressStep(int /*id*/, std::int32_t /*step*/) {}
 
 void CConsoleLink::SetProgressPos(int /*id*/, std::int32_t position) {
   std::lock_guard<std::mutex> lock(m_mutex);

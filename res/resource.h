@@ -16,6 +16,8 @@ inline constexpr int IDI_MARK = 140;  // the mark beside the warning heading, 22
 
 // System-menu command of the About item; the window system keeps the low four bits for itself.
 inline constexpr unsigned IDM_ABOUTBOX = 0x0010;
+// What of a system command is the command; the low four bits are the window system's.
+inline constexpr unsigned kSysCommandMask = 0xFFF0;
 
 // Commands every dialog knows, and the identifier of controls that are never addressed.
 inline constexpr int IDOK = 1;

@@ -4,7 +4,7 @@
 // window, CMenu (the system menu), CPaintDC, CFileDialog, LoadAppIcon, LoadResourceString and the
 // main window's link. Each platform's backend (ui/qt, ui/win32) provides the same names; the build
 // puts exactly one of them on the include path. The default command handling, the same on both,
-// is in dialog_commands.cpp.
+// and the rest that needs no toolkit are in dialog_commands.cpp.
 #pragma once
 
 #include "ui_backend.h"

@@ -1,5 +1,6 @@
-// CDialog's default command handling, the same on every backend: OK and Cancel end the dialog
-// with their own IDs, and base initialisation binds the controls.
+// What CDialog does the same on every backend: the default command handling (OK and Cancel end
+// the dialog with their own IDs, base initialisation binds the controls), the binding of a
+// member to its control, and the default painting and drag icon.
 #include "ui/dialog.h"
 
 bool CDialog::OnInitDialog() {
@@ -23,3 +24,7 @@ bool CDialog::OnCommand(int id) {
 
 void CDialog::OnOK() { EndDialog(IDOK); }
 void CDialog::OnCancel() { EndDialog(IDCANCEL); }
+void CDialog::OnPaint() { Default(); }
+CIconHandle CDialog::OnQueryDragIcon() { return {}; }
+
+void CDialog::DDX_Control(CControl& control, int id) { control = FindDlgItem(this, id); }

@@ -11,7 +11,6 @@ namespace {
 
 // Browse's platform flag (overwrite prompt), to which the dialog adds its own.
 constexpr unsigned kBrowseFlags = 0x0002;
-constexpr unsigned kSysCommandMask = 0xFFF0;  // the window system keeps the low four bits
 
 }  // namespace
 

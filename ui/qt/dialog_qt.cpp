@@ -10,8 +10,7 @@
 #include "ui/dialog.h"
 
 namespace {
-constexpr unsigned kSysCommandMask = 0xFFF0;  // the window system keeps the low four bits
-constexpr unsigned kScClose = 0xF060;         // the system menu's Close
+constexpr unsigned kScClose = 0xF060;  // the system menu's Close
 
 // Keeps the operator's input away from one window (and its controls) while it lives, as a
 // disabled owner is kept from input during a modal run; the window still paints and changes.
@@ -132,11 +131,6 @@ bool CDialog::IsDlgItemEnabled(int id) const {
   return item != nullptr && item->isEnabled();
 }
 
-void CDialog::DDX_Control(CControl& control, int id) {
-  control.m_widget = GetDlgItem(id);
-  control.m_id = id;
-}
-
 void CDialog::OnClose() { OnCommand(IDCANCEL); }
 
 void CDialog::accept() { OnCommand(IDOK); }
@@ -222,10 +216,6 @@ void CDialog::OnSysCommand(unsigned command, long /*parameter*/) {
   }
 }
 
-void CDialog::OnPaint() { Default(); }
-
-CIconHandle CDialog::OnQueryDragIcon() { return {}; }
-
 CMenu* CDialog::GetSystemMenu(bool /*revert*/) {
   if (m_systemMenu == nullptr) {
     m_systemMenu = new QMenu(this);
@@ -252,7 +242,5 @@ void CDialog::contextMenuEvent(QContextMenuEvent* event) {
 }
 
 void CDialog::paintEvent(QPaintEvent* event) {
-  m_paintEvent = event;
   Dispatch([this] { OnPaint(); }, [this, event] { QDialog::paintEvent(event); });
-  m_paintEvent = nullptr;
 }

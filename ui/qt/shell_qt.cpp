@@ -62,6 +62,5 @@ int SystemIconWidth() { return QApplication::style()->pixelMetric(QStyle::PM_Lar
 int SystemIconHeight() { return SystemIconWidth(); }
 
 std::unique_ptr<CWindowLink> MakeWindowLink(CDialog& window) {
-  return std::make_unique<CQtWindowLink>(&window,
-                                         [&window](int id) { return window.GetDlgItem(id); });
+  return std::make_unique<CQtWindowLink>(window);
 }

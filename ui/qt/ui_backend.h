@@ -92,7 +92,6 @@ class CControl {
   bool IsWindowEnabled() const;
 
  private:
-  friend class CDialog;
   friend CControl FindDlgItem(const QWidget* window, int id);
   QPointer<QWidget> m_widget;
   int m_id = IDC_STATIC;
@@ -228,7 +227,6 @@ class CDialog : public QDialog {
   void paintEvent(QPaintEvent* event) override;
 
  private:
-  friend class CPaintDC;
   bool Build(int templateId, QWidget* owner);
   void FocusFirstTabStop();
   int DefaultCommandID() const;
@@ -242,7 +240,6 @@ class CDialog : public QDialog {
   std::function<void()> m_default;
   QMenu* m_systemMenu = nullptr;
   std::unique_ptr<CMenu> m_systemMenuWrapper;
-  QPaintEvent* m_paintEvent = nullptr;
 };
 
 // The window link of a main window: the download engine's changes, carried out on the UI thread.

@@ -11,8 +11,7 @@
 
 #include "ui/dialog.h"
 
-CQtWindowLink::CQtWindowLink(QWidget* window, std::function<QWidget*(int)> find)
-    : m_window(window), m_find(std::move(find)) {}
+CQtWindowLink::CQtWindowLink(CDialog& window) : m_window(&window) {}
 
 CQtWindowLink::~CQtWindowLink() = default;
 
@@ -33,25 +32,27 @@ void CQtWindowLink::OnUiThread(const std::function<void()>& change) {
 
 std::string CQtWindowLink::GetItemText(int id) {
   std::string text;
-  OnUiThread([&] { text = ::GetWindowText(m_find(id)).toStdString(); });
+  OnUiThread([&] {
+    if (m_window) text = m_window->GetDlgItemText(id).toStdString();
+  });
   return text;
 }
 
 void CQtWindowLink::SetItemText(int id, const char* text) {
   const QString exact = QString::fromUtf8(text);
-  OnUiThread([&] { ::SetWindowText(m_find(id), exact); });
+  OnUiThread([&] {
+    if (m_window) m_window->SetDlgItemText(id, exact);
+  });
 }
 
 void CQtWindowLink::EnableItem(int id, bool enable) {
   OnUiThread([&] {
-    if (QWidget* w = m_find(id)) {
-      w->setEnabled(enable);
-    }
+    if (m_window) m_window->EnableDlgItem(id, enable);
   });
 }
 
 void CQtWindowLink::ApplyProgress(int id) {
-  auto* bar = qobject_cast<QProgressBar*>(m_find(id));
+  auto* bar = m_window ? qobject_cast<QProgressBar*>(m_window->GetDlgItem(id)) : nullptr;
   if (bar == nullptr) {
     return;
   }
@@ -73,9 +74,8 @@ void CQtWindowLink::SetProgressRange(int id, std::int32_t lower, std::int32_t up
   });
 }
 
-void CQtWindowLink::SetProgressStep(int /*id*/, std::int32_t step) {
-  OnUiThread([&] { m_progress.SetStep(step); });
-}
+// A Qt bar has no step, and the engine never asks for a step-it: nothing to carry over.
+void CQtWindowLink::SetProgressStep(int /*id*/, std::int32_t /*step*/) {}
 
 void CQtWindowLink::SetProgressPos(int id, std::int32_t position) {
   OnUiThread([&] {

@@ -9,15 +9,14 @@
 
 #include "download/progress_model.h"
 #include "download/window_link.h"
-
-class QWidget;
+#include "ui/dialog.h"
 
 class CQtWindowLink : public QObject, public CWindowLink {
   Q_OBJECT
 
  public:
-  // `window` is the main window; `find` returns its control with a given ID (or null).
-  CQtWindowLink(QWidget* window, std::function<QWidget*(int)> find);
+  // `window` is the main window; once it is gone, changes are dropped.
+  explicit CQtWindowLink(CDialog& window);
   ~CQtWindowLink() override;
 
   std::string GetItemText(int id) override;
@@ -35,7 +34,6 @@ class CQtWindowLink : public QObject, public CWindowLink {
   void OnUiThread(const std::function<void()>& change);
   void ApplyProgress(int id);
 
-  QPointer<QWidget> m_window;
-  std::function<QWidget*(int)> m_find;
+  QPointer<CDialog> m_window;
   CProgressModel m_progress;  // the bar as the platform keeps it (UI thread only)
 };

@@ -6,8 +6,14 @@
 #include "ui/dialog.h"
 #include "ui/qt/qt_internal.h"
 
-namespace qtui {
+using namespace qtui;
 
+namespace {
+
+// The text rules of the window system's controls.
+
+// What a static shows for `text`: "&x" is a mnemonic (x underlined, the ampersand hidden) and
+// "&&" one ampersand, unless the static has no-prefix style.
 QString StripMnemonics(const QString& text) {
   QString shown;
   shown.reserve(text.size());
@@ -21,24 +27,21 @@ QString StripMnemonics(const QString& text) {
   return shown;
 }
 
+// A multi-line edit breaks lines at "\r\n"; Qt would make two breaks of it, so show "\n".
 QString ForDisplay(const QString& text) {
   QString shown = text;
   shown.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
   return shown;
 }
 
+// The text the operator edited in a multi-line edit, with "\r\n" line breaks.
 QString EditedText(const QPlainTextEdit* edit) {
   QString text = edit->toPlainText();
   text.replace(u'\n', QStringLiteral("\r\n"));
   return text;
 }
 
-}  // namespace qtui
-
-using namespace qtui;
-
-namespace {
-QPointer<QWidget> g_mainWindow;
+QPointer<QWidget> g_mainWindow;  // the application's main window
 }  // namespace
 
 // ---- controls by ID -----------------------------------------------------------------------

@@ -14,8 +14,6 @@ constexpr UINT kDestroySelf = WM_APP + 0x10;
 
 std::atomic<CDialog*> g_mainWindow{nullptr};
 
-HINSTANCE Instance() { return ::GetModuleHandleA(nullptr); }
-
 // Our dialogs and the message boxes are of the dialog class; the dialog manager gives them
 // their keys (Tab, Enter, Escape, mnemonics).
 bool IsDialogWindow(HWND window) {
@@ -204,15 +202,8 @@ std::string CDialog::GetDlgItemText(int id) const {
 
 void CDialog::OnSysCommand(unsigned /*command*/, long /*parameter*/) { Default(); }
 void CDialog::OnClose() { Default(); }  // the dialog manager turns it into IDCANCEL
-void CDialog::OnPaint() { Default(); }
-CIconHandle CDialog::OnQueryDragIcon() { return nullptr; }
 
 void CDialog::Default() { m_defaultHandling = true; }
-
-void CDialog::DDX_Control(CControl& control, int id) {
-  control.m_hWnd = GetDlgItem(id);
-  control.m_id = id;
-}
 
 CMenu* CDialog::GetSystemMenu(bool revert) {
   const HMENU menu = ::GetSystemMenu(m_hWnd, revert ? TRUE : FALSE);

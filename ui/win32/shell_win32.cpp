@@ -6,7 +6,6 @@
 #include "ui/win32/win32_api.h"
 
 namespace {
-HINSTANCE Instance() { return ::GetModuleHandleA(nullptr); }
 // Room for a long path chosen in the file dialog; StartDownload refuses what it cannot hold.
 constexpr DWORD kFileNameCapacity = 4096;
 }  // namespace

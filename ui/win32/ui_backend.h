@@ -52,7 +52,6 @@ class CControl {
   bool IsWindowEnabled() const;
 
  private:
-  friend class CDialog;
   friend CControl FindDlgItem(const CWnd* window, int id);
   HWND m_hWnd = nullptr;
   int m_id = IDC_STATIC;

@@ -17,3 +17,6 @@
 #undef LoadString
 #undef MessageBox
 #undef AppendMenu
+
+// The module the dialog and string resources are in: the executable.
+inline HINSTANCE Instance() { return ::GetModuleHandleA(nullptr); }

@@ -1,6 +1,7 @@
-// The Win32 side of the worker's window link. Every change is a synchronous SendMessage to the
-// control: sent from the worker, the UI thread carries it out (while it pumps messages) and the
-// worker waits until it is done; sent on the UI thread, the control's procedure runs at once.
+// The Win32 side of the worker's window link. Every change is a message sent synchronously to
+// the control (SendMessage, or the calls that send one: Get/SetWindowText, EnableWindow): sent
+// from the worker, the UI thread carries it out (while it pumps messages) and the worker waits
+// until it is done; sent on the UI thread, the control's procedure runs at once.
 // The worker's boxes have no owner and run on the worker's own thread, so the main window stays
 // usable; the main window's own boxes are owned by it.
 #include "download/window_link.h"
@@ -13,19 +14,9 @@ class CWin32WindowLink : public CWindowLink {
  public:
   explicit CWin32WindowLink(CDialog& window) : m_window(window) {}
 
-  std::string GetItemText(int id) override {
-    const HWND item = Item(id);
-    const auto length = static_cast<std::size_t>(::SendMessageA(item, WM_GETTEXTLENGTH, 0, 0));
-    std::string text(length + 1, '\0');
-    const auto copied = static_cast<std::size_t>(
-        ::SendMessageA(item, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data())));
-    text.resize(copied < length ? copied : length);
-    return text;
-  }
-  void SetItemText(int id, const char* text) override {
-    ::SendMessageA(Item(id), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text));
-  }
-  void EnableItem(int id, bool enable) override { ::EnableWindow(Item(id), enable ? TRUE : FALSE); }
+  std::string GetItemText(int id) override { return m_window.GetDlgItemText(id); }
+  void SetItemText(int id, const char* text) override { m_window.SetDlgItemText(id, text); }
+  void EnableItem(int id, bool enable) override { FindDlgItem(&m_window, id).EnableWindow(enable); }
   void SetProgressRange(int id, std::int32_t lower, std::int32_t upper) override {
     ::SendMessageA(Item(id), PBM_SETRANGE32, static_cast<WPARAM>(lower),
                    static_cast<LPARAM>(upper));
@@ -47,7 +38,7 @@ class CWin32WindowLink : public CWindowLink {
   }
 
  private:
-  HWND Item(int id) const { return ::GetDlgItem(m_window.GetSafeHwnd(), id); }
+  HWND Item(int id) const { return m_window.GetDlgItem(id); }
 
   CDialog& m_window;
 };
