@@ -210,13 +210,8 @@ TEST_F(TransferTest, ReadErrorOnTheFile_EndsWithoutEmptyPackets) {
   // whose reads fail after it was opened and measured.
   const std::string dir = TempDir() + "/folder";
   ASSERT_EQ(mkdir(dir.c_str(), 0700), 0);
-  g_upgradeFile = std::fopen(dir.c_str(), "rb");
-  ASSERT_NE(g_upgradeFile, nullptr);
-  g_upgradeFileMeasure = UpgradeFileMeasure{g_upgradeFile, FileMeasure{}};
-  g_sizeCounter = 0;
-  EXPECT_EQ(RunTransfer(), TRANSFER_ERR_FILE_READ);
-  std::fclose(g_upgradeFile);
-  g_upgradeFile = nullptr;
+  const FileMeasure empty;
+  EXPECT_EQ(TransferFile(dir, 0, &empty), TRANSFER_ERR_FILE_READ);
   const sim::DeviceStats stats = Stats();
   EXPECT_EQ(stats.beginFrames, 1u);
   EXPECT_EQ(stats.dataFrames, 0u);

@@ -25,9 +25,15 @@ class TransferTest : public SimFixture {
     return TransferFile(path, static_cast<std::uint32_t>(bytes.size() >> kBlockShift));
   }
 
-  std::uint16_t TransferFile(const std::string& path, std::uint32_t blocks) {
+  // `measure`, when given, stands for the one the worker takes at its open; otherwise the
+  // transfer measures the stream itself.
+  std::uint16_t TransferFile(const std::string& path, std::uint32_t blocks,
+                             const FileMeasure* measure = nullptr) {
     g_upgradeFile = std::fopen(path.c_str(), "rb");
     EXPECT_NE(g_upgradeFile, nullptr);
+    if (measure != nullptr) {
+      g_upgradeFileMeasure = UpgradeFileMeasure{g_upgradeFile, *measure};
+    }
     g_sizeCounter = blocks;
     const auto start = std::chrono::steady_clock::now();
     const std::uint16_t result = RunTransfer();

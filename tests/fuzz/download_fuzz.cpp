@@ -36,6 +36,7 @@
 #include "serial/terminal_detection.h"
 #include "sim/frame_reader.h"
 #include "tests/fuzz/fake_serial.h"
+#include "tests/support/quiet_link.h"
 
 // The dial's 400 ms pause is not what is fuzzed: every sleep returns at once here.
 extern "C" int nanosleep(const timespec*, timespec*) { return 0; }
@@ -206,7 +207,7 @@ std::uint32_t Answer(std::uint8_t* buffer, std::uint32_t capacity) {
 }
 
 // The window: the path box holds the file; the final status line is kept.
-class CFuzzLink : public CWindowLink {
+class CFuzzLink : public CQuietLink {
  public:
   std::string m_path;
   std::string m_status;
@@ -217,10 +218,6 @@ class CFuzzLink : public CWindowLink {
       m_status = text;
     }
   }
-  void EnableItem(int, bool) override {}
-  void SetProgressRange(int, std::int32_t, std::int32_t) override {}
-  void SetProgressStep(int, std::int32_t) override {}
-  void SetProgressPos(int, std::int32_t) override {}
   void MessageBox(BoxOwner, const char*, const char*) override { ++m_boxes; }
 };
 

@@ -89,11 +89,6 @@ std::int32_t CRecordingLink::ProgressPos() const {
   return m_progress.Pos();
 }
 
-CProgressModel CRecordingLink::Progress() const {
-  std::lock_guard<std::mutex> lock(m_mutex);
-  return m_progress;
-}
-
 std::vector<std::int32_t> CRecordingLink::PositionsSent() const {
   std::lock_guard<std::mutex> lock(m_mutex);
   return m_positions;

@@ -39,7 +39,6 @@ class CRecordingLink : public CWindowLink {
   std::int32_t ProgressLower() const;
   std::int32_t ProgressUpper() const;
   std::int32_t ProgressPos() const;  // clamped into the range, like the platform's bar
-  CProgressModel Progress() const;
   std::vector<std::int32_t> PositionsSent() const;
 
   // Sets a control's text without recording it (the operator typing into the path box).

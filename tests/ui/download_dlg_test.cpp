@@ -32,6 +32,7 @@
 #include "serial/serial_posix.h"
 #include "sim/fault_plan.h"
 #include "sim/simulator.h"
+#include "tests/ui/help_windows.h"
 #include "ui/help_dlg.h"
 #include "ui/qt/window_link_qt.h"
 
@@ -93,15 +94,6 @@ class CTestDownloadDlg : public CDownloadDlg {
   }
   void RunAboutBox() override { ++m_aboutBoxes; }
 };
-
-// The help windows a window owns.
-QList<CHelpDlg*> HelpWindows(const QWidget& owner) {
-  QList<CHelpDlg*> helps;
-  for (CDialog* dialog : owner.findChildren<CDialog*>()) {
-    if (auto* help = dynamic_cast<CHelpDlg*>(dialog)) helps << help;
-  }
-  return helps;
-}
 
 QMessageBox* FindBox() {
   for (QWidget* w : QApplication::topLevelWidgets()) {

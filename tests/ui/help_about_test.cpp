@@ -11,6 +11,7 @@
 #include <functional>
 
 #include "res/help_text.h"
+#include "tests/ui/help_windows.h"
 #include "ui/about_dlg.h"
 #include "ui/help_dlg.h"
 
@@ -43,15 +44,6 @@ int RunAbout(CAboutDlg& about, const std::function<void(CAboutDlg&)>& act) {
   poll.start();
   QTimer::singleShot(10000, &about, [&] { about.EndDialog(-99); });
   return about.DoModal();
-}
-
-// The help windows a window owns.
-QList<CHelpDlg*> HelpWindows(const QWidget& owner) {
-  QList<CHelpDlg*> helps;
-  for (CDialog* dialog : owner.findChildren<CDialog*>()) {
-    if (auto* help = dynamic_cast<CHelpDlg*>(dialog)) helps << help;
-  }
-  return helps;
 }
 
 QLabel* AboutLine(CAboutDlg& about, int index) {

@@ -33,6 +33,7 @@
 #include "serial/serial_port.h"
 #include "serial/terminal_detection.h"
 #include "tests/support/recording_link.h"
+#include "tests/windows/under_wine.h"
 
 namespace {
 
@@ -55,11 +56,6 @@ constexpr std::int64_t kEarlySlackMs = 20;
 // Generous upper margins: two shared, noisy cores, Wine and the simulator in between.
 constexpr std::int64_t kLateMarginMs = 1500;
 constexpr milliseconds kDownloadDeadline{120000};
-
-bool IsWine() {
-  const HMODULE ntdll = GetModuleHandleA("ntdll.dll");
-  return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
-}
 
 int BasePort() {
   const char* value = std::getenv("CORVANEL_PROBE_COM");
@@ -209,7 +205,7 @@ TEST_F(SerialProbeTest, OpenPort_ReadsBackTheLineSettingsAndTimeouts) {
   EXPECT_EQ(dcb.fOutxDsrFlow, 0u);
   EXPECT_EQ(dcb.fOutX, 0u);
   EXPECT_EQ(dcb.fInX, 0u);
-  const bool wine = IsWine();
+  const bool wine = UnderWine();
   if (!wine) {
     // Wine derives DTR and RTS from the modem lines, which a pseudo-terminal does not have, and
     // reports both as enabled there.
@@ -223,7 +219,7 @@ TEST_F(SerialProbeTest, OpenPort_ReadsBackTheLineSettingsAndTimeouts) {
 }
 
 TEST_F(SerialProbeTest, SecondOpenOfAnOpenPort_Returns8) {
-  if (IsWine()) {
+  if (UnderWine()) {
     GTEST_SKIP() << "Wine does not enforce the exclusive open of a COM port";
   }
   OpenPort(kBurstOffset);

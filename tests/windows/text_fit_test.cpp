@@ -14,16 +14,13 @@
 #include <utility>
 #include <vector>
 
+#include "tests/windows/under_wine.h"
+
 namespace {
 
 INT_PTR CALLBACK NoHandling(HWND, UINT, WPARAM, LPARAM) { return FALSE; }
 
 // Wine draws the dialog font with a stand-in from the host's fonts, whatever the template asks.
-bool UnderWine() {
-  HMODULE ntdll = ::GetModuleHandleA("ntdll.dll");
-  return ntdll != nullptr && ::GetProcAddress(ntdll, "wine_get_version") != nullptr;
-}
-
 HWND ChildAt(HWND dialog, int index) {
   HWND child = ::GetWindow(dialog, GW_CHILD);
   for (int i = 0; i < index && child != nullptr; ++i) child = ::GetWindow(child, GW_HWNDNEXT);
