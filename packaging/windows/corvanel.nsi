@@ -1,8 +1,8 @@
-; The Windows installer: corvanel.exe (when built) and corvanel-cli.exe in one folder, a
+; The Windows installer: corvanel.exe and corvanel-cli.exe in one folder, a
 ; Start-menu folder, an uninstaller that removes everything the installer added, and the
 ; program's version in the installer's own version block.
 ; makensis -DVERSION=1.0.0.1 -DBINDIR=<folder with the .exe files> -DOUTFILE=<setup.exe>
-;          [-DAPP_EXE] [-DICON=<the application icon, .ico>] corvanel.nsi
+;          -DICON=<the application icon, .ico> corvanel.nsi
 ; Silent use: setup.exe /S [/D=C:\folder]   and   Uninstall.exe /S
 
 !ifndef VERSION
@@ -13,6 +13,9 @@
 !endif
 !ifndef OUTFILE
   !error "OUTFILE is not defined"
+!endif
+!ifndef ICON
+  !error "ICON is not defined"
 !endif
 
 !define PRODUCT "Corvanel"
@@ -27,10 +30,8 @@ InstallDir "$PROGRAMFILES64\${PRODUCT}"
 RequestExecutionLevel admin
 ShowInstDetails show
 ShowUninstDetails show
-!ifdef ICON
-  Icon "${ICON}"
-  UninstallIcon "${ICON}"
-!endif
+Icon "${ICON}"
+UninstallIcon "${ICON}"
 
 VIProductVersion "${VERSION}"
 VIFileVersion "${VERSION}"
@@ -52,15 +53,11 @@ Section "Corvanel"
   SetRegView 64
   SetOutPath "$INSTDIR"
   File "${BINDIR}\corvanel-cli.exe"
-!ifdef APP_EXE
   File "${BINDIR}\corvanel.exe"
-!endif
   WriteUninstaller "$INSTDIR\Uninstall.exe"
 
   CreateDirectory "$SMPROGRAMS\${PRODUCT}"
-!ifdef APP_EXE
   CreateShortcut "$SMPROGRAMS\${PRODUCT}\Corvanel.lnk" "$INSTDIR\corvanel.exe"
-!endif
   ; A command prompt in the program's folder, with the command line's help shown.
   CreateShortcut "$SMPROGRAMS\${PRODUCT}\Corvanel command line.lnk" "$SYSDIR\cmd.exe" \
     '/k "cd /d "$INSTDIR" && corvanel-cli.exe --help"'
