@@ -378,12 +378,34 @@ bool PortSetTimeouts(PortHandle handle, const SerialTimeouts& /*timeouts*/) {
   return ::tcsetattr(fd, TCSANOW, &t) == 0;
 }
 
+bool TermiosTaken(const termios& asked, const termios& got, bool pseudoTerminal) {
+  constexpr tcflag_t kFormat = CSIZE | PARENB | PARODD;
+  constexpr tcflag_t kControl = CSTOPB | CRTSCTS | CLOCAL | CREAD;
+  constexpr tcflag_t kInput = IGNBRK | BRKINT | IGNPAR | PARMRK | INPCK | ISTRIP | INLCR | IGNCR |
+                              ICRNL | IXON | IXANY | IXOFF;
+  constexpr tcflag_t kLocal = ICANON | ECHO | ECHONL | ISIG | IEXTEN;
+  const tcflag_t control = pseudoTerminal ? kControl : kControl | kFormat;
+  return ::cfgetispeed(&got) == ::cfgetispeed(&asked) &&
+         ::cfgetospeed(&got) == ::cfgetospeed(&asked) &&
+         (got.c_cflag & control) == (asked.c_cflag & control) &&
+         (got.c_iflag & kInput) == (asked.c_iflag & kInput) &&
+         (got.c_lflag & kLocal) == (asked.c_lflag & kLocal) &&
+         (got.c_oflag & OPOST) == (asked.c_oflag & OPOST);
+}
+
 bool PortSetLineSettings(PortHandle handle, const SerialLineSettings& settings) {
   const int fd = FdOf(handle);
   termios t;
   bool ok = LineSettingsToTermios(settings, &t);
   if (ok) {
     ok = ::tcsetattr(fd, TCSANOW, &t) == 0;
+  }
+  // tcsetattr succeeds when the driver took any part of the request: read it back.
+  if (ok) {
+    termios got;
+    struct stat st {};
+    ok = ::tcgetattr(fd, &got) == 0 && ::fstat(fd, &st) == 0 &&
+         TermiosTaken(t, got, PtySlaveIndex(st.st_rdev) >= 0);
   }
   int off = 0;
   int on = 0;

@@ -170,6 +170,45 @@ TEST(LineSettingsTest, UnsupportedSpeed_IsRefused) {
   EXPECT_TRUE(LineSettingsToTermios(BuildLineSettings(9600, 0), &t));
 }
 
+// What a driver reports back after tcsetattr; each row changes the read-back of the terminal's
+// settings (asked with odd parity, so that a dropped parity bit shows) in one way.
+struct ReadBackRow {
+  const char* change;
+  void (*apply)(termios&);
+  bool takenByDevice;
+  bool takenByPty;
+};
+std::ostream& operator<<(std::ostream& out, const ReadBackRow& row) { return out << row.change; }
+
+class TermiosTakenTest : public ::testing::TestWithParam<ReadBackRow> {};
+
+TEST_P(TermiosTakenTest, AnyRefusedSettingFailsButAPtysForcedFormat) {
+  termios asked{};
+  ASSERT_TRUE(LineSettingsToTermios(BuildLineSettings(230400, 1), &asked));
+  termios got = asked;
+  GetParam().apply(got);
+  EXPECT_EQ(TermiosTaken(asked, got, false), GetParam().takenByDevice);
+  EXPECT_EQ(TermiosTaken(asked, got, true), GetParam().takenByPty);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    ReadBacks, TermiosTakenTest,
+    ::testing::Values(
+        ReadBackRow{"nothing", [](termios&) {}, true, true},
+        ReadBackRow{"the previous speed kept", [](termios& r) { cfsetspeed(&r, B9600); }, false,
+                    false},
+        ReadBackRow{"another input speed", [](termios& r) { cfsetispeed(&r, B115200); }, false,
+                    false},
+        ReadBackRow{"hardware flow control on", [](termios& r) { r.c_cflag |= CRTSCTS; }, false,
+                    false},
+        ReadBackRow{"line editing on", [](termios& r) { r.c_lflag |= ICANON; }, false, false},
+        ReadBackRow{"output processing on", [](termios& r) { r.c_oflag |= OPOST; }, false, false},
+        ReadBackRow{"XON/XOFF on", [](termios& r) { r.c_iflag |= IXON; }, false, false},
+        ReadBackRow{"parity dropped", [](termios& r) { r.c_cflag &= ~PARENB; }, false, true},
+        ReadBackRow{"seven data bits", [](termios& r) { r.c_cflag = (r.c_cflag & ~CSIZE) | CS7; },
+                    false, true},
+        ReadBackRow{"two stop bits", [](termios& r) { r.c_cflag |= CSTOPB; }, false, false}));
+
 TEST(TimeoutsTest, TerminalTimeouts_AreTheFixedValues) {
   const SerialTimeouts t = BuildTerminalTimeouts();
   EXPECT_EQ(t.ReadIntervalTimeout, 50u);
