@@ -1,0 +1,65 @@
+#!/bin/busybox sh
+# /init of the real-driver stage's QEMU guest (scripts/test-drivers). Loads the USB and serial
+# drivers, then runs the shell commands the host sends over the console, one line each; each
+# line ends with a marker the host waits for. The functions below are what those lines use.
+/bin/busybox --install -s /bin
+export PATH=/bin:/sbin:/usr/bin
+mkdir -p /proc /sys /dev /tmp
+mount -t proc proc /proc
+mount -t sysfs sys /sys
+mount -t devtmpfs dev /dev
+
+echo 1 >/proc/sys/kernel/printk
+# The gadget (g_serial) is loaded later, when the cdc_acm scenarios plug it in.
+for m in $(cat /lib/modules/order); do
+  insmod "/lib/modules/$m.ko" || echo "@@FAIL insmod $m"
+done
+mount -t configfs configfs /sys/kernel/config
+stty -echo
+
+now() { cut -d' ' -f1 /proc/uptime; }
+
+# waitfor TENTHS TEST...: waits until the test holds, at most TENTHS tenths of a second.
+waitfor() {
+  n=$1
+  shift
+  while ! "$@"; do
+    n=$((n - 1))
+    [ "$n" -gt 0 ] || { echo "waitfor: gave up on: $*"; return 1; }
+    usleep 100000
+  done
+}
+absent() { ! [ -e "$1" ]; }
+
+# job NAME CMD...: runs CMD in the background; its output, exit code, CPU times (time -p) and
+# end time go to /tmp/NAME.*. jobwait NAME TENTHS waits for it and prints its exit code, its
+# output and its times.
+job() {
+  name=$1
+  shift
+  rm -f "/tmp/$name".*
+  now >"/tmp/$name.start"
+  (time -p -o "/tmp/$name.time" "$@" >"/tmp/$name.out" 2>&1
+    echo $? >"/tmp/$name.rc.tmp"
+    now >"/tmp/$name.end"
+    mv "/tmp/$name.rc.tmp" "/tmp/$name.rc") &
+}
+jobwait() {
+  waitfor "$2" [ -e "/tmp/$1.rc" ] || return 1
+  echo "rc $(cat "/tmp/$1.rc")"
+  cat "/tmp/$1.out" "/tmp/$1.time"
+}
+# elapsed FROM TO: seconds between two uptimes.
+elapsed() { awk "BEGIN { printf \"%.2f\", $2 - $1 }"; }
+
+# writes TRACE: the writes a corvanel-cli trace has recorded so far.
+writes() { grep -c ' write ' "$1" 2>/dev/null || echo 0; }
+has_writes() { [ "$(writes "$1")" -ge "$2" ]; }
+
+# The uptime of the last USB disconnect the kernel logged.
+last_disconnect() { dmesg | grep 'USB disconnect' | tail -n 1 | sed 's/^\[ *\([0-9.]*\)\].*/\1/'; }
+
+echo "@@READY"
+while IFS= read -r line; do
+  eval "$line"
+done
