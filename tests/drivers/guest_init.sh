@@ -17,8 +17,6 @@ done
 mount -t configfs configfs /sys/kernel/config
 stty -echo
 
-now() { cut -d' ' -f1 /proc/uptime; }
-
 # waitfor TENTHS TEST...: waits until the test holds, at most TENTHS tenths of a second.
 waitfor() {
   n=$1
@@ -30,18 +28,23 @@ waitfor() {
   done
 }
 absent() { ! [ -e "$1" ]; }
+# stop PROGRAM: ends every process of that program and waits until they are gone.
+stop() {
+  killall -q "$1"
+  waitfor 50 not_running "$1"
+}
+not_running() { ! pidof "$1" >/dev/null; }
 
-# job NAME CMD...: runs CMD in the background; its output, exit code, CPU times (time -p) and
-# end time go to /tmp/NAME.*. jobwait NAME TENTHS waits for it and prints its exit code, its
-# output and its times.
+# job NAME CMD...: runs CMD in the background; its output, exit code and CPU times (time -p) go
+# to /tmp/NAME.*, its end to the kernel's log. jobwait NAME TENTHS waits for it and prints its
+# exit code, its output and its times.
 job() {
   name=$1
   shift
   rm -f "/tmp/$name".*
-  now >"/tmp/$name.start"
   (time -p -o "/tmp/$name.time" "$@" >"/tmp/$name.out" 2>&1
     echo $? >"/tmp/$name.rc.tmp"
-    now >"/tmp/$name.end"
+    mark "$name ended"
     mv "/tmp/$name.rc.tmp" "/tmp/$name.rc") &
 }
 jobwait() {
@@ -49,15 +52,16 @@ jobwait() {
   echo "rc $(cat "/tmp/$1.rc")"
   cat "/tmp/$1.out" "/tmp/$1.time"
 }
-# elapsed FROM TO: seconds between two uptimes.
-elapsed() { awk "BEGIN { printf \"%.2f\", $2 - $1 }"; }
+# mark TEXT puts a line into the kernel's log, timed on the clock of the kernel's own messages;
+# logtime TEXT gives the time of the last line holding TEXT; since TEXT1 TEXT2 the seconds
+# between the last lines holding each.
+mark() { echo "corvanel-lab: $*" >/dev/kmsg; }
+logtime() { dmesg | grep -F "$1" | tail -n 1 | sed 's/^\[ *\([0-9.]*\)\].*/\1/'; }
+since() { awk "BEGIN { printf \"%.2f\", $(logtime "$2") - $(logtime "$1") }"; }
 
 # writes TRACE: the writes a corvanel-cli trace has recorded so far.
 writes() { grep -c ' write ' "$1" 2>/dev/null || echo 0; }
 has_writes() { [ "$(writes "$1")" -ge "$2" ]; }
-
-# The uptime of the last USB disconnect the kernel logged.
-last_disconnect() { dmesg | grep 'USB disconnect' | tail -n 1 | sed 's/^\[ *\([0-9.]*\)\].*/\1/'; }
 
 echo "@@READY"
 while IFS= read -r line; do
