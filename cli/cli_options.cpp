@@ -139,7 +139,7 @@ bool ParseCliOptions(int argc, const char* const argv[], CliOptions& options, st
 
 const char* CliHelpText() {
   return R"(Usage: corvanel-cli [OPTIONS] detect
-       corvanel-cli [OPTIONS] download FILE
+  or:  corvanel-cli [OPTIONS] download FILE
 
 Upgrades the software of an ISDN handset behind a satellite terminal, over the same code as the
 Corvanel window.

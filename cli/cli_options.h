@@ -16,5 +16,6 @@ struct CliOptions {
 // Parses argv; false with a one-line reason in `error` on a usage error.
 bool ParseCliOptions(int argc, const char* const argv[], CliOptions& options, std::string& error);
 
-// The --help text, exit codes included.
+// The --help text, exit codes included. The manual page corvanel-cli(1) is made from it by
+// help2man (packaging/linux/man): "Usage:" and "  or:" lines, "Heading:" lines over indented lists.
 const char* CliHelpText();

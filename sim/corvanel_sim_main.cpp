@@ -23,6 +23,8 @@ constexpr int kUsageError = 2;   // bad options
 constexpr int kSetupError = 3;   // the simulator could not start
 constexpr int kNoCommand = 127;  // the command could not be started
 
+// The --help text; the manual page corvanel-sim(1) is made from it by help2man
+// (packaging/linux/man), which reads "Heading:" lines over indented lists.
 constexpr const char* kUsage = R"(Usage: corvanel-sim [options] [-- command [args...]]
 
 Runs simulated satellite terminals (and the handset behind each) on pseudo-terminals linked as
@@ -30,8 +32,14 @@ COMn in a fresh temporary directory. With a command, runs it with CORVANEL_COM_D
 directory and exits with its status; without one, prints CORVANEL_COM_DIR=... and waits for
 SIGINT or SIGTERM. At the end it prints a report on stderr and saves the images asked for.
 
+Options:
+  --quiet             no report
+  -h, --help          show this help and exit
+
 Device options apply to the device of the last --com; given before any --com they apply to every
 device. Without --com there is one terminal on COM9.
+
+Device options:
   --com N             a simulated device on COM N (1 to 255; repeatable)
   --model TEXT        answer to AT+CGMM  (default "\r\nTARVENIX-9505\r\n\r\nOK\r\n")
   --maker TEXT        answer to AT+GMI   (default "\r\nKestra\r\n\r\nOK\r\n")
@@ -39,21 +47,27 @@ device. Without --com there is one terminal on COM9.
   --connect TEXT      answer to ATD**60  (default "\r\nCONNECT 9600\r\n"; an answer holding
                       CONNECT switches the device to the handset)
   --other TEXT        answer to any other line (default "\r\nERROR\r\n")
-                      TEXT takes \r \n \t \0 \\ \xHH; the word "silence" means no answer
   --fault WHEN=WHAT   a fault (repeatable; the first that matches an exchange decides it)
-      WHEN: begin | end | data | data:N | model | maker | at | dial, optionally #K for the
-            K-th attempt only; or #K alone for the K-th frame received in handset mode
-      WHAT: silence | garbage[:HEX] | text:TEXT | code[:C] | seq[:N] | cut[:K[:MS]] |
-            hangup, optionally +delay:MS (or delay:MS alone)
-      e.g. --fault begin=silence --fault data:4#1=seq:3 --fault at#1=silence
   --pace              pace both directions at 230400 baud, 10 bits a byte
   --no-pace           do not pace (the default)
   --no-replug         after a hang-up the device stays gone (default: back at once)
   --save-image PATH   save the image this device received to PATH
 
-Other options:
-  --quiet             no report
-  --help              this text
+TEXT takes \r \n \t \0 \\ \xHH; the word "silence" means no answer.
+
+Faults (--fault WHEN=WHAT):
+  WHEN    begin | end | data | data:N | model | maker | at | dial, optionally #K for the
+          K-th attempt only; or #K alone for the K-th frame received in handset mode
+  WHAT    silence | garbage[:HEX] | text:TEXT | code[:C] | seq[:N] | cut[:K[:MS]] | hangup,
+          optionally +delay:MS (or delay:MS alone)
+  e.g. --fault begin=silence --fault data:4#1=seq:3 --fault at#1=silence
+
+Exit codes:
+  0        ended by SIGINT or SIGTERM, when no command was given
+  2        usage error
+  3        the simulator could not start
+  127      the command could not be run
+  other    the command's own exit code (128+N when signal N ended it)
 )";
 
 struct DeviceOptions {
