@@ -7,6 +7,7 @@
 //                                    descriptor (a fresh open of a UART raises both lines)
 //   corvanel-lab free DEVICE         whether DEVICE can be opened and locked: "free" or "held"
 //   corvanel-lab relay A B           join two ports, both raw; ends when either hangs up
+#include <dirent.h>
 #include <fcntl.h>
 #include <linux/serial.h>
 #include <poll.h>
@@ -22,8 +23,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
-
-#include <dirent.h>
 
 namespace {
 
