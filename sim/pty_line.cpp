@@ -1,5 +1,6 @@
 #include "sim/pty_line.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/inotify.h>
@@ -35,6 +36,49 @@ timespec ToTimespec(Clock::duration d) {
   ts.tv_nsec = static_cast<long>(
       std::chrono::duration_cast<std::chrono::nanoseconds>(left - seconds).count());
   return ts;
+}
+
+// Every inotify event waiting on fd, in order; their masks are appended to `masks`.
+void ReadEvents(int fd, std::vector<std::uint32_t>& masks) {
+  alignas(inotify_event) char buffer[4096];
+  for (;;) {
+    const ssize_t n = ::read(fd, buffer, sizeof buffer);
+    if (n <= 0) return;
+    for (ssize_t at = 0; at < n;) {
+      inotify_event event;
+      std::memcpy(&event, buffer + at, sizeof event);
+      at += static_cast<ssize_t>(sizeof(inotify_event) + event.len);
+      masks.push_back(event.mask);
+    }
+  }
+}
+
+// How many descriptors have `path` open, in every process this user may inspect, leaving out
+// descriptor `own` of this process (the simulator's own slave).
+int CountHolders(const std::string& path, int own) {
+  const std::string self = std::to_string(::getpid());
+  int holders = 0;
+  DIR* proc = ::opendir("/proc");
+  if (proc == nullptr) return 0;
+  while (const dirent* p = ::readdir(proc)) {
+    if (p->d_name[0] < '1' || p->d_name[0] > '9') continue;
+    const std::string dir = std::string("/proc/") + p->d_name + "/fd";
+    DIR* fds = ::opendir(dir.c_str());
+    if (fds == nullptr) continue;
+    while (const dirent* f = ::readdir(fds)) {
+      if (f->d_name[0] < '0' || f->d_name[0] > '9') continue;
+      if (self == p->d_name && std::atoi(f->d_name) == own) continue;
+      char target[64] = {};
+      const std::string link = dir + "/" + f->d_name;
+      const ssize_t n = ::readlink(link.c_str(), target, sizeof target - 1);
+      if (n > 0 && path.compare(0, std::string::npos, target, static_cast<std::size_t>(n)) == 0) {
+        ++holders;
+      }
+    }
+    ::closedir(fds);
+  }
+  ::closedir(proc);
+  return holders;
 }
 
 }  // namespace
@@ -194,35 +238,36 @@ void CPtyLine::Schedule(Output&& out, Clock::time_point ready) {
 }
 
 void CPtyLine::HandleWatch() {
-  alignas(inotify_event) char buffer[4096];
-  for (;;) {
-    const ssize_t n = ::read(m_watchFd, buffer, sizeof buffer);
-    if (n <= 0) return;
-    for (ssize_t at = 0; at < n;) {
-      inotify_event event;
-      std::memcpy(&event, buffer + at, sizeof event);
-      at += static_cast<ssize_t>(sizeof(inotify_event) + event.len);
-      if ((event.mask & IN_OPEN) != 0) {
-        std::lock_guard lock(m_mutex);
-        ++m_terminal.MutableStats().opens;
-        if (m_pcOpen++ == 0) ::tcflush(m_slave, TCIFLUSH);  // nothing stale for a fresh open
-        Changed();
-      }
-      if ((event.mask & IN_CLOSE) != 0) {
-        std::lock_guard lock(m_mutex);
-        ++m_terminal.MutableStats().closes;
-        if (m_pcOpen > 0 && --m_pcOpen == 0) {
-          // The port is closed: what it had not read is gone, and the link starts over.
-          m_queue.clear();
-          m_blocked = false;
-          m_outFree = m_inFree = Clock::time_point{};
-          ::tcflush(m_slave, TCIFLUSH);
-          m_terminal.ResetLink();
-        }
-        Changed();
-      }
+  // inotify names no process, and it merges an event into an identical one still unread: an
+  // open (or a close) of the tool's and one of another program's that come close together
+  // arrive as one, and a count of them drifts. So a close is settled by what /proc shows: the
+  // port is closed when no descriptor but the simulator's own has it open any more.
+  std::vector<std::uint32_t> masks;
+  ReadEvents(m_watchFd, masks);
+  std::lock_guard lock(m_mutex);
+  bool closed = false;
+  for (const std::uint32_t mask : masks) {
+    if ((mask & IN_OPEN) != 0) {
+      ++m_terminal.MutableStats().opens;
+      if (m_pcOpen++ == 0) ::tcflush(m_slave, TCIFLUSH);  // nothing stale for a fresh open
+    }
+    if ((mask & IN_CLOSE) != 0) {
+      ++m_terminal.MutableStats().closes;
+      closed = true;
     }
   }
+  if (closed) {
+    m_pcOpen = CountHolders(m_slavePath, m_slave);
+    if (m_pcOpen == 0) {
+      // The port is closed: what it had not read is gone, and the link starts over.
+      m_queue.clear();
+      m_blocked = false;
+      m_outFree = m_inFree = Clock::time_point{};
+      ::tcflush(m_slave, TCIFLUSH);
+      m_terminal.ResetLink();
+    }
+  }
+  Changed();
 }
 
 void CPtyLine::HandleInput(Clock::time_point now) {

@@ -4,9 +4,11 @@
 // Contract:
 // - CPtyLine owns a pty. Its own slave fd stays open for its whole life and the slave is set
 //   raw before the link COMn appears, so the PC may open, close and reopen the port freely.
-// - The PC's opens and closes of the slave are watched (inotify). When the last PC fd closes, what
-//   the device had not yet delivered is dropped, as a real port drops it, and the device goes back
-//   to AT mode.
+// - The PC's opens and closes of the slave are watched (inotify). When no descriptor but the
+//   simulator's own has the slave open any more (as /proc shows it after a close), what the
+//   device had not yet delivered is dropped, as a real port drops it, and the device goes back to
+//   AT mode. Any process counts as the PC: another program that opens and closes the port while
+//   the tool holds it changes nothing.
 // - A hang-up closes the master and the sim's slave fd: the PC's port sees POLLHUP and end of
 //   input. With replugAfterHangUp a fresh pty takes the same COMn name at once.
 // - All timing runs on steady_clock deadlines in one thread per terminal; nothing busy-spins.
@@ -87,7 +89,7 @@ class CPtyLine {
   std::deque<Chunk> m_queue;
   bool m_blocked = false;  // the master would block; wait for POLLOUT
   Clock::time_point m_outFree{}, m_inFree{};
-  int m_pcOpen = 0;  // PC fds open on the slave now
+  int m_pcOpen = 0;  // PC fds open on the slave now, as far as the events and /proc tell
 };
 
 }  // namespace sim
