@@ -1,0 +1,89 @@
+# What the stage scripts share; each sources it after `cd` to the top of the tree:
+#   . scripts/lib.sh
+# Messages, skipping (a failure under CI=true), bounded waits, the two builds the stages share
+# (README's optimized build in build/app, the Windows build in build/windows), a display, Wine
+# prefixes and windows on the display.
+
+lib_name=$(basename "$0")
+lib_start=$(date +%s)
+
+say() { echo "$lib_name: $*"; }
+die() {
+  say "FAILED: $*"
+  exit 1
+}
+# skip WHAT: leaves out a part that cannot run on this machine, saying so. Under CI=true (as
+# .ci/run sets it) nothing may be left out: a missing tool or package is a failure there.
+skip() {
+  [ "${CI:-}" != true ] || die "cannot run: $* (nothing may be skipped under CI=true)"
+  say "skipped: $*"
+}
+passed() { say "passed in $(($(date +%s) - lib_start)) s"; }
+
+# wait_for TENTHS COMMAND...: waits until the command succeeds, at most TENTHS tenths of a second.
+wait_for() {
+  local tenths=$1
+  shift
+  for _ in $(seq "$tenths"); do
+    "$@" && return 0
+    sleep 0.1
+  done
+  return 1
+}
+
+# README's optimized build (build/app, RelWithDebInfo, with the tests and the benchmarks): it
+# gives the Linux programs, the simulator of every stage, the benchmarks and the .deb.
+app_build_dir=build/app
+app_configure() {
+  cmake -S . -B "$app_build_dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    -DCORVANEL_BUILD_TESTS=ON -DCORVANEL_BUILD_BENCH=ON >/dev/null
+}
+# app_build [TARGET...]: configures build/app when it is not yet, and builds the targets (all
+# when none is given).
+app_build() {
+  [ -f "$app_build_dir/build.ninja" ] || app_configure
+  if [ $# -eq 0 ]; then
+    cmake --build "$app_build_dir"
+  else
+    cmake --build "$app_build_dir" --target "$@"
+  fi
+}
+
+# The Windows build (build/windows, mingw-w64, Release, with its tests): the programs the
+# Windows stage runs under Wine and the installer packs.
+windows_build_dir=build/windows
+windows_packages="g++-mingw-w64-x86-64 wine wine64"
+# windows_build [TARGET...]: as app_build, for the Windows build.
+windows_build() {
+  if ! command -v x86_64-w64-mingw32-g++-posix >/dev/null; then
+    CORVANEL_EXTRA_PACKAGES="$windows_packages" scripts/setup ||
+      die "could not install $windows_packages"
+  fi
+  cmake --no-warn-unused-cli -S . -B "$windows_build_dir" -G Ninja \
+    -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/mingw-w64-x86_64.cmake" -DCMAKE_BUILD_TYPE=Release \
+    -DCORVANEL_BUILD_UI=ON -DCORVANEL_BUILD_TESTS=ON >/dev/null
+  if [ $# -eq 0 ]; then
+    cmake --build "$windows_build_dir" -j2
+  else
+    cmake --build "$windows_build_dir" -j2 --target "$@"
+  fi
+}
+
+# on_display COMMAND...: runs the command on a free Xvfb display of its own.
+on_display() { xvfb-run -a -s "-screen 0 1280x1024x24" "$@"; }
+
+# wine_prefix DIR: a fresh, private Wine prefix in DIR, booted; exports WINEPREFIX for what
+# follows. Wine's output goes to files, never to pipes: its background processes keep them open.
+wine_prefix() {
+  export WINEPREFIX=$1 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+  mkdir -p "$WINEPREFIX"
+  wine wineboot -i </dev/null >/dev/null 2>&1
+}
+
+# wait_window TITLE SECONDS: the X window titled exactly TITLE, once it is mapped; nothing
+# (and status 1) when it does not come in time.
+wait_window() {
+  local id
+  id=$(timeout "$2" xdotool search --sync --onlyvisible --name "^$1\$" 2>/dev/null | head -n 1)
+  [ -n "$id" ] && echo "$id"
+}
