@@ -5,6 +5,10 @@
 #include <cstdio>
 #include <string>
 
+// A reader that goes away (the other end of a pipe closed) must not end the download: writes to
+// a closed output then fail quietly instead of ending the process (SIGPIPE ignored on POSIX).
+void KeepRunningWhenOutputCloses();
+
 // Whether `stream` writes to an interactive terminal (where a live progress line makes sense).
 bool IsTerminal(std::FILE* stream);
 

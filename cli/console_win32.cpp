@@ -3,6 +3,9 @@
 
 #include "cli/console.h"
 
+// A write to a closed pipe fails with an error here; no signal ends the process.
+void KeepRunningWhenOutputCloses() {}
+
 bool IsTerminal(std::FILE* stream) {
   // A console, not merely a character device such as NUL.
   const auto handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream)));

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <system_error>
 
 #include "cli/cli_options.h"
@@ -17,6 +18,7 @@
 #include "download/download_worker.h"
 #include "download/messages.h"
 #include "download/process_exit.h"
+#include "download/utf8_text.h"
 #include "serial/serial_port.h"
 #include "serial/terminal_detection.h"
 
@@ -63,15 +65,31 @@ Outcome Describe(DownloadOutcome outcome) {
       return {"transfer-failed", EXIT_TRANSFER_FAILED};
     case DownloadOutcome::Completed:
       return {"completed", EXIT_OK};
+    case DownloadOutcome::NoWindow:
+      return {"no-window", EXIT_TRANSFER_FAILED};
   }
   return {"transfer-failed", EXIT_TRANSFER_FAILED};
 }
 
-std::string JsonString(const std::string& text) {
+// A JSON string for bytes that are meant as UTF-8. A byte that is not part of a valid sequence
+// (a file name on Linux can hold any) becomes the lone surrogate \udcXX, so that the object stays
+// valid and the bytes can be told back exactly (as --help says).
+std::string JsonString(std::string_view text) {
   std::string out = "\"";
-  for (const char c : text) {
+  char escape[8];
+  while (!text.empty()) {
+    const char c = text.front();
     const auto b = static_cast<unsigned char>(c);
-    if (c == '"' || c == '\\') {
+    const std::size_t length = Utf8SequenceLength(text);
+    if (length > 1) {
+      out.append(text.substr(0, length));
+      text.remove_prefix(length);
+      continue;
+    }
+    if (length == 0) {
+      std::snprintf(escape, sizeof escape, "\\udc%02x", b);
+      out += escape;
+    } else if (c == '"' || c == '\\') {
       out += '\\';
       out += c;
     } else if (c == '\r') {
@@ -79,12 +97,12 @@ std::string JsonString(const std::string& text) {
     } else if (c == '\n') {
       out += "\\n";
     } else if (b < 0x20 || b == 0x7F) {
-      char escape[8];
       std::snprintf(escape, sizeof escape, "\\u%04x", b);
       out += escape;
     } else {
       out += c;
     }
+    text.remove_prefix(1);
   }
   return out + "\"";
 }
@@ -208,7 +226,10 @@ int RunDetect(const CliOptions& options, std::FILE* out) {
   const std::string answer = found ? LastReply() : std::string();
   CloseTerminalPort();
   if (found) {
-    std::fprintf(out, "Terminal found on %s (device %s).\nAnswer: %s\n", port.c_str(),
+    // The window's own words for it, then what only a command line shows.
+    const std::string_view connected(kConnectedMessage);
+    std::fprintf(out, "%s\nPort: %s (device %s)\nAnswer: %s\n",
+                 std::string(connected.substr(0, connected.find('\n'))).c_str(), port.c_str(),
                  DeviceText(port).c_str(), Printable(answer).c_str());
   } else {
     std::fprintf(out, "%s\n", kNoTerminalMessage);
@@ -249,6 +270,9 @@ int main(int argc, char* argv[]) {
   // Ctrl-C and SIGTERM end the process at once with the port closed: nothing more reaches the
   // handset.
   EndProcessOnSignals();
+  // The download matters more than its report: a reader that goes away (`| head -1`) costs the
+  // lines it would have read, not the handset's software.
+  KeepRunningWhenOutputCloses();
 
   std::FILE* trace = nullptr;
   if (!options.tracePath.empty()) {
