@@ -60,6 +60,8 @@ class HelpAboutTest : public QObject {
   void initTestCase() { QApplication::setQuitOnLastWindowClosed(false); }
   void ThreePresses_GiveThreeWindowsWithTheSameText();
   void HelpText_ShownWithOneBreakPerLine();
+  void HelpWindows_OpenAtTheOwnersOriginEachStepAside();
+  void About_OpensCentredOverTheMainWindow();
   void HelpWindow_IsReadOnlyButSelectableAndScrolls();
   void HelpWindow_FocusStartsOnOK();
   void HelpWindow_EndedBy_HidesAndFreesOnlyItself_data();
@@ -89,6 +91,43 @@ void HelpAboutTest::ThreePresses_GiveThreeWindowsWithTheSameText() {
   }
   QVERIFY(!mainWindow.isHidden());  // the main window stays usable: no modality
   for (CHelpDlg* help : windows) QCOMPARE(help->windowModality(), Qt::NonModal);
+}
+
+// Modeless: not centred; the client area at the template's 0, 0 of the owner's client area; a
+// second and a third window step down and right so that none hides another exactly.
+void HelpAboutTest::HelpWindows_OpenAtTheOwnersOriginEachStepAside() {
+  QWidget mainWindow;
+  mainWindow.setGeometry(200, 150, 500, 400);
+  mainWindow.show();
+  QVERIFY(QTest::qWaitForWindowExposed(&mainWindow));
+  const QPoint origin = mainWindow.mapToGlobal(QPoint(0, 0));
+  CHelpDlg* first = PressHelp(&mainWindow);
+  CHelpDlg* second = PressHelp(&mainWindow);
+  CHelpDlg* third = PressHelp(&mainWindow);
+  QCOMPARE(first->geometry().topLeft(), origin);
+  const QPoint step = second->geometry().topLeft() - first->geometry().topLeft();
+  QVERIFY(step.x() > 0 && step.x() == step.y());
+  QCOMPARE(third->geometry().topLeft(), second->geometry().topLeft() + step);
+  // A window that went away frees its place for the next one.
+  first->EndDialog(IDOK);
+  QCOMPARE(PressHelp(&mainWindow)->geometry().topLeft(), origin);
+}
+
+// Modal over the main window: centred over it, as the main window is on the screen.
+void HelpAboutTest::About_OpensCentredOverTheMainWindow() {
+  QWidget mainWindow;
+  mainWindow.setGeometry(100, 120, 600, 500);
+  mainWindow.show();
+  QVERIFY(QTest::qWaitForWindowExposed(&mainWindow));
+  SetMainWindow(&mainWindow);
+  CAboutDlg about;
+  QPoint centre;
+  RunAbout(about, [&](CAboutDlg& shown) {
+    centre = shown.frameGeometry().center();
+    shown.EndDialog(IDOK);
+  });
+  SetMainWindow(nullptr);
+  QVERIFY((centre - mainWindow.frameGeometry().center()).manhattanLength() <= 3);
 }
 
 void HelpAboutTest::HelpText_ShownWithOneBreakPerLine() {

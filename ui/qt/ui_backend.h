@@ -12,6 +12,9 @@
 // - A control's text reads back exactly as it was last set (line breaks included) until the
 //   operator edits it; an edited multi-line edit reads back with "\r\n" line breaks.
 // - Texts of the system are UTF-8 (`const char*`, std::string); QString is accepted as well.
+// - Where a dialog opens: a modal one centred over its owner (the main window on the screen), a
+//   modeless one at its template position relative to its owner, stepped down and right when a
+//   dialog of the same template already stands there.
 #pragma once
 
 #include <QDialog>
@@ -228,6 +231,8 @@ class CDialog : public QDialog {
 
  private:
   bool Build(int templateId, QWidget* owner);
+  // Where a modeless dialog opens: its template position relative to its owner, cascaded.
+  void PlaceModeless();
   void FocusFirstTabStop();
   int DefaultCommandID() const;
   // Runs `handler` with `defaultHandling` as what Default() does meanwhile.
