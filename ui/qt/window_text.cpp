@@ -82,6 +82,7 @@ int GetDlgCtrlID(const QWidget* control) {
 void SetWindowText(QWidget* window, const QString& text) {
   if (window == nullptr) return;
   window->setProperty(kTextProperty, text);
+  window->setProperty(kBytesProperty, QVariant());
   if (auto* label = qobject_cast<QLabel*>(window)) {
     const bool noPrefix = label->property(kNoPrefixProperty).toBool();
     label->setText(ForDisplay(noPrefix ? text : StripMnemonics(text)));
@@ -108,6 +109,24 @@ QString GetWindowText(const QWidget* window) {
   if (const auto* button = qobject_cast<const QPushButton*>(window)) return button->text();
   if (window->isWindow()) return window->windowTitle();
   return stored;
+}
+
+void SetWindowTextUtf8(QWidget* window, std::string_view text) {
+  if (window == nullptr) return;
+  const QString shown = QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+  SetWindowText(window, shown);
+  const QByteArray bytes(text.data(), static_cast<qsizetype>(text.size()));
+  if (shown.toUtf8() != bytes) window->setProperty(kBytesProperty, bytes);
+}
+
+std::string GetWindowTextUtf8(const QWidget* window) {
+  if (window == nullptr) return {};
+  const QString shown = GetWindowText(window);
+  const QVariant bytes = window->property(kBytesProperty);
+  if (bytes.isValid() && QString::fromUtf8(bytes.toByteArray()) == shown) {
+    return bytes.toByteArray().toStdString();
+  }
+  return shown.toStdString();
 }
 
 void SetMainWindow(QWidget* window) { g_mainWindow = window; }
