@@ -9,6 +9,7 @@
 #include <string>
 #include <string_view>
 #include <system_error>
+#include <vector>
 
 #include "cli/cli_options.h"
 #include "cli/console.h"
@@ -202,9 +203,7 @@ void OnDownloadReport(const DownloadReport& report) {
 }
 
 int RunDownload(Run& run) {
-  std::error_code ec;
-  const auto size = std::filesystem::file_size(run.options.file, ec);
-  run.fileSize = ec ? 0 : static_cast<std::uint64_t>(size);
+  run.fileSize = FileSizeOf(run.options.file);
 
   CConsoleLink link(run.out, IsTerminal(run.out), run.options.file, run.fileSize);
   run.link = &link;
@@ -254,7 +253,13 @@ int RunDetect(const CliOptions& options, std::FILE* out) {
 int main(int argc, char* argv[]) {
   CliOptions options;
   std::string error;
-  if (!ParseCliOptions(argc, argv, options, error)) {
+  // Paths in UTF-8 on Windows too, as the core opens them.
+  const std::vector<std::string> arguments = CommandLineArguments(argc, argv);
+  std::vector<const char*> args;
+  for (const std::string& argument : arguments) {
+    args.push_back(argument.c_str());
+  }
+  if (!ParseCliOptions(static_cast<int>(args.size()), args.data(), options, error)) {
     std::fprintf(stderr, "corvanel-cli: %s\nTry 'corvanel-cli --help'.\n", error.c_str());
     return EXIT_USAGE;
   }
@@ -276,7 +281,7 @@ int main(int argc, char* argv[]) {
 
   std::FILE* trace = nullptr;
   if (!options.tracePath.empty()) {
-    trace = std::fopen(options.tracePath.c_str(), "w");
+    trace = OpenForWriting(options.tracePath);
     if (trace == nullptr) {
       std::fprintf(stderr, "corvanel-cli: cannot write the trace file %s\n",
                    options.tracePath.c_str());
