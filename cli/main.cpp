@@ -256,6 +256,7 @@ int main(int argc, char* argv[]) {
   // Paths in UTF-8 on Windows too, as the core opens them.
   const std::vector<std::string> arguments = CommandLineArguments(argc, argv);
   std::vector<const char*> args;
+  args.reserve(arguments.size());
   for (const std::string& argument : arguments) {
     args.push_back(argument.c_str());
   }
