@@ -4,33 +4,36 @@
 
 namespace {
 
-// COM numbers that fit the port name "\\.\COMn" (10 bytes at most).
-constexpr unsigned long kLastComNumber = 999;
+// COM numbers the tool knows: the port names "\\.\COM1" to "\\.\COM100".
+constexpr unsigned long kFirstComNumber = 1;
+constexpr unsigned long kLastComNumber = 100;
 
-// "N" or "COMN" with N a COM number: the port name "\\.\COMN"; empty when it is none.
-std::string ComPortName(std::string_view text) {
+// The digits of "N", "COMN" or "comN"; empty when `text` is not of that form.
+std::string_view ComDigits(std::string_view text) {
   if (text.size() > 3 && (text.substr(0, 3) == "COM" || text.substr(0, 3) == "com")) {
     text.remove_prefix(3);
   }
-  if (text.empty() || text.size() > 3 || text[0] == '0') {
+  if (text.empty() || text.find_first_not_of("0123456789") != std::string_view::npos) {
+    return {};
+  }
+  return text;
+}
+
+// The port name "\\.\COMN" for the digits of a COM number from 1 to 100; empty for any other
+// number (a leading zero included).
+std::string ComPortName(std::string_view digits) {
+  if (digits.empty() || digits.size() > 3 || digits[0] == '0') {
     return {};
   }
   unsigned long n = 0;
-  for (const char c : text) {
-    if (c < '0' || c > '9') {
-      return {};
-    }
+  for (const char c : digits) {
     constexpr unsigned long kDecimal = 10;
     n = n * kDecimal + static_cast<unsigned long>(c - '0');
   }
-  if (n < 1 || n > kLastComNumber) {
+  if (n < kFirstComNumber || n > kLastComNumber) {
     return {};
   }
   return "\\\\.\\COM" + std::to_string(n);
-}
-
-bool AllDigits(std::string_view text) {
-  return !text.empty() && text.find_first_not_of("0123456789") == std::string_view::npos;
 }
 
 }  // namespace
@@ -81,12 +84,15 @@ bool ParseCliOptions(int argc, const char* const argv[], CliOptions& options, st
         if (!takeValue()) {
           return false;
         }
-        options.port = ComPortName(value);
-        if (options.port.empty()) {
-          if (AllDigits(value) || value.empty()) {
-            error = "--port " + std::string(value) + ": not a COM number from 1 to 999";
+        // A COM number is one of the tool's ports or a usage error; anything else is a device.
+        const std::string_view digits = ComDigits(value);
+        if (!digits.empty() || value.empty()) {
+          options.port = ComPortName(digits);
+          if (options.port.empty()) {
+            error = "--port " + std::string(value) + ": not a COM number from 1 to 100";
             return false;
           }
+        } else {
           options.port = std::string(value);
         }
       } else if (name == "--trace") {
@@ -152,13 +158,15 @@ Commands:
                    window; a live progress line when the output is a terminal
 
 Options:
-  --port N|DEVICE  use only COM port N (or COMN), or the device path DEVICE (e.g.
-                   /dev/serial/by-id/...); it must still answer as a terminal
+  --port N|DEVICE  use only COM port N (or COMN, N from 1 to 100), or the device path DEVICE
+                   (e.g. /dev/serial/by-id/...); it must still answer as a terminal
   --trace FILE     write every open, write, read and close of the port to FILE: the time in ms
                    since the start, the direction, the byte count, the bytes in hex and as text
   --json           print one JSON object on standard output at the end (outcome, port, bytes,
                    blocks, retries, result code of the transfer, seconds); the stage lines then go
-                   to standard error
+                   to standard error. Texts are UTF-8; each byte XX of a file name that is
+                   not valid UTF-8 is written as the escape \udcXX (a lone byte 0xFF as
+                   \udcff), which gives the name's bytes back as Python's surrogateescape does
   -h, --help       show this help and exit
   --version        show the version and exit
 

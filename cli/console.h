@@ -2,8 +2,24 @@
 // console_win32.cpp).
 #pragma once
 
+#include <cstdint>
 #include <cstdio>
 #include <string>
+#include <vector>
+
+// A reader that goes away (the other end of a pipe closed) must not end the download: writes to
+// a closed output then fail quietly instead of ending the process (SIGPIPE ignored on POSIX).
+void KeepRunningWhenOutputCloses();
+
+// The command line's arguments as the core takes paths: the bytes given on POSIX, UTF-8 made
+// from the wide command line on Windows (so that a name outside the ANSI code page survives).
+std::vector<std::string> CommandLineArguments(int argc, char* argv[]);
+
+// The size in bytes of the file at `path` (as CommandLineArguments gives it); 0 when unknown.
+std::uint64_t FileSizeOf(const std::string& path);
+
+// Opens a file for writing at `path` (as CommandLineArguments gives it); null when it cannot.
+std::FILE* OpenForWriting(const std::string& path);
 
 // Whether `stream` writes to an interactive terminal (where a live progress line makes sense).
 bool IsTerminal(std::FILE* stream);

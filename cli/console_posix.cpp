@@ -1,9 +1,26 @@
+#include <signal.h>
 #include <unistd.h>
 
 #include <cstdlib>
+#include <filesystem>
+#include <system_error>
 
 #include "cli/console.h"
 #include "serial/serial_posix.h"
+
+std::vector<std::string> CommandLineArguments(int argc, char* argv[]) {
+  return std::vector<std::string>(argv, argv + argc);
+}
+
+std::uint64_t FileSizeOf(const std::string& path) {
+  std::error_code ec;
+  const auto size = std::filesystem::file_size(path, ec);
+  return ec ? 0 : static_cast<std::uint64_t>(size);
+}
+
+std::FILE* OpenForWriting(const std::string& path) { return std::fopen(path.c_str(), "w"); }
+
+void KeepRunningWhenOutputCloses() { (void)::signal(SIGPIPE, SIG_IGN); }
 
 bool IsTerminal(std::FILE* stream) { return isatty(fileno(stream)) == 1; }
 

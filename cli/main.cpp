@@ -7,7 +7,9 @@
 #include <filesystem>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <system_error>
+#include <vector>
 
 #include "cli/cli_options.h"
 #include "cli/console.h"
@@ -17,6 +19,7 @@
 #include "download/download_worker.h"
 #include "download/messages.h"
 #include "download/process_exit.h"
+#include "download/utf8_text.h"
 #include "serial/serial_port.h"
 #include "serial/terminal_detection.h"
 
@@ -63,15 +66,31 @@ Outcome Describe(DownloadOutcome outcome) {
       return {"transfer-failed", EXIT_TRANSFER_FAILED};
     case DownloadOutcome::Completed:
       return {"completed", EXIT_OK};
+    case DownloadOutcome::NoWindow:
+      return {"no-window", EXIT_TRANSFER_FAILED};
   }
   return {"transfer-failed", EXIT_TRANSFER_FAILED};
 }
 
-std::string JsonString(const std::string& text) {
+// A JSON string for bytes that are meant as UTF-8. A byte that is not part of a valid sequence
+// (a file name on Linux can hold any) becomes the lone surrogate \udcXX, so that the object stays
+// valid and the bytes can be told back exactly (as --help says).
+std::string JsonString(std::string_view text) {
   std::string out = "\"";
-  for (const char c : text) {
+  char escape[8];
+  while (!text.empty()) {
+    const char c = text.front();
     const auto b = static_cast<unsigned char>(c);
-    if (c == '"' || c == '\\') {
+    const std::size_t length = Utf8SequenceLength(text);
+    if (length > 1) {
+      out.append(text.substr(0, length));
+      text.remove_prefix(length);
+      continue;
+    }
+    if (length == 0) {
+      std::snprintf(escape, sizeof escape, "\\udc%02x", b);
+      out += escape;
+    } else if (c == '"' || c == '\\') {
       out += '\\';
       out += c;
     } else if (c == '\r') {
@@ -79,12 +98,12 @@ std::string JsonString(const std::string& text) {
     } else if (c == '\n') {
       out += "\\n";
     } else if (b < 0x20 || b == 0x7F) {
-      char escape[8];
       std::snprintf(escape, sizeof escape, "\\u%04x", b);
       out += escape;
     } else {
       out += c;
     }
+    text.remove_prefix(1);
   }
   return out + "\"";
 }
@@ -184,9 +203,7 @@ void OnDownloadReport(const DownloadReport& report) {
 }
 
 int RunDownload(Run& run) {
-  std::error_code ec;
-  const auto size = std::filesystem::file_size(run.options.file, ec);
-  run.fileSize = ec ? 0 : static_cast<std::uint64_t>(size);
+  run.fileSize = FileSizeOf(run.options.file);
 
   CConsoleLink link(run.out, IsTerminal(run.out), run.options.file, run.fileSize);
   run.link = &link;
@@ -208,7 +225,10 @@ int RunDetect(const CliOptions& options, std::FILE* out) {
   const std::string answer = found ? LastReply() : std::string();
   CloseTerminalPort();
   if (found) {
-    std::fprintf(out, "Terminal found on %s (device %s).\nAnswer: %s\n", port.c_str(),
+    // The window's own words for it, then what only a command line shows.
+    const std::string_view connected(kConnectedMessage);
+    std::fprintf(out, "%s\nPort: %s (device %s)\nAnswer: %s\n",
+                 std::string(connected.substr(0, connected.find('\n'))).c_str(), port.c_str(),
                  DeviceText(port).c_str(), Printable(answer).c_str());
   } else {
     std::fprintf(out, "%s\n", kNoTerminalMessage);
@@ -233,7 +253,14 @@ int RunDetect(const CliOptions& options, std::FILE* out) {
 int main(int argc, char* argv[]) {
   CliOptions options;
   std::string error;
-  if (!ParseCliOptions(argc, argv, options, error)) {
+  // Paths in UTF-8 on Windows too, as the core opens them.
+  const std::vector<std::string> arguments = CommandLineArguments(argc, argv);
+  std::vector<const char*> args;
+  args.reserve(arguments.size());
+  for (const std::string& argument : arguments) {
+    args.push_back(argument.c_str());
+  }
+  if (!ParseCliOptions(static_cast<int>(args.size()), args.data(), options, error)) {
     std::fprintf(stderr, "corvanel-cli: %s\nTry 'corvanel-cli --help'.\n", error.c_str());
     return EXIT_USAGE;
   }
@@ -249,10 +276,13 @@ int main(int argc, char* argv[]) {
   // Ctrl-C and SIGTERM end the process at once with the port closed: nothing more reaches the
   // handset.
   EndProcessOnSignals();
+  // The download matters more than its report: a reader that goes away (`| head -1`) costs the
+  // lines it would have read, not the handset's software.
+  KeepRunningWhenOutputCloses();
 
   std::FILE* trace = nullptr;
   if (!options.tracePath.empty()) {
-    trace = std::fopen(options.tracePath.c_str(), "w");
+    trace = OpenForWriting(options.tracePath);
     if (trace == nullptr) {
       std::fprintf(stderr, "corvanel-cli: cannot write the trace file %s\n",
                    options.tracePath.c_str());

@@ -16,11 +16,12 @@
 #include "download/messages.h"
 #include "download/process_exit.h"
 #include "download/upgrade_file.h"
+#include "download/utf8_text.h"
 #include "download/window_link.h"
 #include "serial/serial_port.h"
 #include "serial/terminal_detection.h"
 
-std::array<char, kDownloadPathCapacity> g_downloadPath{};
+std::array<char, kDownloadPathBytes> g_downloadPath{};
 std::uint16_t g_triesLeft = 0;
 std::array<std::uint8_t, kDialCommandLength> g_dialCommand{};
 std::uint16_t g_dialCommandLength = 0;
@@ -183,12 +184,14 @@ void SetDownloadReportHook(DownloadReportHook hook) { g_reportHook.store(hook); 
 void StartDownload() {
   CWindowLink* link = GetMainWindowLink();
   if (link == nullptr) {
+    Report(DownloadOutcome::NoWindow);
     return;
   }
-  // The path, as bytes. One longer than the path area holds is refused whole rather than cut
-  // into the name of a different file.
+  // The path, in UTF-8. One longer than the path area holds (299 characters, however many bytes
+  // each takes) is refused whole rather than cut into the name of a different file.
   const std::string text = link->GetItemText(IDC_PATH);
-  const bool fits = text.size() < kDownloadPathCapacity && text.find('\0') == std::string::npos;
+  const bool fits = Utf8CharacterCount(text) < kDownloadPathCapacity &&
+                    text.size() < g_downloadPath.size() && text.find('\0') == std::string::npos;
   std::memset(g_downloadPath.data(), 0, g_downloadPath.size());
   if (fits) {
     std::memcpy(g_downloadPath.data(), text.data(), text.size());
@@ -278,7 +281,11 @@ std::uint32_t DownloadWorker(void* /*argument*/) {
 
   PassStartGate();
   if (link == nullptr) {
+    // Nobody to tell: the download cannot go on, and it must leave nothing held behind it (the
+    // port the second scan opened included), nor a caller waiting for its end.
     CloseUpgradeFile();
+    CloseTerminalPort();
+    Report(DownloadOutcome::NoWindow);
     return 0;
   }
 

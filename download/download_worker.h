@@ -26,12 +26,18 @@
 #include <cstdio>
 #include <functional>
 
-inline constexpr std::size_t kDownloadPathCapacity = 300;  // 299 bytes and a terminator
-inline constexpr std::uint16_t kTerminalTries = 3;         // the AT check and the dial each
-inline constexpr unsigned kDialPauseMs = 400;              // between each dial and its read
-inline constexpr char kInvalidFirstByte = ':';             // a text image, not an upgrade file
+#include "download/utf8_text.h"
 
-extern std::array<char, kDownloadPathCapacity> g_downloadPath;
+// The path box's text is taken up to 299 characters (as the operator counts them) and a
+// terminator; the path is kept in UTF-8, up to four bytes a character.
+inline constexpr std::size_t kDownloadPathCapacity = 300;
+inline constexpr std::size_t kDownloadPathBytes =
+    (kDownloadPathCapacity - 1) * kMaxUtf8SequenceBytes + 1;
+inline constexpr std::uint16_t kTerminalTries = 3;  // the AT check and the dial each
+inline constexpr unsigned kDialPauseMs = 400;       // between each dial and its read
+inline constexpr char kInvalidFirstByte = ':';      // a text image, not an upgrade file
+
+extern std::array<char, kDownloadPathBytes> g_downloadPath;
 extern std::uint16_t g_triesLeft;
 inline constexpr std::size_t kDialCommandLength = 9;  // "ATD**60\r\n" without a terminator
 extern std::array<std::uint8_t, kDialCommandLength> g_dialCommand;
@@ -52,6 +58,7 @@ enum class DownloadOutcome : std::uint8_t {
   DialFailed,        // no "CONNECT"
   TransferFailed,    // RunTransfer failed with `transferResult`
   Completed,         // the handset took the whole file
+  NoWindow,          // no main window to report in: nothing was sent, file and port released
 };
 struct DownloadReport {
   DownloadOutcome outcome = DownloadOutcome::Completed;

@@ -3,10 +3,13 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "serial/serial_port.h"
+#include "serial/serial_backend.h"
 
 [[noreturn]] void EndProcess(int exitCode) {
-  CloseTerminalPort();
+  // Called from the UI thread while the worker may be inside a read or a write on the port: the
+  // device's holds are released, but the port is not closed under the worker (the descriptor and
+  // g_terminalPort stay as they are); the process's end closes it.
+  ReleaseHeldPortsForExit();
   std::fflush(nullptr);
   std::_Exit(exitCode);
 }

@@ -1,7 +1,9 @@
 // The process's own ends: the title bar's close (code 0) and the failed second open of the
-// upgrade file (code 1). Both close the terminal port first and end the process at once,
-// from whichever thread, without running static destructors under a thread that is still
-// blocked in the port or the window: nothing waits for the worker, and nothing crashes.
+// upgrade file (code 1). Both release the terminal port's exclusive hold (the port itself is
+// not closed under a worker that may be reading it; the process's end closes it) and end the
+// process at once, from whichever thread, without running static destructors under a thread
+// that is still blocked in the port or the window: nothing waits for the worker, and nothing
+// crashes.
 //
 // A request to stop from outside ends the process the same way: EndProcessOnSignals makes
 // SIGTERM, SIGINT and SIGHUP (on Windows the console's Ctrl-C, Ctrl-Break and close events)

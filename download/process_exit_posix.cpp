@@ -1,5 +1,5 @@
 // SIGTERM, SIGINT and SIGHUP end the process like the title bar's close: the handler does only
-// async-signal-safe work (clear the exclusive hold, close the port's fd) and then _exit.
+// async-signal-safe work (release the exclusive hold, leaving the fd to the end) and then _exit.
 #include <signal.h>
 #include <unistd.h>
 

@@ -19,7 +19,8 @@ struct FileMeasure {
   bool operator==(const FileMeasure&) const = default;
 };
 
-// `mode` is fopen's: "rt" or "rb".
+// `path` is UTF-8 on Windows (opened with the wide calls) and the file name's own bytes on
+// POSIX; `mode` is fopen's: "rt" or "rb".
 std::FILE* OpenRegularFile(const char* path, const char* mode);
 // False when the file cannot be measured or is not a regular file.
 bool MeasureOpenFile(std::FILE* file, FileMeasure& measure);

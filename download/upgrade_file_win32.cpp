@@ -1,16 +1,30 @@
-// Win32 side of the upgrade file: CreateFileA, which never waits for a regular file, then the
+// Win32 side of the upgrade file: CreateFileW on the UTF-8 path made UTF-16 (so that a name with
+// letters outside the ANSI code page opens), which never waits for a regular file, then the
 // handle's type and times; the handle becomes a C stream only once it is known to be a file.
 #include <fcntl.h>
 #include <io.h>
 #include <windows.h>
 
 #include <cstring>
+#include <string>
 
 #include "download/upgrade_file.h"
 
 namespace {
 
 std::int64_t Ticks(const LARGE_INTEGER& t) { return static_cast<std::int64_t>(t.QuadPart); }
+
+// The path as the system's wide calls take it; empty when it is not UTF-8 (no file has that name).
+std::wstring WidePath(const char* path) {
+  const int length = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, path, -1, nullptr, 0);
+  if (length <= 1) {
+    return {};
+  }
+  std::wstring wide(static_cast<std::size_t>(length), L'\0');
+  MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, path, -1, wide.data(), length);
+  wide.resize(static_cast<std::size_t>(length - 1));
+  return wide;
+}
 
 bool IsRegularFile(HANDLE h) {
   BY_HANDLE_FILE_INFORMATION info;
@@ -22,9 +36,13 @@ bool IsRegularFile(HANDLE h) {
 
 std::FILE* OpenRegularFile(const char* path, const char* mode) {
   // Others may go on reading, writing or renaming it: the transfer notices a change itself.
-  const HANDLE h =
-      CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  const std::wstring wide = WidePath(path);
+  if (wide.empty()) {
+    return nullptr;
+  }
+  const HANDLE h = CreateFileW(wide.c_str(), GENERIC_READ,
+                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (h == INVALID_HANDLE_VALUE) {
     return nullptr;
   }

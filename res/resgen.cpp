@@ -281,8 +281,10 @@ int main(int argc, char** argv) {
   const std::string dir = argv[2];
   const std::pair<std::string, std::string> files[] = {
       {"dialogs.rc", DialogScript()},
-      {"app.ico", IconFile(IDI_APP, {32, 16})},
-      {"mark.ico", IconFile(IDI_MARK, {22})},
+      // The system's icon sizes at 96 and 144 dpi (32 and 48, small 16 and 24) beside the design
+      // sizes, so that Windows picks a drawn image at either scale instead of stretching one.
+      {"app.ico", IconFile(IDI_APP, {32, 16, 48, 24})},
+      {"mark.ico", IconFile(IDI_MARK, {22, 32, 48})},
   };
   int status = 0;
   for (const auto& [name, bytes] : files) {

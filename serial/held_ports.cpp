@@ -39,7 +39,7 @@ void ReleaseHeldPortsForExit() {
   for (std::atomic<PortHandle>& slot : g_heldPorts) {
     const PortHandle handle = slot.exchange(kInvalidPortHandle);
     if (handle != kInvalidPortHandle) {
-      PortClose(handle);
+      PortReleaseForExit(handle);
     }
   }
 }

@@ -90,9 +90,15 @@ std::uint32_t PortRead(PortHandle handle, std::uint8_t* buffer, std::uint32_t ca
 // handler (POSIX) and a console control handler (Windows).
 void PortClose(PortHandle handle);
 
+// Ends the exclusive hold on the device for a process that is about to end, without closing the
+// handle: another thread may be blocked in a read on it, and a closed descriptor number could be
+// given to another open at once. The process's end then closes it. Async-signal-safe.
+void PortReleaseForExit(PortHandle handle);
+
 // Every handle PortOpenExclusive gives out is tracked from its open to its PortClose, so that a
-// process ending on a signal can release the device wherever its threads are.
+// process ending (on a signal or by its own end) can release the device wherever its threads are.
 void TrackHeldPort(PortHandle handle);
 void ForgetHeldPort(PortHandle handle);
-// Closes every tracked handle; async-signal-safe, for the exit paths only.
+// Ends the exclusive hold of every tracked handle (PortReleaseForExit); async-signal-safe, for the
+// exit paths only.
 void ReleaseHeldPortsForExit();

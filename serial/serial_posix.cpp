@@ -522,3 +522,11 @@ void PortClose(PortHandle handle) {
   (void)::ioctl(fd, TIOCNXCL);
   ::close(fd);
 }
+
+void PortReleaseForExit(PortHandle handle) {
+  const int fd = FdOf(handle);
+  // Both holds go now; the descriptor itself stays until the process has ended, so a read that
+  // another thread has pending on it neither fails nor meets another file under its number.
+  (void)::ioctl(fd, TIOCNXCL);
+  (void)::flock(fd, LOCK_UN);
+}

@@ -102,3 +102,8 @@ void PortClose(PortHandle handle) {
   (void)CancelIoEx(HandleOf(handle), nullptr);
   (void)CloseHandle(HandleOf(handle));
 }
+
+void PortReleaseForExit(PortHandle /*handle*/) {
+  // The exclusive hold is the handle itself, which the system closes as the process ends; closing
+  // it here would end a read another thread has pending and let that thread go on writing.
+}

@@ -156,7 +156,9 @@ TEST_F(CliTest, BadCommandLines_ExitWithCode2) {
       {"download"},
       {"detect", "extra"},
       {"--port", "0", "detect"},
-      {"--port", "1000", "detect"},
+      {"--port", "101", "detect"},
+      {"--port", "COM0", "detect"},
+      {"--port", "com101", "detect"},
       {"--trace"},
       {"--verbose", "detect"},
   };
@@ -305,7 +307,9 @@ TEST_F(CliTest, PortNumber_LimitsTheScanToThatPort) {
   StartSim({low, high});
   const CliResult result = Run({"detect", "--port", "9"});
   EXPECT_EQ(result.exitCode, 0) << result.out << result.err;
-  EXPECT_NE(result.out.find("Terminal found on \\\\.\\COM9 "), std::string::npos) << result.out;
+  // The window's words, then the port.
+  EXPECT_EQ(result.out.find("Connected with terminal.\nPort: \\\\.\\COM9 (device "), 0u)
+      << result.out;
   EXPECT_NE(result.out.find("Answer: \\r\\nTARVENIX-9505"), std::string::npos) << result.out;
   EXPECT_EQ(Stats(3).opens, 0u);
 
@@ -325,6 +329,55 @@ TEST_F(CliTest, PortDevicePath_DownloadsThroughThatDevice) {
   EXPECT_EQ(JsonField(result.out, "port"), "\"" + device + "\"");
   EXPECT_EQ(Stats(9).image, bytes);
   EXPECT_EQ(Stats(3).opens, 0u);
+}
+
+// A file name that is not UTF-8 (Linux allows any byte but '/' and NUL) downloads, and --json
+// stays valid: the stray byte is written as the escape --help names, the valid letters as they are.
+TEST_F(CliTest, NonUtf8FileName_DownloadsWithValidJson) {
+  StartTerminal();
+  const std::vector<std::uint8_t> bytes = {'L', 4, 5, 6};
+  const std::string path = MakeFile(bytes, "obraz-\xFF-\xC5\x82\xD0\xB4.ldr");
+  const CliResult result = Run({"--json", "download", path});
+  EXPECT_EQ(result.exitCode, 0) << result.out << result.err;
+  EXPECT_EQ(Stats().image, bytes);
+  EXPECT_EQ(JsonField(result.out, "file"),
+            "\"" + TempDir() + "/obraz-\\udcff-\xC5\x82\xD0\xB4.ldr\"");
+  EXPECT_EQ(result.out.find('\xFF'), std::string::npos) << result.out;
+}
+
+// A reader that goes away mid-download (`corvanel-cli download F | head -1`) costs its lines,
+// not the download: the handset gets the whole file and its end request, and the exit code is
+// the download's.
+TEST_F(CliTest, OutputPipeClosed_DownloadFinishes) {
+  StartTerminal();
+  std::vector<std::uint8_t> bytes = RandomBytes(5000, 13);
+  bytes[0] = 'L';
+  const std::string file = MakeFile(bytes);
+  int output[2];
+  ASSERT_EQ(pipe(output), 0);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_adddup2(&actions, output[1], 1);
+  posix_spawn_file_actions_addclose(&actions, output[0]);
+  posix_spawn_file_actions_addopen(&actions, 2, ErrPath().c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                   0600);
+  std::string exe = CORVANEL_CLI_EXE, command = "download";
+  char* argv[] = {exe.data(), command.data(), const_cast<char*>(file.c_str()), nullptr};
+  pid_t pid = -1;
+  const int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv, environ);
+  posix_spawn_file_actions_destroy(&actions);
+  close(output[1]);
+  ASSERT_EQ(spawned, 0);
+  // The first line, as `head -1` reads it, then the reader is gone.
+  char c = 0;
+  while (read(output[0], &c, 1) == 1 && c != '\n') {
+  }
+  close(output[0]);
+  const CliResult result = Wait(pid);
+  EXPECT_EQ(result.exitCode, 0) << result.err;
+  EXPECT_TRUE(Stats().endReceived);
+  EXPECT_EQ(Stats().image, bytes);
 }
 
 // On a terminal the transfer shows one live line, redrawn in place, up to the last block.

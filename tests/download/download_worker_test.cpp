@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <fstream>
@@ -148,7 +149,7 @@ TEST_P(RefusedPaths, AsksForTheFileEmptiesThePathBoxAndLeavesTheButtons) {
     path = TempDir() + "/pipe.ldr";
     ASSERT_EQ(mkfifo(path.c_str(), 0600), 0);
   } else if (path == "long") {
-    // 300 bytes naming a real file: never cut into the name of another file.
+    // 300 characters naming a real file: never cut into the name of another file.
     const std::string dir = TempDir() + "/" + std::string(200, 'd');
     ASSERT_EQ(mkdir(dir.c_str(), 0700), 0);
     path = dir + "/" + std::string(300 - dir.size() - 1, 'f');
@@ -169,8 +170,36 @@ INSTANTIATE_TEST_SUITE_P(Paths, RefusedPaths,
                          ::testing::Values(RefusedPath{"Missing", "/tmp/corvanel-no-such-file.ldr"},
                                            RefusedPath{"Directory", "dir"},
                                            RefusedPath{"Fifo", "fifo"},
-                                           RefusedPath{"LongerThan299Bytes", "long"}),
+                                           RefusedPath{"LongerThan299Characters", "long"}),
                          ByName{});
+
+// The path box's limit counts characters, not bytes: 299 letters of two bytes each name a file
+// that downloads (on Windows such a path comes from the file dialog as it is).
+TEST_F(WorkerTest, PathOf299CharactersBeyond299Bytes_Downloads) {
+  StartWith({});
+  const std::string letter = "\xC5\x82";  // U+0142, two bytes
+  std::string relative;
+  std::size_t characters = TempDir().size() + 1;
+  constexpr std::size_t kComponent = 100;  // 200 bytes: within a file system's name limit
+  while (characters < 299) {
+    const std::size_t n = std::min(kComponent, 299 - characters);
+    std::string name;
+    for (std::size_t i = 0; i < n; ++i) name += letter;
+    relative += name;
+    characters += n;
+    if (characters < 299) {
+      ASSERT_EQ(mkdir((TempDir() + "/" + relative).c_str(), 0700), 0);
+      relative += "/";
+      ++characters;
+    }
+  }
+  const std::string path = MakeFile(RandomBytes(1500, 5), relative);
+  ASSERT_EQ(Utf8CharacterCount(path), 299u);
+  ASSERT_GT(path.size(), 299u);
+  Download(path);
+  EXPECT_EQ(m_link.Text(IDC_STATUS), kStatusTransferDone);
+  EXPECT_TRUE(Stats().endReceived);
+}
 
 // Files that are no upgrade file: a text image (first byte ':'), and one that cannot fit the
 // image buffer.
@@ -291,6 +320,26 @@ TEST_F(WorkerTest, SecondOpenFails_EndsTheProgramWithExitCode1) {
         std::_Exit(3);
       },
       ::testing::ExitedWithCode(1), "box Error\\|Please enter the LDR file\\.");
+}
+
+// A worker that finds no window to report in releases the file and the port the second scan
+// left open, says so to whoever waits for its end, and sends nothing.
+DownloadOutcome g_lastOutcome = DownloadOutcome::Completed;
+void KeepOutcome(const DownloadReport& report) { g_lastOutcome = report.outcome; }
+
+TEST_F(WorkerTest, NoWindowLink_ReleasesThePortAndReports) {
+  StartWith({});
+  const std::size_t commandsBefore = Stats().atCommands.size();
+  SetMainWindowLink(nullptr);
+  SetDownloadReportHook(KeepOutcome);
+  const std::string path = MakeFile({1, 2, 3});
+  std::snprintf(g_downloadPath.data(), g_downloadPath.size(), "%s", path.c_str());
+  std::thread([] { DownloadWorker(nullptr); }).join();
+  SetDownloadReportHook(nullptr);
+  EXPECT_EQ(g_lastOutcome, DownloadOutcome::NoWindow);
+  EXPECT_FALSE(g_terminalPort.IsOpen());
+  EXPECT_EQ(g_upgradeFile, nullptr);
+  EXPECT_EQ(Stats().atCommands.size(), commandsBefore);
 }
 
 // The AT check.

@@ -46,3 +46,4 @@ std::uint32_t PortRead(PortHandle, std::uint8_t* buffer, std::uint32_t capacity,
 }
 
 void PortClose(PortHandle handle) { ForgetHeldPort(handle); }
+void PortReleaseForExit(PortHandle /*handle*/) {}

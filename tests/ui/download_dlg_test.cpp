@@ -4,6 +4,7 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -272,6 +273,39 @@ class DownloadDlgTest : public QObject {
     const std::vector<std::uint8_t> file((std::istreambuf_iterator<char>(in)), {});
     QVERIFY(stats.image == file);
     QVERIFY(stats.endFcsMatched);
+    Close(dlg);
+  }
+
+  // A file chosen in Browse whose name has letters of three scripts, or a byte that is not UTF-8
+  // (Linux allows it): the path box shows it, hands back its very bytes and the file downloads.
+  void ChosenFileName_DownloadsWhatever_data() {
+    QTest::addColumn<QByteArray>("name");
+    QTest::addRow("Unicode") << QByteArray(
+        "\xC5\x81\xC3\xB3"
+        "d\xC5\xBA-\xD0\x9F\xD1\x83\xD1\x82\xD1\x8C-"
+        "\xE8\xB7\xAF\xE5\xBE\x84.ldr");
+    QTest::addRow("not UTF-8") << QByteArray("obraz-\xFF\xFE.ldr");
+  }
+  void ChosenFileName_DownloadsWhatever() {
+    QFETCH(QByteArray, name);
+    StartSim({Terminal()});
+    CTestDownloadDlg dlg;
+    Open(dlg);
+    const std::string path = WriteFile(m_dir.path(), "any.ldr", 3000, 4);
+    const std::string chosen =
+        QFile::encodeName(m_dir.path()).toStdString() + "/" + name.toStdString();
+    QCOMPARE(std::rename(path.c_str(), chosen.c_str()), 0);
+    dlg.m_choose = true;
+    dlg.m_chosen = chosen;
+    QTest::mouseClick(dlg.m_browseButton.Widget(), Qt::LeftButton);
+    QCOMPARE(GetWindowTextUtf8(dlg.GetDlgItem(IDC_PATH)), chosen);
+    QTest::mouseClick(dlg.m_downloadButton.Widget(), Qt::LeftButton);
+    QCOMPARE(PressOk(), CQtWindowLink::DisplayText(kBoxTransferDone));
+    QTRY_VERIFY_WITH_TIMEOUT(Enabled(dlg, IDC_DOWNLOAD), kWaitMs);
+    QVERIFY(m_sim->Find(9)->Stats().endFcsMatched);
+    // The file dialog's side: the name Qt shows leads back to the file's own bytes.
+    QCOMPARE(FileSystemPath(QFile::decodeName(QByteArray::fromStdString(chosen))), chosen);
+    std::remove(chosen.c_str());
     Close(dlg);
   }
 

@@ -60,6 +60,8 @@ class HelpAboutTest : public QObject {
   void initTestCase() { QApplication::setQuitOnLastWindowClosed(false); }
   void ThreePresses_GiveThreeWindowsWithTheSameText();
   void HelpText_ShownWithOneBreakPerLine();
+  void HelpWindows_OpenAtTheOwnersOriginEachStepAside();
+  void About_OpensCentredOverTheMainWindow();
   void HelpWindow_IsReadOnlyButSelectableAndScrolls();
   void HelpWindow_FocusStartsOnOK();
   void HelpWindow_EndedBy_HidesAndFreesOnlyItself_data();
@@ -91,16 +93,56 @@ void HelpAboutTest::ThreePresses_GiveThreeWindowsWithTheSameText() {
   for (CHelpDlg* help : windows) QCOMPARE(help->windowModality(), Qt::NonModal);
 }
 
+// Modeless: not centred; the client area at the template's 0, 0 of the owner's client area; a
+// second and a third window step down and right so that none hides another exactly.
+void HelpAboutTest::HelpWindows_OpenAtTheOwnersOriginEachStepAside() {
+  QWidget mainWindow;
+  mainWindow.setGeometry(200, 150, 500, 400);
+  mainWindow.show();
+  QVERIFY(QTest::qWaitForWindowExposed(&mainWindow));
+  const QPoint origin = mainWindow.mapToGlobal(QPoint(0, 0));
+  CHelpDlg* first = PressHelp(&mainWindow);
+  CHelpDlg* second = PressHelp(&mainWindow);
+  CHelpDlg* third = PressHelp(&mainWindow);
+  QCOMPARE(first->geometry().topLeft(), origin);
+  const QPoint step = second->geometry().topLeft() - first->geometry().topLeft();
+  QVERIFY(step.x() > 0 && step.x() == step.y());
+  QCOMPARE(third->geometry().topLeft(), second->geometry().topLeft() + step);
+  // A window that went away frees its place for the next one.
+  first->EndDialog(IDOK);
+  QCOMPARE(PressHelp(&mainWindow)->geometry().topLeft(), origin);
+}
+
+// Modal over the main window: centred over it, as the main window is on the screen.
+void HelpAboutTest::About_OpensCentredOverTheMainWindow() {
+  QWidget mainWindow;
+  mainWindow.setGeometry(100, 120, 600, 500);
+  mainWindow.show();
+  QVERIFY(QTest::qWaitForWindowExposed(&mainWindow));
+  SetMainWindow(&mainWindow);
+  CAboutDlg about;
+  QPoint centre;
+  RunAbout(about, [&](CAboutDlg& shown) {
+    centre = shown.frameGeometry().center();
+    shown.EndDialog(IDOK);
+  });
+  SetMainWindow(nullptr);
+  QVERIFY((centre - mainWindow.frameGeometry().center()).manhattanLength() <= 3);
+}
+
 void HelpAboutTest::HelpText_ShownWithOneBreakPerLine() {
   QWidget mainWindow;
   CHelpDlg* help = PressHelp(&mainWindow);
   auto* edit = help->m_helpText.As<QPlainTextEdit>();
   QVERIFY(edit != nullptr);
   QString expected = HelpTextString();
-  expected.remove(u'\r');
+  expected.replace("\r\n", "\r");
+  expected.remove(u'\n');
+  expected.replace(u'\r', u'\n');
   QCOMPARE(edit->toPlainText(), expected);
-  // Piece two's lone line feed and the "\r\n\r\n" after it make three breaks: two empty lines.
-  QVERIFY(edit->toPlainText().contains("pressing \"Close\".\n\n\nSoftware upgrade"));
+  // Piece two's lone line feed breaks nothing, as in the window system's edit: the "\r\n\r\n"
+  // after it make one empty line.
+  QVERIFY(edit->toPlainText().contains("pressing \"Close\".\n\nSoftware upgrade"));
   QCOMPARE(edit->document()->blockCount(), expected.count(u'\n') + 1);
 }
 
@@ -117,7 +159,8 @@ void HelpAboutTest::HelpWindow_IsReadOnlyButSelectableAndScrolls() {
   QVERIFY(help->isVisible());
   QTest::keyClick(edit, Qt::Key_A, Qt::ControlModifier);  // select all
   const QString selected = edit->textCursor().selectedText();
-  QCOMPARE(selected.size(), 2807 - static_cast<qsizetype>(HelpTextString().count("\r\n")));
+  // One character per "\r\n" break; the lone line feed shows nothing.
+  QCOMPARE(selected.size(), 2807 - static_cast<qsizetype>(HelpTextString().count("\r\n")) - 1);
   QTRY_VERIFY(edit->verticalScrollBar()->maximum() > 0);  // longer than the window: it scrolls
 }
 

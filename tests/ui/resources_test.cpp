@@ -226,6 +226,10 @@ void ResourcesTest::Icon_HasItsSizeAndOnlyPaletteColours_data() {
   QTest::newRow("IDI_APP 32") << IDI_APP << 32 << 6;
   QTest::newRow("IDI_APP 16") << IDI_APP << 16 << 6;
   QTest::newRow("IDI_MARK 22") << IDI_MARK << 22 << 2;
+  QTest::newRow("IDI_APP 48") << IDI_APP << 48 << 6;
+  QTest::newRow("IDI_APP 24") << IDI_APP << 24 << 6;
+  QTest::newRow("IDI_MARK 33") << IDI_MARK << 33 << 2;
+  QTest::newRow("IDI_MARK 48") << IDI_MARK << 48 << 2;
 }
 
 void ResourcesTest::Icon_HasItsSizeAndOnlyPaletteColours() {
@@ -256,13 +260,15 @@ void ResourcesTest::Icon_HasItsSizeAndOnlyPaletteColours() {
 
 void ResourcesTest::Icon_UnknownIdOrSize_IsNull() {
   QVERIFY(res::IconImage(IDI_APP, 22).isNull());
-  QVERIFY(res::IconImage(IDI_MARK, 32).isNull());
+  QVERIFY(res::IconImage(IDI_MARK, 16).isNull());
   QVERIFY(res::IconImage(129, 32).isNull());
 }
 
 void ResourcesTest::MarkIcon_IsMirrorSymmetric() {
-  const QImage image = res::IconImage(IDI_MARK, 22);
-  QCOMPARE(image, image.mirrored(true, false));
+  for (int size : {22, 32, 33, 48}) {
+    const QImage image = res::IconImage(IDI_MARK, size);
+    QCOMPARE(image, image.mirrored(true, false));
+  }
 }
 
 QTEST_GUILESS_MAIN(ResourcesTest)

@@ -7,6 +7,8 @@
 // (2 for a usage error). Every waiting step waits for its condition up to the deadline (60 s
 // unless `deadline` says otherwise) and fails when it has not come by then. Texts to compare
 // take \r, \n, \t, \" and \\ as escapes; the text that settext sets is taken as it stands.
+// Texts are UTF-8 here and go to and from the windows as Unicode, so a path keeps its letters
+// whatever the ANSI code page is.
 //
 //   find CAPTION        wait for a visible top-level window with that caption; it becomes the
 //                       current window (the first one found is also the main window)
@@ -34,6 +36,11 @@
 //                       current window's thread, as the keyboard would
 //   close               post WM_CLOSE to the current window (the title bar's close box)
 //   gone                wait until the current window no longer exists
+//   centred work|main   the current window is centred (within 3 px) in the work area, or over
+//                       the main window
+//   apart CAPTION N     the main window's process shows N windows with that caption, the client
+//                       area of one at the main window's client origin (their template position
+//                       0, 0), no two at one place
 //   dump                print the current window's client size and every control
 //   deadline SECONDS    the deadline of the waiting steps that follow
 #include <windows.h>
@@ -109,11 +116,30 @@ LRESULT Send(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
   return static_cast<LRESULT>(result);
 }
 
-std::string TextOf(HWND hwnd) {
-  std::string text(kTextRoom, '\0');
-  const LRESULT n = Send(hwnd, WM_GETTEXT, kTextRoom, reinterpret_cast<LPARAM>(text.data()));
-  text.resize(n > 0 ? static_cast<std::size_t>(n) : 0);
+std::string Utf8(const wchar_t* wide, int length) {
+  if (length <= 0) return {};
+  const int n = WideCharToMultiByte(CP_UTF8, 0, wide, length, nullptr, 0, nullptr, nullptr);
+  std::string text(static_cast<std::size_t>(n > 0 ? n : 0), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, wide, length, text.data(), n, nullptr, nullptr);
   return text;
+}
+
+std::wstring Utf16(const std::string& text) {
+  const int n = MultiByteToWideChar(CP_UTF8, 0, text.c_str(), -1, nullptr, 0);
+  std::wstring wide(static_cast<std::size_t>(n > 0 ? n : 1), L'\0');
+  MultiByteToWideChar(CP_UTF8, 0, text.c_str(), -1, wide.data(), n);
+  wide.resize(wide.size() - 1);
+  return wide;
+}
+
+std::string TextOf(HWND hwnd) {
+  std::wstring text(kTextRoom, L'\0');
+  DWORD_PTR n = 0;
+  if (!SendMessageTimeoutW(hwnd, WM_GETTEXT, kTextRoom, reinterpret_cast<LPARAM>(text.data()),
+                           SMTO_NORMAL, kSendTimeoutMs, &n)) {
+    return {};
+  }
+  return Utf8(text.data(), static_cast<int>(n));
 }
 
 std::string ClassOf(HWND hwnd) {
@@ -123,9 +149,16 @@ std::string ClassOf(HWND hwnd) {
 }
 
 std::string CaptionOf(HWND hwnd) {
-  char text[1024] = {};
-  GetWindowTextA(hwnd, text, sizeof text);
-  return text;
+  wchar_t text[1024] = {};
+  return Utf8(text, GetWindowTextW(hwnd, text, 1024));
+}
+
+// Whether the centres of two rectangles are within 3 px of each other.
+bool CentredOver(const RECT& inner, const RECT& outer, std::string& seen) {
+  const long dx = (inner.left + inner.right) / 2 - (outer.left + outer.right) / 2;
+  const long dy = (inner.top + inner.bottom) / 2 - (outer.top + outer.bottom) / 2;
+  seen = "off by " + std::to_string(dx) + ", " + std::to_string(dy) + " px";
+  return dx >= -3 && dx <= 3 && dy >= -3 && dy <= 3;
 }
 
 std::vector<HWND> TopLevelWindows() {
@@ -456,7 +489,10 @@ int Run(const std::vector<std::string>& args) {
       } else {
         const std::string text = arg(2);  // as it stands: paths keep their backslashes
         step += " " + Show(text);
-        Send(c, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()));
+        const std::wstring wide = Utf16(text);
+        DWORD_PTR done = 0;
+        SendMessageTimeoutW(c, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(wide.c_str()), SMTO_NORMAL,
+                            kSendTimeoutMs, &done);
       }
     } else if (verb == "syscommand" && need(1) && ParseInt(arg(1), id)) {
       used = 1;
@@ -492,6 +528,59 @@ int Run(const std::vector<std::string>& args) {
               s, [&](std::string&) { return !IsWindow(w); }, seen)) {
         return Fail(step, "it is still there");
       }
+    } else if (verb == "centred" && need(1) && (arg(1) == "work" || arg(1) == "main")) {
+      used = 1;
+      step += " " + arg(1);
+      RECT mine{};
+      RECT around{};
+      GetWindowRect(s.current, &mine);
+      if (arg(1) == "main") {
+        GetWindowRect(s.main, &around);
+      } else {
+        MONITORINFO monitor{};
+        monitor.cbSize = sizeof monitor;
+        GetMonitorInfoW(MonitorFromWindow(s.current, MONITOR_DEFAULTTOPRIMARY), &monitor);
+        around = monitor.rcWork;
+      }
+      if (!CentredOver(mine, around, seen)) return Fail(step, seen);
+      std::printf("gui_driver: %s seen: at %ld, %ld (%s)\n", step.c_str(), mine.left, mine.top,
+                  seen.c_str());
+    } else if (verb == "apart" && need(2) && ParseInt(arg(2), id)) {
+      used = 2;
+      const std::string caption = Decode(arg(1));
+      step += " " + Show(caption) + " " + arg(2);
+      POINT origin{0, 0};
+      ClientToScreen(s.main, &origin);
+      std::vector<POINT> places;
+      if (!WaitFor(
+              s,
+              [&](std::string& saw) {
+                places.clear();
+                for (HWND w : TopLevelWindows()) {
+                  POINT client{0, 0};  // a template's position is that of the client area
+                  if (IsWindowVisible(w) && ProcessOf(w) == s.pid && CaptionOf(w) == caption &&
+                      ClientToScreen(w, &client)) {
+                    places.push_back(client);
+                  }
+                }
+                saw = std::to_string(places.size()) + " windows:";
+                bool first = false;
+                bool twice = false;
+                for (std::size_t a = 0; a < places.size(); ++a) {
+                  saw += " " + std::to_string(places[a].x) + "," + std::to_string(places[a].y);
+                  first = first || (places[a].x == origin.x && places[a].y == origin.y);
+                  for (std::size_t b = 0; b < a; ++b) {
+                    twice = twice || (places[a].x == places[b].x && places[a].y == places[b].y);
+                  }
+                }
+                saw += " (client origin " + std::to_string(origin.x) + "," +
+                       std::to_string(origin.y) + ")";
+                return static_cast<long>(places.size()) == id && first && !twice;
+              },
+              seen)) {
+        return Fail(step, seen);
+      }
+      std::printf("gui_driver: %s seen: %s\n", step.c_str(), seen.c_str());
     } else if (verb == "dump") {
       Dump(s.current);
     } else if (verb == "deadline" && need(1) && ParseInt(arg(1), id) && id > 0) {
@@ -516,11 +605,7 @@ int main() {
   LPWSTR* wargv = CommandLineToArgvW(GetCommandLineW(), &argc);
   std::vector<std::string> args;
   for (int k = 1; k < argc; ++k) {
-    const int n = WideCharToMultiByte(CP_ACP, 0, wargv[k], -1, nullptr, 0, nullptr, nullptr);
-    std::string a(static_cast<std::size_t>(n > 0 ? n : 1), '\0');
-    WideCharToMultiByte(CP_ACP, 0, wargv[k], -1, a.data(), n, nullptr, nullptr);
-    a.resize(a.size() - 1);
-    args.push_back(a);
+    args.push_back(Utf8(wargv[k], static_cast<int>(std::wcslen(wargv[k]))));
   }
   LocalFree(wargv);
   if (args.empty()) {

@@ -85,10 +85,12 @@ for k in $(seq 40 99); do rm -f "$WINEPREFIX/dosdevices/com$k"; done
 #   COM51  terminal whose handset never answers the begin request
 #   COM52  terminal and handset; block 2's answer comes 4 s late (within the read's 5.17 s
 #          time-out): the moment to close the window in
+#   COM53  terminal and handset that take the download of a file with a Unicode name
 "$sim_exe" --pace \
   --com 50 --fault data:5=delay:1500 --save-image "$work/gui-received.ldr" \
   --com 51 --fault begin=silence \
   --com 52 --fault data:2=delay:4000 \
+  --com 53 --save-image "$work/gui-unicode-received.ldr" \
   >"$work/gui-sim.out" 2>"$work/gui-sim.err" &
 sim_pid=$!
 comdir=""
@@ -173,17 +175,22 @@ scenario() {
   fi
 }
 
-# Start-up without a terminal: the no-terminal message, Browse and Download disabled, no box;
-# the About box from the system menu's last item, modal over the main window; WM_CLOSE (the
-# close box) ends the program with exit code 0.
+# Start-up without a terminal: the window centred in the work area, the no-terminal message,
+# Browse and Download disabled, no box; the About box from the system menu's last item, modal
+# over the main window and centred over it; three presses of Help give three help windows from
+# the main window's client origin on, none hiding another; WM_CLOSE (the close box) ends the
+# program with exit code 0.
 no_terminal() {
   noport
   start_app
-  inspect find "$main" text $IDC_STATUS "$status_idle" text $IDC_MESSAGE "$no_terminal" \
+  inspect find "$main" centred work text $IDC_STATUS "$status_idle" \
+    text $IDC_MESSAGE "$no_terminal" \
     text $IDC_WARNING "$warning" enabled $IDC_BROWSE 0 enabled $IDC_DOWNLOAD 0 \
     enabled $IDC_HELP_BUTTON 1 enabled $IDOK 1 nobox \
-    sysmenu key $VK_UP key $VK_RETURN find "About Corvanel" owner main hastext "$about_line" \
-    main enabled 0 0 find "About Corvanel" click $IDOK gone main enabled 0 1 close gone &&
+    sysmenu key $VK_UP key $VK_RETURN find "About Corvanel" owner main centred main \
+    hastext "$about_line" \
+    main enabled 0 0 find "About Corvanel" click $IDOK gone main enabled 0 1 \
+    click $IDC_HELP_BUTTON click $IDC_HELP_BUTTON click $IDC_HELP_BUTTON apart Help 3 close gone &&
     app_exit 0
 }
 
@@ -240,10 +247,27 @@ close_in_transfer() {
     app_exit 0
 }
 
-scenario "start-up without a terminal, About" no_terminal
+# A file whose name has Polish, Cyrillic and Chinese letters (outside any ANSI code page), put
+# into the path box as Unicode, as the file dialog hands it over: downloaded byte for byte.
+unicode_path() {
+  local dir=$work/Łódź-Путь-路径 path
+  mkdir -p "$dir"
+  cp "$sample" "$dir/obraz-образ.ldr"
+  path=$(winpath "$dir/obraz-образ.ldr")
+  port 53
+  start_app
+  inspect find "$main" click $IDC_BROWSE find Open click $IDCANCEL gone \
+    main settext $IDC_PATH "$path" text $IDC_PATH "$(esc "$path")" click $IDC_DOWNLOAD \
+    box Status "$burning" click $IDOK gone main text $IDC_DOWNLOAD "Download software to handset." \
+    close gone &&
+    app_exit 0
+}
+
+scenario "start-up without a terminal, About, Help" no_terminal
 scenario "start-up with a terminal, download, Escape" download
 scenario "handset silent at begin" silent_begin
 scenario "close during a transfer" close_in_transfer
+scenario "a file with a Unicode name" unicode_path
 
 # What the simulated handsets received.
 wineserver -k 2>/dev/null || true
@@ -254,6 +278,11 @@ sed 's/^/  /' "$work/gui-sim.err"
 if [[ $ran == *" download "* ]] && { ! cmp -s "$sample" "$work/gui-received.ldr" ||
   ! grep -q "COM50: .*end request FCS 0x[0-9A-F]* matched" "$work/gui-sim.err"; }; then
   say "FAIL the handset did not receive the sample file byte for byte"
+  failed=1
+fi
+if [[ $ran == *" unicode_path "* ]] && { ! cmp -s "$sample" "$work/gui-unicode-received.ldr" ||
+  ! grep -q "COM53: .*end request FCS 0x[0-9A-F]* matched" "$work/gui-sim.err"; }; then
+  say "FAIL the handset did not receive the file with the Unicode name byte for byte"
   failed=1
 fi
 if [[ $ran == *" close_in_transfer "* ]] && ! grep -q "COM52: .*no end request" "$work/gui-sim.err"; then

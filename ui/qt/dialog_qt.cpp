@@ -6,6 +6,7 @@
 #include <QMenu>
 #include <QPaintEvent>
 #include <QPushButton>
+#include <QStyle>
 
 #include "ui/dialog.h"
 
@@ -107,10 +108,36 @@ int CDialog::DoModal() {
 bool CDialog::Create(int templateId, QWidget* parent) {
   if (!Build(templateId != 0 ? templateId : m_templateId, parent)) return false;
   setWindowModality(Qt::NonModal);
+  PlaceModeless();
   if (OnInitDialog()) FocusFirstTabStop();
   const res::DialogTemplate* dialogTemplate = res::FindDialogTemplate(m_templateId);
   if (dialogTemplate->style & res::dlg::kVisible) show();
   return true;
+}
+
+void CDialog::PlaceModeless() {
+  // A modeless dialog is not centred: its client area opens at its template position (the
+  // templates' 0, 0) relative to its owner's client area, as the window system places it. One
+  // that would stand exactly over a shown dialog of the same template and owner (a second help
+  // window) steps down and right by a title bar's height until it covers none, so each is seen as
+  // a window of its own.
+  QWidget* owner = parentWidget();
+  QPoint at = owner != nullptr ? owner->mapToGlobal(QPoint(0, 0)) : QPoint(0, 0);
+  const int step = style()->pixelMetric(QStyle::PM_TitleBarHeight, nullptr, this);
+  const QList<CDialog*> twins = owner != nullptr
+                                    ? owner->findChildren<CDialog*>(Qt::FindDirectChildrenOnly)
+                                    : QList<CDialog*>{};
+  for (bool moved = true; moved;) {
+    moved = false;
+    for (const CDialog* twin : twins) {
+      if (twin != this && twin->isVisible() && twin->m_templateId == m_templateId &&
+          twin->geometry().topLeft() == at) {
+        at += QPoint(step, step);
+        moved = true;
+      }
+    }
+  }
+  setGeometry(QRect(at, size()));
 }
 
 void CDialog::ShowWindow(bool show) { setVisible(show); }

@@ -1,6 +1,9 @@
 // The platform services the windows use beside their dialogs: the system menu's items, painting,
 // the open-file dialog, icons, strings and the main window's link.
+#include <dirent.h>
+
 #include <QApplication>
+#include <QFile>
 #include <QFileDialog>
 #include <QMenu>
 #include <QStyle>
@@ -37,6 +40,34 @@ CFileDialog::CFileDialog(bool /*openFileDialog*/, const char* /*defaultExtension
                          CWnd* parent)
     : m_filter(filter != nullptr ? filter : ""), m_parent(parent) {}
 
+std::string FileSystemPath(const QString& shown) {
+  constexpr char16_t kReplacement = 0xFFFD;
+  const QStringList components = shown.split(QLatin1Char('/'));
+  QByteArray path;
+  for (qsizetype i = 0; i < components.size(); ++i) {
+    const QString& component = components[i];
+    if (i > 0) path += '/';
+    QByteArray name = QFile::encodeName(component);
+    if (component.contains(QChar(kReplacement))) {
+      // The entry whose name Qt shows this way, when there is exactly one.
+      QByteArray found;
+      int matches = 0;
+      if (DIR* dir = ::opendir(path.isEmpty() ? "." : path.constData())) {
+        while (const dirent* entry = ::readdir(dir)) {
+          if (QFile::decodeName(entry->d_name) == component) {
+            found = entry->d_name;
+            ++matches;
+          }
+        }
+        ::closedir(dir);
+      }
+      if (matches == 1) name = found;
+    }
+    path += name;
+  }
+  return path.toStdString();
+}
+
 int CFileDialog::DoModal() {
   // Qt shows each pair by its display text, which names its pattern in parentheses.
   QStringList names;
@@ -50,7 +81,7 @@ int CFileDialog::DoModal() {
   if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
     return IDCANCEL;
   }
-  m_path = dialog.selectedFiles().first().toStdString();
+  m_path = FileSystemPath(dialog.selectedFiles().first());
   return IDOK;
 }
 

@@ -12,6 +12,9 @@
 // - A control's text reads back exactly as it was last set (line breaks included) until the
 //   operator edits it; an edited multi-line edit reads back with "\r\n" line breaks.
 // - Texts of the system are UTF-8 (`const char*`, std::string); QString is accepted as well.
+// - Where a dialog opens: a modal one centred over its owner (the main window on the screen), a
+//   modeless one at its template position relative to its owner, stepped down and right when a
+//   dialog of the same template already stands there.
 #pragma once
 
 #include <QDialog>
@@ -24,6 +27,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "res/resource.h"
 #include "res/templates.h"
@@ -68,6 +72,11 @@ int GetDlgCtrlID(const QWidget* control);
 // A control's text: statics, edits and buttons; the dialog's caption for a dialog.
 void SetWindowText(QWidget* window, const QString& text);
 QString GetWindowText(const QWidget* window);
+// The same with the system's UTF-8 bytes. A text that is not valid UTF-8 (a Linux file name may
+// hold any byte) shows with U+FFFD for each stray byte, and reads back as the very bytes it was
+// set with until the control shows something else.
+void SetWindowTextUtf8(QWidget* window, std::string_view text);
+std::string GetWindowTextUtf8(const QWidget* window);
 
 // The application's main window: the owner of dialogs that name no parent.
 void SetMainWindow(QWidget* window);
@@ -85,8 +94,8 @@ class CControl {
   explicit operator bool() const { return !m_widget.isNull(); }
 
   void SetWindowText(const QString& text);
-  void SetWindowText(const char* text) { SetWindowText(QString::fromUtf8(text)); }
-  void SetWindowText(const std::string& text) { SetWindowText(QString::fromStdString(text)); }
+  void SetWindowText(const char* text) { ::SetWindowTextUtf8(m_widget, text); }
+  void SetWindowText(const std::string& text) { ::SetWindowTextUtf8(m_widget, text); }
   QString GetWindowText() const;
   void EnableWindow(bool enable);
   bool IsWindowEnabled() const;
@@ -130,8 +139,14 @@ class CPaintDC {
   QPainter m_painter;
 };
 
-// The open-file dialog. `filter` is pairs of a display text and a pattern, each ended by '|',
-// the list ended by an empty pair; the first pair is selected. `flags` are the platform's.
+// The name a file has in the file system for the path a Qt file dialog shows: the path's UTF-8,
+// except that a component shown with U+FFFD (its name is not UTF-8) is found again among its
+// directory's entries by how Qt shows them, so that it keeps its own bytes.
+std::string FileSystemPath(const QString& shown);
+
+// The open-file dialog; the path it gives is the file's name in the file system (FileSystemPath).
+// `filter` is pairs of a display text and a pattern, each ended by '|', the list ended by an empty
+// pair; the first pair is selected. `flags` are the platform's.
 class CFileDialog {
  public:
   CFileDialog(bool openFileDialog, const char* defaultExtension, const char* fileName,
@@ -228,6 +243,8 @@ class CDialog : public QDialog {
 
  private:
   bool Build(int templateId, QWidget* owner);
+  // Where a modeless dialog opens: its template position relative to its owner, cascaded.
+  void PlaceModeless();
   void FocusFirstTabStop();
   int DefaultCommandID() const;
   // Runs `handler` with `defaultHandling` as what Default() does meanwhile.

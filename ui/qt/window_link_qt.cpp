@@ -33,7 +33,7 @@ void CQtWindowLink::OnUiThread(const std::function<void()>& change) {
 std::string CQtWindowLink::GetItemText(int id) {
   std::string text;
   OnUiThread([&] {
-    if (m_window) text = m_window->GetDlgItemText(id).toStdString();
+    if (m_window) text = GetWindowTextUtf8(m_window->GetDlgItem(id));
   });
   return text;
 }

@@ -1,5 +1,6 @@
-// CDialog on User32: dialogs from the executable's dialog resources, one dialog procedure for
-// all of them, and the modal run's message loop.
+// CDialog on User32: dialogs from the executable's dialog resources (Unicode dialogs, so that a
+// path keeps every letter), one dialog procedure for all of them, the modal run's message loop,
+// and where a dialog opens.
 #include <atomic>
 #include <functional>
 
@@ -17,8 +18,75 @@ std::atomic<CDialog*> g_mainWindow{nullptr};
 // Our dialogs and the message boxes are of the dialog class; the dialog manager gives them
 // their keys (Tab, Enter, Escape, mnemonics).
 bool IsDialogWindow(HWND window) {
-  char name[16] = {};
-  return ::GetClassNameA(window, name, sizeof name) > 0 && std::string(name) == "#32770";
+  wchar_t name[16] = {};
+  return ::GetClassNameW(window, name, 16) > 0 && std::wstring_view(name) == L"#32770";
+}
+
+// Where a dialog opens, as the framework places it after WM_INITDIALOG: a dialog that was hidden
+// until then, was not moved by its initialisation and has no owner or a disabled owner (a modal
+// dialog) is centred: over its owner when that is shown, else in the work area of the main
+// window's monitor, and kept inside that work area. Any other dialog (a modeless one) stays at
+// its template position relative to its owner. Plain User32 centres nothing by itself.
+void CentreAfterInit(HWND window, const RECT& before) {
+  RECT now{};
+  ::GetWindowRect(window, &now);
+  if (::IsWindowVisible(window) || !::EqualRect(&before, &now)) return;
+  HWND owner = ::GetWindow(window, GW_OWNER);
+  if (owner != nullptr && ::IsWindowEnabled(owner)) return;
+  if (owner != nullptr && (!::IsWindowVisible(owner) || ::IsIconic(owner))) owner = nullptr;
+
+  CDialog* mainWindow = GetMainWindow();
+  const HWND reference = owner != nullptr ? owner
+                         : mainWindow != nullptr && mainWindow->GetSafeHwnd()
+                             ? mainWindow->GetSafeHwnd()
+                             : window;
+  MONITORINFO monitor{};
+  monitor.cbSize = sizeof monitor;
+  ::GetMonitorInfoW(::MonitorFromWindow(reference, MONITOR_DEFAULTTOPRIMARY), &monitor);
+  const RECT area = monitor.rcWork;
+  RECT centre = area;
+  if (owner != nullptr) ::GetWindowRect(owner, &centre);
+
+  const LONG width = now.right - now.left;
+  const LONG height = now.bottom - now.top;
+  LONG x = (centre.left + centre.right) / 2 - width / 2;
+  LONG y = (centre.top + centre.bottom) / 2 - height / 2;
+  if (x + width > area.right) x = area.right - width;
+  if (x < area.left) x = area.left;
+  if (y + height > area.bottom) y = area.bottom - height;
+  if (y < area.top) y = area.top;
+  ::SetWindowPos(window, nullptr, x, y, -1, -1, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+// A modeless dialog that would open exactly over a shown window of the same template and owner
+// (a second help window) steps down and right by a caption's height until it covers none, as the
+// system cascades new windows: each stays visible as a window of its own.
+void CascadeOverTwins(HWND window) {
+  const HWND owner = ::GetWindow(window, GW_OWNER);
+  const int step = ::GetSystemMetrics(SM_CYCAPTION) + ::GetSystemMetrics(SM_CYFIXEDFRAME);
+  RECT mine{};
+  ::GetWindowRect(window, &mine);
+  wchar_t caption[256] = {};
+  ::GetWindowTextW(window, caption, 256);
+  for (bool moved = true; moved;) {
+    moved = false;
+    for (HWND other = ::GetWindow(::GetDesktopWindow(), GW_CHILD); other != nullptr;
+         other = ::GetWindow(other, GW_HWNDNEXT)) {
+      RECT theirs{};
+      wchar_t otherCaption[256] = {};
+      if (other == window || !::IsWindowVisible(other) || ::GetWindow(other, GW_OWNER) != owner ||
+          !IsDialogWindow(other) || !::GetWindowRect(other, &theirs) || theirs.left != mine.left ||
+          theirs.top != mine.top) {
+        continue;
+      }
+      ::GetWindowTextW(other, otherCaption, 256);
+      if (std::wstring_view(otherCaption) != std::wstring_view(caption)) continue;
+      ::OffsetRect(&mine, step, step);
+      moved = true;
+    }
+  }
+  ::SetWindowPos(window, nullptr, mine.left, mine.top, -1, -1,
+                 SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
 }  // namespace
@@ -28,11 +96,15 @@ struct CDialogProcAccess {
   static INT_PTR CALLBACK Proc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == WM_INITDIALOG) {
       auto* self = reinterpret_cast<CDialog*>(lParam);
-      ::SetWindowLongPtrA(hwnd, DWLP_USER, lParam);
+      ::SetWindowLongPtrW(hwnd, DWLP_USER, lParam);
       self->m_hWnd = hwnd;
-      return self->OnInitDialog() ? TRUE : FALSE;
+      RECT before{};
+      ::GetWindowRect(hwnd, &before);
+      const INT_PTR focus = self->OnInitDialog() ? TRUE : FALSE;
+      if (self->m_hWnd == hwnd) CentreAfterInit(hwnd, before);
+      return focus;
     }
-    auto* self = reinterpret_cast<CDialog*>(::GetWindowLongPtrA(hwnd, DWLP_USER));
+    auto* self = reinterpret_cast<CDialog*>(::GetWindowLongPtrW(hwnd, DWLP_USER));
     if (self == nullptr) {
       return FALSE;
     }
@@ -57,7 +129,7 @@ struct CDialogProcAccess {
         ::DestroyWindow(hwnd);
         return TRUE;
       case WM_NCDESTROY:
-        ::SetWindowLongPtrA(hwnd, DWLP_USER, 0);
+        ::SetWindowLongPtrW(hwnd, DWLP_USER, 0);
         self->m_hWnd = nullptr;
         if (self->m_autoDelete && !self->m_runningModal) {
           delete self;
@@ -81,14 +153,16 @@ struct CDialogProcAccess {
 
 // ---- controls and the main window -----------------------------------------------------------
 
-void CControl::SetWindowText(const char* text) { ::SetWindowTextA(m_hWnd, text); }
+void CControl::SetWindowText(const char* text) {
+  ::SetWindowTextW(m_hWnd, Utf16(text != nullptr ? text : "").c_str());
+}
 
 std::string CControl::GetWindowText() const {
   if (m_hWnd == nullptr) return {};
-  std::string text(static_cast<std::size_t>(::GetWindowTextLengthA(m_hWnd)) + 1, '\0');
+  std::wstring text(static_cast<std::size_t>(::GetWindowTextLengthW(m_hWnd)) + 1, L'\0');
   text.resize(static_cast<std::size_t>(
-      ::GetWindowTextA(m_hWnd, text.data(), static_cast<int>(text.size()))));
-  return text;
+      ::GetWindowTextW(m_hWnd, text.data(), static_cast<int>(text.size()))));
+  return Utf8(text);
 }
 
 void CControl::EnableWindow(bool enable) {
@@ -116,7 +190,7 @@ CDialog::CDialog(int templateId, CWnd* parent) : m_templateId(templateId), m_par
 CDialog::~CDialog() {
   if (m_hWnd != nullptr) {
     // The window outlives no object of ours: no message reaches this one any more.
-    ::SetWindowLongPtrA(m_hWnd, DWLP_USER, 0);
+    ::SetWindowLongPtrW(m_hWnd, DWLP_USER, 0);
     ::DestroyWindow(m_hWnd);
   }
 }
@@ -132,30 +206,32 @@ int CDialog::DoModal() {
   const HWND owner = OwnerFor(m_parent);
   m_result = -1;
   m_runningModal = true;  // an EndDialog during OnInitDialog ends the run before it starts
+  // Modal over its owner only: the other windows (the worker's ownerless boxes, the help
+  // windows) keep taking input. The owner is disabled before the dialog is made, so that the
+  // dialog opens centred over it.
+  const bool disableOwner = owner != nullptr && ::IsWindowEnabled(owner);
+  if (disableOwner) ::EnableWindow(owner, FALSE);
   const HWND window =
-      ::CreateDialogParamA(Instance(), MAKEINTRESOURCEA(m_templateId), owner,
+      ::CreateDialogParamW(Instance(), MAKEINTRESOURCEW(m_templateId), owner,
                            &CDialogProcAccess::Proc, reinterpret_cast<LPARAM>(this));
   if (window == nullptr) {
     m_runningModal = false;
+    if (disableOwner) ::EnableWindow(owner, TRUE);
     return -1;
   }
-  // Modal over its owner only: the other windows (the worker's ownerless boxes, the help
-  // windows) keep taking input.
-  const bool disableOwner = owner != nullptr && ::IsWindowEnabled(owner);
-  if (disableOwner) ::EnableWindow(owner, FALSE);
   if (m_runningModal) ::ShowWindow(window, SW_SHOW);
   MSG msg;
   while (m_runningModal) {
-    const BOOL got = ::GetMessageA(&msg, nullptr, 0, 0);
+    const BOOL got = ::GetMessageW(&msg, nullptr, 0, 0);
     if (got == 0) {
       ::PostQuitMessage(static_cast<int>(msg.wParam));  // for the loop outside this one
       break;
     }
     if (got == -1) break;
     const HWND root = ::GetAncestor(msg.hwnd, GA_ROOT);
-    if (root != nullptr && IsDialogWindow(root) && ::IsDialogMessageA(root, &msg)) continue;
+    if (root != nullptr && IsDialogWindow(root) && ::IsDialogMessageW(root, &msg)) continue;
     ::TranslateMessage(&msg);
-    ::DispatchMessageA(&msg);
+    ::DispatchMessageW(&msg);
   }
   m_runningModal = false;
   // The owner first, so that activation goes back to it when this window goes.
@@ -168,8 +244,11 @@ bool CDialog::Create(int templateId, CWnd* parent) {
   if (m_hWnd != nullptr) return false;
   if (templateId != 0) m_templateId = templateId;
   const HWND owner = OwnerFor(parent != nullptr ? parent : m_parent);
-  return ::CreateDialogParamA(Instance(), MAKEINTRESOURCEA(m_templateId), owner,
-                              &CDialogProcAccess::Proc, reinterpret_cast<LPARAM>(this)) != nullptr;
+  const HWND window =
+      ::CreateDialogParamW(Instance(), MAKEINTRESOURCEW(m_templateId), owner,
+                           &CDialogProcAccess::Proc, reinterpret_cast<LPARAM>(this));
+  if (window != nullptr && m_hWnd == window) CascadeOverTwins(window);
+  return window != nullptr;
 }
 
 void CDialog::ShowWindow(bool show) {
@@ -180,11 +259,11 @@ void CDialog::EndDialog(int result) {
   m_result = result;
   if (m_runningModal) {
     m_runningModal = false;
-    ::PostMessageA(m_hWnd, WM_NULL, 0, 0);  // wakes the run's loop
+    ::PostMessageW(m_hWnd, WM_NULL, 0, 0);  // wakes the run's loop
     return;
   }
   ShowWindow(false);
-  if (m_autoDelete && m_hWnd != nullptr) ::PostMessageA(m_hWnd, kDestroySelf, 0, 0);
+  if (m_autoDelete && m_hWnd != nullptr) ::PostMessageW(m_hWnd, kDestroySelf, 0, 0);
 }
 
 HWND CDialog::GetDlgItem(int id) const {
@@ -192,7 +271,8 @@ HWND CDialog::GetDlgItem(int id) const {
 }
 
 void CDialog::SetDlgItemText(int id, const char* text) {
-  if (HWND item = GetDlgItem(id)) ::SetWindowTextA(item, text);
+  if (HWND item = GetDlgItem(id))
+    ::SetWindowTextW(item, Utf16(text != nullptr ? text : "").c_str());
 }
 
 std::string CDialog::GetDlgItemText(int id) const {
@@ -213,7 +293,7 @@ CMenu* CDialog::GetSystemMenu(bool revert) {
 }
 
 void CDialog::SetIcon(const CIconHandle& icon, bool bigIcon) {
-  ::SendMessageA(m_hWnd, WM_SETICON, bigIcon ? ICON_BIG : ICON_SMALL,
+  ::SendMessageW(m_hWnd, WM_SETICON, bigIcon ? ICON_BIG : ICON_SMALL,
                  reinterpret_cast<LPARAM>(icon));
 }
 

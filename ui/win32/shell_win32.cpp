@@ -10,10 +10,10 @@ namespace {
 constexpr DWORD kFileNameCapacity = 4096;
 }  // namespace
 
-void CMenu::AppendSeparator() { ::AppendMenuA(m_hMenu, MF_SEPARATOR, 0, nullptr); }
+void CMenu::AppendSeparator() { ::AppendMenuW(m_hMenu, MF_SEPARATOR, 0, nullptr); }
 
 void CMenu::AppendItem(unsigned command, const char* text) {
-  ::AppendMenuA(m_hMenu, MF_STRING, command, text);
+  ::AppendMenuW(m_hMenu, MF_STRING, command, Utf16(text).c_str());
 }
 
 struct CPaintDC::PaintState {
@@ -28,7 +28,7 @@ CPaintDC::CPaintDC(CDialog& dialog)
 CPaintDC::~CPaintDC() { ::EndPaint(m_hWnd, &m_state->paint); }
 
 void CPaintDC::EraseIconBackground() {
-  ::SendMessageA(m_hWnd, WM_ICONERASEBKGND, reinterpret_cast<WPARAM>(m_hDC), 0);
+  ::SendMessageW(m_hWnd, WM_ICONERASEBKGND, reinterpret_cast<WPARAM>(m_hDC), 0);
 }
 
 void CPaintDC::DrawIcon(int x, int y, const CIconHandle& icon) { ::DrawIcon(m_hDC, x, y, icon); }
@@ -39,13 +39,13 @@ CFileDialog::CFileDialog(bool /*openFileDialog*/, const char* /*defaultExtension
 
 int CFileDialog::DoModal() {
   // The platform wants the pairs separated and ended by NUL characters.
-  std::string filter = m_filter;
-  for (char& c : filter) {
-    if (c == '|') c = '\0';
+  std::wstring filter = Utf16(m_filter);
+  for (wchar_t& c : filter) {
+    if (c == L'|') c = L'\0';
   }
-  std::vector<char> file(kFileNameCapacity, '\0');
+  std::vector<wchar_t> file(kFileNameCapacity, L'\0');
   CWnd* owner = m_parent != nullptr ? m_parent : GetMainWindow();
-  OPENFILENAMEA ofn{};
+  OPENFILENAMEW ofn{};
   ofn.lStructSize = sizeof ofn;
   ofn.hwndOwner = owner != nullptr ? owner->GetSafeHwnd() : nullptr;
   ofn.lpstrFilter = filter.c_str();
@@ -53,19 +53,19 @@ int CFileDialog::DoModal() {
   ofn.lpstrFile = file.data();
   ofn.nMaxFile = kFileNameCapacity;
   ofn.Flags = m_flags | OFN_EXPLORER | OFN_ENABLESIZING;
-  if (!::GetOpenFileNameA(&ofn)) {
+  if (!::GetOpenFileNameW(&ofn)) {
     return IDCANCEL;
   }
-  m_path = file.data();
+  m_path = Utf8(file.data());
   return IDOK;
 }
 
-CIconHandle LoadAppIcon(int id) { return ::LoadIconA(Instance(), MAKEINTRESOURCEA(id)); }
+CIconHandle LoadAppIcon(int id) { return ::LoadIconW(Instance(), MAKEINTRESOURCEW(id)); }
 
 std::string LoadResourceString(int id) {
-  char text[256] = {};
-  const int length = ::LoadStringA(Instance(), static_cast<UINT>(id), text, sizeof text);
-  return std::string(text, length > 0 ? static_cast<std::size_t>(length) : 0);
+  wchar_t text[256] = {};
+  const int length = ::LoadStringW(Instance(), static_cast<UINT>(id), text, 256);
+  return Utf8(std::wstring_view(text, length > 0 ? static_cast<std::size_t>(length) : 0));
 }
 
 int SystemIconWidth() { return ::GetSystemMetrics(SM_CXICON); }

@@ -12,7 +12,11 @@
 //   OnQueryDragIcon. Default() lets the dialog manager handle the message once the handler has
 //   returned.
 // - A modal run disables its owner only; the main window's own run (no owner) disables nothing.
-// - Texts are bytes of the ANSI code page; the system's texts are plain ASCII.
+// - Texts are UTF-8; the windows are Unicode windows, so a text keeps every letter whatever the
+//   system's ANSI code page is. The system's own texts are plain ASCII.
+// - Where a dialog opens: a modal one centred over its owner (the main window in the work area),
+//   a modeless one at its template position relative to its owner, stepped down and right when
+//   a window of the same template already stands there.
 #pragma once
 
 #include <memory>
@@ -92,9 +96,9 @@ class CPaintDC {
   std::unique_ptr<PaintState> m_state;
 };
 
-// The open-file dialog (GetOpenFileNameA). `filter` is pairs of a display text and a pattern,
-// each ended by '|', the list ended by an empty pair; `flags` are the OFN_ flags, to which the
-// dialog adds its own (the Explorer look).
+// The open-file dialog (GetOpenFileNameW); the path it gives is UTF-8. `filter` is pairs of a
+// display text and a pattern, each ended by '|', the list ended by an empty pair; `flags` are the
+// OFN_ flags, to which the dialog adds its own (the Explorer look).
 class CFileDialog {
  public:
   CFileDialog(bool openFileDialog, const char* defaultExtension, const char* fileName,

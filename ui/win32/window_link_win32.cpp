@@ -18,22 +18,24 @@ class CWin32WindowLink : public CWindowLink {
   void SetItemText(int id, const char* text) override { m_window.SetDlgItemText(id, text); }
   void EnableItem(int id, bool enable) override { FindDlgItem(&m_window, id).EnableWindow(enable); }
   void SetProgressRange(int id, std::int32_t lower, std::int32_t upper) override {
-    ::SendMessageA(Item(id), PBM_SETRANGE32, static_cast<WPARAM>(lower),
+    ::SendMessageW(Item(id), PBM_SETRANGE32, static_cast<WPARAM>(lower),
                    static_cast<LPARAM>(upper));
   }
   void SetProgressStep(int id, std::int32_t step) override {
-    ::SendMessageA(Item(id), PBM_SETSTEP, static_cast<WPARAM>(step), 0);
+    ::SendMessageW(Item(id), PBM_SETSTEP, static_cast<WPARAM>(step), 0);
   }
   void SetProgressPos(int id, std::int32_t position) override {
-    ::SendMessageA(Item(id), PBM_SETPOS, static_cast<WPARAM>(position), 0);
+    ::SendMessageW(Item(id), PBM_SETPOS, static_cast<WPARAM>(position), 0);
   }
   void MessageBox(BoxOwner owner, const char* text, const char* caption) override {
     // One OK button and no icon. An ownerless box is brought to the front: it comes from a
     // thread with no window of its own and would otherwise open behind the main window.
+    const std::wstring wideText = Utf16(text);
+    const std::wstring wideCaption = Utf16(caption);
     if (owner == BoxOwner::MainWindow) {
-      ::MessageBoxA(m_window.GetSafeHwnd(), text, caption, MB_OK);
+      ::MessageBoxW(m_window.GetSafeHwnd(), wideText.c_str(), wideCaption.c_str(), MB_OK);
     } else {
-      ::MessageBoxA(nullptr, text, caption, MB_OK | MB_SETFOREGROUND);
+      ::MessageBoxW(nullptr, wideText.c_str(), wideCaption.c_str(), MB_OK | MB_SETFOREGROUND);
     }
   }
 
