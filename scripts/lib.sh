@@ -9,7 +9,7 @@ lib_start=$(date +%s)
 
 say() { echo "$lib_name: $*"; }
 die() {
-  say "FAILED: $*"
+  say "FAILED: $*" >&2
   exit 1
 }
 # skip WHAT: leaves out a part that cannot run on this machine, saying so. Under CI=true (as
