@@ -8,18 +8,7 @@
 #include <cstdio>
 
 #include "cli/console.h"
-
-namespace {
-
-std::wstring Wide(const std::string& utf8) {
-  const int n = MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), -1, nullptr, 0);
-  std::wstring wide(static_cast<std::size_t>(n > 0 ? n : 1), L'\0');
-  MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), -1, wide.data(), n);
-  wide.resize(wide.size() - 1);
-  return wide;
-}
-
-}  // namespace
+#include "download/wide_text_win32.h"
 
 std::vector<std::string> CommandLineArguments(int argc, char* argv[]) {
   int count = 0;
@@ -30,11 +19,7 @@ std::vector<std::string> CommandLineArguments(int argc, char* argv[]) {
   }
   std::vector<std::string> args;
   for (int i = 0; i < count; ++i) {
-    const int n = WideCharToMultiByte(CP_UTF8, 0, wide[i], -1, nullptr, 0, nullptr, nullptr);
-    std::string arg(static_cast<std::size_t>(n > 0 ? n : 1), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, wide[i], -1, arg.data(), n, nullptr, nullptr);
-    arg.resize(arg.size() - 1);
-    args.push_back(arg);
+    args.push_back(Utf8(wide[i]));
   }
   LocalFree(wide);
   return args;
@@ -42,11 +27,11 @@ std::vector<std::string> CommandLineArguments(int argc, char* argv[]) {
 
 std::uint64_t FileSizeOf(const std::string& path) {
   WIN32_FILE_ATTRIBUTE_DATA data{};
-  if (!GetFileAttributesExW(Wide(path).c_str(), GetFileExInfoStandard, &data)) return 0;
+  if (!GetFileAttributesExW(Utf16(path).c_str(), GetFileExInfoStandard, &data)) return 0;
   return (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
 }
 
-std::FILE* OpenForWriting(const std::string& path) { return _wfopen(Wide(path).c_str(), L"w"); }
+std::FILE* OpenForWriting(const std::string& path) { return _wfopen(Utf16(path).c_str(), L"w"); }
 
 // A write to a closed pipe fails with an error here; no signal ends the process.
 void KeepRunningWhenOutputCloses() {}

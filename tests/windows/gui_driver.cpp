@@ -53,6 +53,8 @@
 #include <string>
 #include <vector>
 
+#include "download/wide_text_win32.h"
+
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -116,22 +118,6 @@ LRESULT Send(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
   return static_cast<LRESULT>(result);
 }
 
-std::string Utf8(const wchar_t* wide, int length) {
-  if (length <= 0) return {};
-  const int n = WideCharToMultiByte(CP_UTF8, 0, wide, length, nullptr, 0, nullptr, nullptr);
-  std::string text(static_cast<std::size_t>(n > 0 ? n : 0), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, wide, length, text.data(), n, nullptr, nullptr);
-  return text;
-}
-
-std::wstring Utf16(const std::string& text) {
-  const int n = MultiByteToWideChar(CP_UTF8, 0, text.c_str(), -1, nullptr, 0);
-  std::wstring wide(static_cast<std::size_t>(n > 0 ? n : 1), L'\0');
-  MultiByteToWideChar(CP_UTF8, 0, text.c_str(), -1, wide.data(), n);
-  wide.resize(wide.size() - 1);
-  return wide;
-}
-
 std::string TextOf(HWND hwnd) {
   std::wstring text(kTextRoom, L'\0');
   DWORD_PTR n = 0;
@@ -139,7 +125,7 @@ std::string TextOf(HWND hwnd) {
                            SMTO_NORMAL, kSendTimeoutMs, &n)) {
     return {};
   }
-  return Utf8(text.data(), static_cast<int>(n));
+  return Utf8(std::wstring_view(text.data(), n));
 }
 
 std::string ClassOf(HWND hwnd) {
@@ -150,7 +136,8 @@ std::string ClassOf(HWND hwnd) {
 
 std::string CaptionOf(HWND hwnd) {
   wchar_t text[1024] = {};
-  return Utf8(text, GetWindowTextW(hwnd, text, 1024));
+  GetWindowTextW(hwnd, text, 1024);
+  return Utf8(text);
 }
 
 // Whether the centres of two rectangles are within 3 px of each other.
@@ -605,7 +592,7 @@ int main() {
   LPWSTR* wargv = CommandLineToArgvW(GetCommandLineW(), &argc);
   std::vector<std::string> args;
   for (int k = 1; k < argc; ++k) {
-    args.push_back(Utf8(wargv[k], static_cast<int>(std::wcslen(wargv[k]))));
+    args.push_back(Utf8(wargv[k]));
   }
   LocalFree(wargv);
   if (args.empty()) {

@@ -15,6 +15,8 @@
 #include <string>
 #include <string_view>
 
+#include "download/wide_text_win32.h"
+
 #undef GetWindowText
 #undef SetWindowText
 #undef SetDlgItemText
@@ -25,24 +27,3 @@
 
 // The module the dialog and string resources are in: the executable.
 inline HINSTANCE Instance() { return ::GetModuleHandleW(nullptr); }
-
-// UTF-8 to the system's UTF-16 and back. A byte sequence that is not UTF-8 becomes U+FFFD.
-inline std::wstring Utf16(std::string_view text) {
-  if (text.empty()) return {};
-  const int length =
-      ::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-  std::wstring wide(static_cast<std::size_t>(length > 0 ? length : 0), L'\0');
-  ::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), wide.data(),
-                        length);
-  return wide;
-}
-
-inline std::string Utf8(std::wstring_view wide) {
-  if (wide.empty()) return {};
-  const int length = ::WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()),
-                                           nullptr, 0, nullptr, nullptr);
-  std::string text(static_cast<std::size_t>(length > 0 ? length : 0), '\0');
-  ::WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), text.data(), length,
-                        nullptr, nullptr);
-  return text;
-}
