@@ -54,6 +54,14 @@ function(corvanel_gtest)
   # Labels go on in a script of their own that runs after the discovered tests are added:
   # gtest_discover_tests passes its PROPERTIES on as a flat list, which keeps only the first of
   # several labels.
+  # The label "threads" marks the tests whose threads meet (worker, transfer, simulator lines,
+  # the programs they start): scripts/test-tsan builds them through one target and runs them.
+  if("threads" IN_LIST T_LABELS)
+    if(NOT TARGET corvanel_threaded_tests)
+      add_custom_target(corvanel_threaded_tests)
+    endif()
+    add_dependencies(corvanel_threaded_tests ${T_NAME})
+  endif()
   if(T_LABELS)
     set(labels_script "${CMAKE_CURRENT_BINARY_DIR}/${T_NAME}_labels.cmake")
     file(WRITE "${labels_script}"
