@@ -60,12 +60,10 @@ class StartGate {
   bool m_open = false;
 };
 
-// The gate of the download this thread runs; none when DownloadWorker is called directly.
-thread_local std::shared_ptr<StartGate> t_startGate;
-
-void PassStartGate() {
-  if (t_startGate) {
-    t_startGate->Wait();
+// Waits at the gate of a worker that StartDownload started; one called directly has none.
+void PassStartGate(StartGate* gate) {
+  if (gate != nullptr) {
+    gate->Wait();
   }
 }
 
@@ -83,7 +81,7 @@ void Report(DownloadOutcome outcome, std::uint16_t transferResult = 0) {
 }
 
 // Whether the second scan of this worker's download found a terminal (true without a gate).
-bool TerminalFound() { return !t_startGate || t_startGate->m_terminalFound; }
+bool TerminalFound(const StartGate* gate) { return gate == nullptr || gate->m_terminalFound; }
 
 // Opens a file for reading, measured. Only a regular file counts: a directory cannot be read as
 // one, and a FIFO or a device could hold the UI thread or never end; the open never waits.
@@ -221,11 +219,7 @@ void StartDownload() {
 
   // The worker, held at its gate until this handler has returned.
   auto gate = std::make_shared<StartGate>();
-  const bool started = Starter()([gate] {
-    t_startGate = gate;
-    DownloadWorker(nullptr);
-    t_startGate.reset();
-  });
+  const bool started = Starter()([gate] { DownloadWorker(gate.get()); });
   if (!started) {
     ShowMessageBox(*link, BoxOwner::MainWindow, kBoxNoThread);
     Report(DownloadOutcome::NoWorker);
@@ -247,14 +241,15 @@ void StartDownload() {
   gate->Open();
 }
 
-std::uint32_t DownloadWorker(void* /*argument*/) {
+std::uint32_t DownloadWorker(void* argument) {
+  auto* const gate = static_cast<StartGate*>(argument);
   CWindowLink* link = GetMainWindowLink();
 
   // The file must still open.
   FileMeasure measure;
   std::FILE* probe = OpenForReading(g_downloadPath.data(), "rt", measure);
   if (probe == nullptr) {
-    PassStartGate();
+    PassStartGate(gate);
     if (link != nullptr) {
       ShowMessageBox(*link, BoxOwner::None, kBoxEnterSoftwareFile);
       link->SetItemText(IDC_PATH, "");
@@ -266,7 +261,7 @@ std::uint32_t DownloadWorker(void* /*argument*/) {
   std::fclose(probe);
   g_upgradeFile = OpenForReading(g_downloadPath.data(), "rb", measure);
   if (g_upgradeFile == nullptr) {
-    PassStartGate();
+    PassStartGate(gate);
     if (link != nullptr) {
       ShowMessageBox(*link, BoxOwner::None, kBoxEnterLdrFile);
     }
@@ -279,7 +274,7 @@ std::uint32_t DownloadWorker(void* /*argument*/) {
   g_upgradeFileMeasure = UpgradeFileMeasure{g_upgradeFile, measure};
   g_sizeCounter = static_cast<std::uint32_t>(measure.size >> kBlockShift);
 
-  PassStartGate();
+  PassStartGate(gate);
   if (link == nullptr) {
     // Nobody to tell: the download cannot go on, and it must leave nothing held behind it (the
     // port the second scan opened included), nor a caller waiting for its end.
@@ -295,7 +290,7 @@ std::uint32_t DownloadWorker(void* /*argument*/) {
     ShowMessageBox(*link, BoxOwner::None, kBoxNotResponding);
     CloseUpgradeFile();
     CloseTerminalPort();
-    Report(TerminalFound() ? DownloadOutcome::TerminalNotReady : DownloadOutcome::NoTerminal);
+    Report(TerminalFound(gate) ? DownloadOutcome::TerminalNotReady : DownloadOutcome::NoTerminal);
     return 0;
   }
   // The dial.

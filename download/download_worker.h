@@ -44,6 +44,10 @@ extern std::array<std::uint8_t, kDialCommandLength> g_dialCommand;
 extern std::uint16_t g_dialCommandLength;
 
 void StartDownload();
+// The worker thread's body. `argument` is the start gate StartDownload made for this download
+// (it waits there before its first window change, and learns there what the second scan found);
+// null when the worker is called directly, with no gate to wait at. Returns 0 (it ends the
+// process with code 1 when the second open of the file fails).
 std::uint32_t DownloadWorker(void* argument);
 
 // How a press of Download ended, told once at its very end to a front-end that asks (the
