@@ -70,13 +70,11 @@ void PassStartGate(StartGate* gate) {
 FileOpener g_fileOpener = nullptr;
 std::atomic<DownloadReportHook> g_reportHook{nullptr};
 
-void Report(DownloadOutcome outcome, std::uint16_t transferResult = 0) {
+void Report(DownloadOutcome outcome, std::uint16_t transferResult = 0,
+            const FailureDetail& failure = {}) {
   const DownloadReportHook hook = g_reportHook.load();
   if (hook != nullptr) {
-    DownloadReport report;
-    report.outcome = outcome;
-    report.transferResult = transferResult;
-    hook(report);
+    hook(DownloadReport{outcome, transferResult, failure});
   }
 }
 
@@ -118,9 +116,15 @@ WorkerStarter& Starter() {
 
 const auto* Bytes(const char* text) { return reinterpret_cast<const std::uint8_t*>(text); }
 
+// The last of three failed attempts at the AT check or the dial, and what its reply was.
+FailureDetail FailedAttempts(DownloadStage stage, std::uint16_t count) {
+  return FailureDetail{stage, std::nullopt, kTerminalTries, AnswerFault(count)};
+}
+
 // The AT check: "AT\r\n" until the reply holds "OK", three attempts with no pause between them.
-bool CheckTerminal(CWindowLink& link) {
+bool CheckTerminal(CWindowLink& link, FailureDetail& failure) {
   g_triesLeft = kTerminalTries;
+  link.OnStage(DownloadStage::TerminalCheck);
   link.SetItemText(IDC_STATUS, kStatusChecking);
   for (;;) {
     WriteTerminal(Bytes(kAtCommand), static_cast<std::uint16_t>(std::strlen(kAtCommand)));
@@ -130,13 +134,15 @@ bool CheckTerminal(CWindowLink& link) {
       return true;
     }
     if (--g_triesLeft == 0) {
+      failure = FailedAttempts(DownloadStage::TerminalCheck, count);
       return false;
     }
   }
 }
 
 // The dial: the dial command until the reply holds "CONNECT", each read 400 ms after its write.
-bool DialHandset(CWindowLink& link) {
+bool DialHandset(CWindowLink& link, FailureDetail& failure) {
+  link.OnStage(DownloadStage::Dial);
   link.SetItemText(IDC_STATUS, kStatusDialling);
   std::memcpy(g_dialCommand.data(), kDialText, g_dialCommand.size());
   g_dialCommandLength = static_cast<std::uint16_t>(g_dialCommand.size());
@@ -151,6 +157,7 @@ bool DialHandset(CWindowLink& link) {
       return true;
     }
     if (--g_triesLeft == 0) {
+      failure = FailedAttempts(DownloadStage::Dial, count);
       return false;
     }
   }
@@ -232,6 +239,7 @@ void StartDownload() {
   link->EnableItem(IDC_BROWSE, false);
 
   // The second scan, which leaves the port open on the terminal for the worker.
+  link->OnStage(DownloadStage::Scan);
   if (DetectTerminal() != DETECT_FOUND) {
     link->SetItemText(IDC_STATUS, kStatusNotReady);
     link->SetItemText(IDC_MESSAGE, kNoTerminalMessage);
@@ -285,20 +293,22 @@ std::uint32_t DownloadWorker(void* argument) {
   }
 
   // The AT check.
-  if (!CheckTerminal(*link)) {
+  FailureDetail failure;
+  if (!CheckTerminal(*link, failure)) {
     link->SetItemText(IDC_STATUS, kStatusNotReady);
     ShowMessageBox(*link, BoxOwner::None, kBoxNotResponding);
     CloseUpgradeFile();
     CloseTerminalPort();
-    Report(TerminalFound(gate) ? DownloadOutcome::TerminalNotReady : DownloadOutcome::NoTerminal);
+    Report(TerminalFound(gate) ? DownloadOutcome::TerminalNotReady : DownloadOutcome::NoTerminal, 0,
+           failure);
     return 0;
   }
   // The dial.
-  if (!DialHandset(*link)) {
+  if (!DialHandset(*link, failure)) {
     link->SetItemText(IDC_STATUS, kStatusDialFailed);
     ShowMessageBox(*link, BoxOwner::None, kBoxNotInDownloadMode);
     HandBack(*link, kCaptionAfterDial, kBoxNotInDownloadMode);
-    Report(DownloadOutcome::DialFailed);
+    Report(DownloadOutcome::DialFailed, 0, failure);
     return 0;
   }
   // The transfer and its report.
@@ -316,6 +326,6 @@ std::uint32_t DownloadWorker(void* argument) {
   // The window back to the operator.
   HandBack(*link, kCaptionAfterTransfer);
   Report(result != TRANSFER_OK ? DownloadOutcome::TransferFailed : DownloadOutcome::Completed,
-         result);
+         result, g_transferFailure);
   return 0;
 }

@@ -26,6 +26,7 @@
 #include <cstdio>
 #include <functional>
 
+#include "download/failure_detail.h"
 #include "download/utf8_text.h"
 
 // The path box's text is taken up to 299 characters (as the operator counts them) and a
@@ -67,6 +68,8 @@ enum class DownloadOutcome : std::uint8_t {
 struct DownloadReport {
   DownloadOutcome outcome = DownloadOutcome::Completed;
   std::uint16_t transferResult = 0;  // RunTransfer's result; 0 when it did not run
+  // Where the AT check, the dial or the transfer failed (stage None for the other outcomes).
+  FailureDetail failure;
 };
 // Called on the thread that ends the download (the UI thread for StartDownload's refusals),
 // after the operator's box and after the file and the port are closed. Set it before the first
