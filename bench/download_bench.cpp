@@ -168,7 +168,7 @@ int main(int argc, char** argv) {
   dlg->ShowWindow(true);
   dlg->Link().SetItemText(IDC_PATH, path.c_str());
   dlg->Link().EnableItem(IDC_DOWNLOAD, true);  // as Browse leaves it
-  auto* download = qobject_cast<QAbstractButton*>(dlg->GetDlgItem(IDC_DOWNLOAD));
+  auto* download = qobject_cast<QAbstractButton*>(QtDlgItem(*dlg, IDC_DOWNLOAD));
   if (download == nullptr || !g_terminalPort.IsOpen()) {
     std::fprintf(stderr, "no Download button or no terminal found at start-up\n");
     return 1;
