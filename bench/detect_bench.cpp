@@ -15,8 +15,8 @@
 #include <vector>
 
 #include "download/process_exit.h"
+#include "serial/com_mapping_posix.h"
 #include "serial/serial_port.h"
-#include "serial/serial_posix.h"
 #include "serial/terminal_detection.h"
 #include "sim/simulator.h"
 

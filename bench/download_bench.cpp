@@ -42,8 +42,8 @@
 #include "download/download_worker.h"
 #include "download/messages.h"
 #include "download/process_exit.h"
+#include "serial/com_mapping_posix.h"
 #include "serial/serial_port.h"
-#include "serial/serial_posix.h"
 #include "sim/simulator.h"
 #include "ui/download_dlg.h"
 #include "ui/qt/window_link_qt.h"
@@ -168,7 +168,7 @@ int main(int argc, char** argv) {
   dlg->ShowWindow(true);
   dlg->Link().SetItemText(IDC_PATH, path.c_str());
   dlg->Link().EnableItem(IDC_DOWNLOAD, true);  // as Browse leaves it
-  auto* download = qobject_cast<QAbstractButton*>(dlg->GetDlgItem(IDC_DOWNLOAD));
+  auto* download = qobject_cast<QAbstractButton*>(QtDlgItem(*dlg, IDC_DOWNLOAD));
   if (download == nullptr || !g_terminalPort.IsOpen()) {
     std::fprintf(stderr, "no Download button or no terminal found at start-up\n");
     return 1;

@@ -161,12 +161,18 @@ Options:
   --port N|DEVICE  use only COM port N (or COMN, N from 1 to 100), or the device path DEVICE
                    (e.g. /dev/serial/by-id/...); it must still answer as a terminal
   --trace FILE     write every open, write, read and close of the port to FILE: the time in ms
-                   since the start, the direction, the byte count, the bytes in hex and as text
+                   since the start, the direction, the byte count, the bytes in hex and as text;
+                   a failed download ends it with a "fail" line that says where it failed
   --json           print one JSON object on standard output at the end (outcome, port, bytes,
-                   blocks, retries, result code of the transfer, seconds); the stage lines then go
-                   to standard error. Texts are UTF-8; each byte XX of a file name that is
-                   not valid UTF-8 is written as the escape \udcXX (a lone byte 0xFF as
-                   \udcff), which gives the name's bytes back as Python's surrogateescape does
+                   blocks, retries, result code of the transfer, failure, seconds); the stage
+                   lines then go to standard error. The failure, null after a success, names
+                   where the download failed: its stage (terminal-check, dial, begin, data,
+                   end), the data block, the attempt and what was wrong with the last reply
+                   (no-reply, cut-reply, bad-frame, other-sequence, other-code, other-answer,
+                   or a file-too-large, file-unreadable or file-changed upgrade file). Texts
+                   are UTF-8; each byte XX of a file name that is not valid UTF-8 is written
+                   as the escape \udcXX (a lone byte 0xFF as \udcff), which gives the
+                   name's bytes back as Python's surrogateescape does
   -h, --help       show this help and exit
   --version        show the version and exit
 

@@ -2,11 +2,9 @@
 
 #include <algorithm>
 #include <cmath>
-#include <string_view>
 
 #include "download/block_transfer.h"
 #include "download/control_ids.h"
-#include "download/messages.h"
 
 namespace {
 
@@ -61,18 +59,20 @@ void CConsoleLink::SetItemText(int id, const char* text) {
         Line(ConsoleText(text));
       }
       break;
-    case IDC_DOWNLOAD:
-      // The busy caption comes just before the second scan, which may take a while.
-      if (std::string_view(text) == kCaptionBusy) {
-        Line("Looking for the terminal...");
-      }
-      break;
     default:
       break;
   }
 }
 
 void CConsoleLink::EnableItem(int /*id*/, bool /*enable*/) {}
+
+void CConsoleLink::OnStage(DownloadStage stage) {
+  // The second scan may take a while, and the window shows nothing for it.
+  if (stage == DownloadStage::Scan) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    Line("Looking for the terminal...");
+  }
+}
 
 void CConsoleLink::SetProgressRange(int /*id*/, std::int32_t lower, std::int32_t upper) {
   std::lock_guard<std::mutex> lock(m_mutex);

@@ -1,7 +1,8 @@
 // The window link of corvanel-cli: the main window's controls as a console sees them.
 //
-// - The status line and the message pane become stage lines; the path box holds the file given on
-//   the command line; button captions and enable states are kept but not shown.
+// - The status line and the message pane become stage lines, and so does the second scan, which
+//   the engine announces with OnStage; the path box holds the file given on the command line;
+//   button captions and enable states are not shown.
 // - Message boxes are printed ("caption: text") and answered at once.
 // - The progress bar becomes one live line (percent, block n of N, bytes per second, time left,
 //   retries so far) when the output is a terminal, and is not shown otherwise.
@@ -31,6 +32,7 @@ class CConsoleLink : public CWindowLink {
   void SetProgressStep(int id, std::int32_t step) override;
   void SetProgressPos(int id, std::int32_t position) override;
   void MessageBox(BoxOwner owner, const char* text, const char* caption) override;
+  void OnStage(DownloadStage stage) override;
 
   // Ends a live progress line so that the next output starts on a line of its own.
   void EndProgressLine();

@@ -6,7 +6,7 @@
 #include <system_error>
 
 #include "cli/console.h"
-#include "serial/serial_posix.h"
+#include "serial/com_mapping_posix.h"
 
 std::vector<std::string> CommandLineArguments(int argc, char* argv[]) {
   return std::vector<std::string>(argv, argv + argc);

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <system_error>
@@ -159,19 +160,31 @@ struct Run {
 
 Run* g_run = nullptr;
 
+// Where a download failed, as a JSON object; null when it did not fail in a stage.
+std::string FailureJson(const FailureDetail& failure) {
+  if (!failure.Failed()) {
+    return "null";
+  }
+  const std::string block = failure.block ? std::to_string(*failure.block) : "null";
+  const std::string attempt = failure.attempt != 0 ? std::to_string(failure.attempt) : "null";
+  return "{\"stage\":" + JsonString(StageName(failure.stage)) + ",\"block\":" + block +
+         ",\"attempt\":" + attempt + ",\"reason\":" + JsonString(ReasonName(failure.reason)) + "}";
+}
+
 void PrintJson(const Run& run, const char* outcome, int exitCode, const std::string& port,
                std::uint64_t bytes, std::uint32_t blocks, std::uint32_t retries,
-               std::uint16_t result) {
+               const DownloadReport& report) {
   const double seconds = std::chrono::duration<double>(Clock::now() - run.start).count();
   std::printf(
       "{\"outcome\":%s,\"exit_code\":%d,\"file\":%s,\"file_bytes\":%llu,\"port\":%s,"
       "\"device\":%s,\"bytes\":%llu,\"blocks\":%u,\"retries\":%u,\"result\":%u,"
-      "\"seconds\":%.3f}\n",
+      "\"failure\":%s,\"seconds\":%.3f}\n",
       JsonString(outcome).c_str(), exitCode, JsonString(run.options.file).c_str(),
       static_cast<unsigned long long>(run.fileSize),
       port.empty() ? "null" : JsonString(port).c_str(),
       port.empty() ? "null" : JsonString(PortDevice(port)).c_str(),
-      static_cast<unsigned long long>(bytes), blocks, retries, result, seconds);
+      static_cast<unsigned long long>(bytes), blocks, retries, report.transferResult,
+      FailureJson(report.failure).c_str(), seconds);
   std::fflush(stdout);
 }
 
@@ -187,9 +200,11 @@ void OnDownloadReport(const DownloadReport& report) {
   const std::uint32_t blocks = transferRan ? g_transferCounts.acknowledged : 0;
   const std::uint64_t bytes =
       std::min<std::uint64_t>(static_cast<std::uint64_t>(blocks) * kBlockSize, run.fileSize);
+  TraceFailure(report.failure,
+               transferRan ? std::optional<std::uint16_t>(report.transferResult) : std::nullopt);
   if (run.options.json) {
     PrintJson(run, outcome.name, outcome.exitCode, portUsed ? LastOpenedPort() : std::string(),
-              bytes, blocks, transferRan ? g_transferCounts.retries : 0, report.transferResult);
+              bytes, blocks, transferRan ? g_transferCounts.retries : 0, report);
   }
   if (report.outcome == DownloadOutcome::FileReopenFailed) {
     return;  // the worker ends the process with its own code 1 right after this

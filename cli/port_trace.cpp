@@ -92,6 +92,26 @@ void StartPortTrace(std::FILE* trace) {
   SetTerminalPortObserver(OnPortEvent);
 }
 
+void TraceFailure(const FailureDetail& failure, std::optional<std::uint16_t> result) {
+  if (g_trace == nullptr || !failure.Failed()) {
+    return;
+  }
+  const double ms = std::chrono::duration<double, std::milli>(Clock::now() - g_start).count();
+  std::fprintf(g_trace, "%10.3f %-5s stage %s", ms, "fail", StageName(failure.stage));
+  if (failure.block) {
+    std::fprintf(g_trace, " block %u", static_cast<unsigned>(*failure.block));
+  }
+  if (failure.attempt != 0) {
+    std::fprintf(g_trace, " attempt %u", static_cast<unsigned>(failure.attempt));
+  }
+  std::fprintf(g_trace, " reason %s", ReasonName(failure.reason));
+  if (result) {
+    std::fprintf(g_trace, " result %u", static_cast<unsigned>(*result));
+  }
+  std::fputc('\n', g_trace);
+  std::fflush(g_trace);
+}
+
 std::string LastOpenedPort() { return g_openName.data(); }
 
 std::string LastReply() {

@@ -1,6 +1,7 @@
 #include "download/block_transfer.h"
 
 #include <cstring>
+#include <optional>
 
 #include "download/control_ids.h"
 #include "download/frame_codec.h"
@@ -13,6 +14,7 @@ std::array<std::uint8_t, kChunkBufferSize> g_chunkBuffer{};
 std::uint32_t g_sizeCounter = 0;
 std::FILE* g_upgradeFile = nullptr;
 TransferCounts g_transferCounts;
+FailureDetail g_transferFailure;
 
 UpgradeFileMeasure g_upgradeFileMeasure;
 
@@ -32,14 +34,26 @@ bool WholeAndUnchanged(std::size_t bytesRead) {
          MeasureOpenFile(g_upgradeFile, now) && now == g_upgradeFileMeasure.measure;
 }
 
+// What was wrong with the reply ReadReply read last.
+FailureReason g_lastReplyFault = FailureReason::None;
+
 // One read of the reply, decoded and tested: ParseReply's result, or CheckReply's.
 std::uint16_t ReadReply(std::uint16_t expected, std::uint16_t sequence) {
-  std::uint16_t count = ReadTerminal(g_replyBuffer.data());
+  const std::uint16_t received = ReadTerminal(g_replyBuffer.data());
+  std::uint16_t count = received;
   const std::uint16_t parsed = ParseReply(g_replyBuffer.data(), count);
-  if (parsed != PARSE_OK) {
-    return parsed;
-  }
-  return CheckReply(g_decodedReply.packet.data(), expected, sequence);
+  const std::uint16_t checked = parsed == PARSE_OK
+                                    ? CheckReply(g_decodedReply.packet.data(), expected, sequence)
+                                    : std::uint16_t{CHECK_OK};
+  g_lastReplyFault = ReplyFault(g_replyBuffer.data(), received, parsed, checked, expected);
+  return parsed != PARSE_OK ? parsed : checked;
+}
+
+// Keeps where the transfer failed and passes its result on.
+std::uint16_t Failed(std::uint16_t result, DownloadStage stage, std::uint16_t attempt,
+                     FailureReason reason, std::optional<std::uint16_t> block = std::nullopt) {
+  g_transferFailure = FailureDetail{stage, block, attempt, reason};
+  return result;
 }
 
 }  // namespace
@@ -64,36 +78,40 @@ std::uint16_t RunTransfer() {
     ~ForgetMeasure() { g_upgradeFileMeasure = UpgradeFileMeasure{}; }
   } forget;
   g_transferCounts = TransferCounts{};
+  g_transferFailure = FailureDetail{};
+  if (CWindowLink* link = GetMainWindowLink()) {
+    link->OnStage(DownloadStage::Begin);
+  }
   SetFrameHeader();
   // A stream opened without the worker (a test's, a benchmark's) is measured here.
   if (g_upgradeFileMeasure.file != g_upgradeFile) {
     FileMeasure measure;
     if (!MeasureOpenFile(g_upgradeFile, measure)) {
-      return TRANSFER_ERR_FILE_READ;
+      return Failed(TRANSFER_ERR_FILE_READ, DownloadStage::Begin, 0, FailureReason::FileUnreadable);
     }
     g_upgradeFileMeasure = UpgradeFileMeasure{g_upgradeFile, measure};
   }
   // A file that cannot fit the image buffer is refused before the handset hears anything.
   if (g_upgradeFileMeasure.measure.size > kImageBufferSize) {
-    return TRANSFER_ERR_TOO_LARGE;
+    return Failed(TRANSFER_ERR_TOO_LARGE, DownloadStage::Begin, 0, FailureReason::FileTooLarge);
   }
-  std::uint16_t result = TRANSFER_OK;
-  for (std::uint16_t left = kBeginAttempts; left > 0; --left) {
-    if (left != kBeginAttempts) {
-      ++g_transferCounts.retries;
-    }
+  for (std::uint16_t attempt = 1;; ++attempt) {
     SendControlPacket(CMD_BEGIN);
-    result = ReadAck();
+    const std::uint16_t result = ReadAck();
     if (result == TRANSFER_OK) {
       return SendImage();
     }
+    if (attempt == kBeginAttempts) {
+      return Failed(result, DownloadStage::Begin, attempt, g_lastReplyFault);
+    }
+    ++g_transferCounts.retries;
   }
-  return result;
 }
 
 std::uint16_t SendImage() {
   CWindowLink* link = GetMainWindowLink();
   if (link != nullptr) {
+    link->OnStage(DownloadStage::Data);
     link->SetItemText(IDC_STATUS, kStatusTransferring);
     link->SetProgressRange(IDC_PROGRESS, 0, static_cast<std::int32_t>(g_sizeCounter));
     link->SetProgressStep(IDC_PROGRESS, 1);
@@ -107,18 +125,21 @@ std::uint16_t SendImage() {
     const std::size_t n = std::fread(g_chunkBuffer.data(), 1, kBlockSize, g_upgradeFile);
     // A failed read does not set end-of-file; stop rather than send empty packets for ever.
     if (std::ferror(g_upgradeFile) != 0) {
-      return TRANSFER_ERR_FILE_READ;
+      return Failed(TRANSFER_ERR_FILE_READ, DownloadStage::Data, 0, FailureReason::FileUnreadable,
+                    sequence);
     }
     // The file may have grown since it was measured: never write beyond the image buffer.
     if (n > kImageBufferSize - writePosition) {
-      return TRANSFER_ERR_TOO_LARGE;
+      return Failed(TRANSFER_ERR_TOO_LARGE, DownloadStage::Data, 0, FailureReason::FileTooLarge,
+                    sequence);
     }
     // More bytes than measured, or the last read came up short of the measure: the file is no
     // longer the one chosen. Stop before its block goes out.
     const bool last = n < kBlockSize;
     if (!StillAsMeasured(writePosition + n) ||
         (last && writePosition + n != g_upgradeFileMeasure.measure.size)) {
-      return TRANSFER_ERR_FILE_CHANGED;
+      return Failed(TRANSFER_ERR_FILE_CHANGED, DownloadStage::Data, 0, FailureReason::FileChanged,
+                    sequence);
     }
     if (n > 0) {
       std::memcpy(g_imageBuffer.data() + writePosition, g_chunkBuffer.data(), n);
@@ -130,15 +151,14 @@ std::uint16_t SendImage() {
     const std::uint16_t frameLength =
         BuildFrame(g_packetArea.bytes.data(), static_cast<std::uint16_t>(n + kPacketHeaderSize));
 
-    std::uint16_t left = kDataAttempts;
-    for (;;) {
+    for (std::uint16_t attempt = 1;; ++attempt) {
       WriteTerminal(g_frameBuffer.data(), frameLength);
       const std::uint16_t result = ReadReply(RSP_DATA_ACK, sequence);
       if (result == TRANSFER_OK) {
         break;
       }
-      if (--left == 0) {
-        return result;
+      if (attempt == kDataAttempts) {
+        return Failed(result, DownloadStage::Data, attempt, g_lastReplyFault, sequence);
       }
       ++g_transferCounts.retries;
     }
@@ -151,12 +171,19 @@ std::uint16_t SendImage() {
   }
 
   // The end request makes the handset burn the image: only for the file exactly as chosen.
+  if (link != nullptr) {
+    link->OnStage(DownloadStage::End);
+  }
   if (!WholeAndUnchanged(writePosition)) {
-    return TRANSFER_ERR_FILE_CHANGED;
+    return Failed(TRANSFER_ERR_FILE_CHANGED, DownloadStage::End, 0, FailureReason::FileChanged);
   }
   g_imageFcs = ImageFcs(g_imageBuffer.data(), g_sizeCounter);
   SendControlPacket(CMD_END);
   // The handset's answer to the end request decides: the operator is told that burning has
   // started only when the handset confirmed the end.
-  return ReadAck();
+  const std::uint16_t result = ReadAck();
+  if (result != TRANSFER_OK) {
+    return Failed(result, DownloadStage::End, 1, g_lastReplyFault);
+  }
+  return result;
 }

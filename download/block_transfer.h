@@ -23,12 +23,15 @@
 //   g_imageFcs            SendImage                                BuildControlPacket (CMD_END)
 //   codec areas           BuildControlPacket, BuildDataPacket,     WriteTerminal (g_frameBuffer),
 //                         BuildFrame, ParseReply                   CheckReply (g_decodedReply)
+//   g_transferCounts,     RunTransfer, SendImage                   the front-end's report, after
+//   g_transferFailure                                              the transfer (same thread)
 #pragma once
 
 #include <array>
 #include <cstdint>
 #include <cstdio>
 
+#include "download/failure_detail.h"
 #include "download/upgrade_file.h"
 
 inline constexpr std::size_t kImageBufferSize = 819200;  // largest upgrade file: 800 blocks
@@ -69,6 +72,9 @@ struct TransferCounts {
   std::uint32_t retries = 0;       // frames sent again after a failed attempt (begin and data)
 };
 extern TransferCounts g_transferCounts;
+// Where the last transfer failed: its stage, block, attempt and the fault of its last reply (or
+// of the upgrade file). Stage None after a success; reset as each transfer begins.
+extern FailureDetail g_transferFailure;
 
 std::uint16_t RunTransfer();
 

@@ -60,30 +60,26 @@ class StartGate {
   bool m_open = false;
 };
 
-// The gate of the download this thread runs; none when DownloadWorker is called directly.
-thread_local std::shared_ptr<StartGate> t_startGate;
-
-void PassStartGate() {
-  if (t_startGate) {
-    t_startGate->Wait();
+// Waits at the gate of a worker that StartDownload started; one called directly has none.
+void PassStartGate(StartGate* gate) {
+  if (gate != nullptr) {
+    gate->Wait();
   }
 }
 
 FileOpener g_fileOpener = nullptr;
 std::atomic<DownloadReportHook> g_reportHook{nullptr};
 
-void Report(DownloadOutcome outcome, std::uint16_t transferResult = 0) {
+void Report(DownloadOutcome outcome, std::uint16_t transferResult = 0,
+            const FailureDetail& failure = {}) {
   const DownloadReportHook hook = g_reportHook.load();
   if (hook != nullptr) {
-    DownloadReport report;
-    report.outcome = outcome;
-    report.transferResult = transferResult;
-    hook(report);
+    hook(DownloadReport{outcome, transferResult, failure});
   }
 }
 
 // Whether the second scan of this worker's download found a terminal (true without a gate).
-bool TerminalFound() { return !t_startGate || t_startGate->m_terminalFound; }
+bool TerminalFound(const StartGate* gate) { return gate == nullptr || gate->m_terminalFound; }
 
 // Opens a file for reading, measured. Only a regular file counts: a directory cannot be read as
 // one, and a FIFO or a device could hold the UI thread or never end; the open never waits.
@@ -120,9 +116,15 @@ WorkerStarter& Starter() {
 
 const auto* Bytes(const char* text) { return reinterpret_cast<const std::uint8_t*>(text); }
 
+// The last of three failed attempts at the AT check or the dial, and what its reply was.
+FailureDetail FailedAttempts(DownloadStage stage, std::uint16_t count) {
+  return FailureDetail{stage, std::nullopt, kTerminalTries, AnswerFault(count)};
+}
+
 // The AT check: "AT\r\n" until the reply holds "OK", three attempts with no pause between them.
-bool CheckTerminal(CWindowLink& link) {
+bool CheckTerminal(CWindowLink& link, FailureDetail& failure) {
   g_triesLeft = kTerminalTries;
+  link.OnStage(DownloadStage::TerminalCheck);
   link.SetItemText(IDC_STATUS, kStatusChecking);
   for (;;) {
     WriteTerminal(Bytes(kAtCommand), static_cast<std::uint16_t>(std::strlen(kAtCommand)));
@@ -132,13 +134,15 @@ bool CheckTerminal(CWindowLink& link) {
       return true;
     }
     if (--g_triesLeft == 0) {
+      failure = FailedAttempts(DownloadStage::TerminalCheck, count);
       return false;
     }
   }
 }
 
 // The dial: the dial command until the reply holds "CONNECT", each read 400 ms after its write.
-bool DialHandset(CWindowLink& link) {
+bool DialHandset(CWindowLink& link, FailureDetail& failure) {
+  link.OnStage(DownloadStage::Dial);
   link.SetItemText(IDC_STATUS, kStatusDialling);
   std::memcpy(g_dialCommand.data(), kDialText, g_dialCommand.size());
   g_dialCommandLength = static_cast<std::uint16_t>(g_dialCommand.size());
@@ -153,6 +157,7 @@ bool DialHandset(CWindowLink& link) {
       return true;
     }
     if (--g_triesLeft == 0) {
+      failure = FailedAttempts(DownloadStage::Dial, count);
       return false;
     }
   }
@@ -221,11 +226,7 @@ void StartDownload() {
 
   // The worker, held at its gate until this handler has returned.
   auto gate = std::make_shared<StartGate>();
-  const bool started = Starter()([gate] {
-    t_startGate = gate;
-    DownloadWorker(nullptr);
-    t_startGate.reset();
-  });
+  const bool started = Starter()([gate] { DownloadWorker(gate.get()); });
   if (!started) {
     ShowMessageBox(*link, BoxOwner::MainWindow, kBoxNoThread);
     Report(DownloadOutcome::NoWorker);
@@ -238,6 +239,7 @@ void StartDownload() {
   link->EnableItem(IDC_BROWSE, false);
 
   // The second scan, which leaves the port open on the terminal for the worker.
+  link->OnStage(DownloadStage::Scan);
   if (DetectTerminal() != DETECT_FOUND) {
     link->SetItemText(IDC_STATUS, kStatusNotReady);
     link->SetItemText(IDC_MESSAGE, kNoTerminalMessage);
@@ -247,14 +249,15 @@ void StartDownload() {
   gate->Open();
 }
 
-std::uint32_t DownloadWorker(void* /*argument*/) {
+std::uint32_t DownloadWorker(void* argument) {
+  auto* const gate = static_cast<StartGate*>(argument);
   CWindowLink* link = GetMainWindowLink();
 
   // The file must still open.
   FileMeasure measure;
   std::FILE* probe = OpenForReading(g_downloadPath.data(), "rt", measure);
   if (probe == nullptr) {
-    PassStartGate();
+    PassStartGate(gate);
     if (link != nullptr) {
       ShowMessageBox(*link, BoxOwner::None, kBoxEnterSoftwareFile);
       link->SetItemText(IDC_PATH, "");
@@ -266,7 +269,7 @@ std::uint32_t DownloadWorker(void* /*argument*/) {
   std::fclose(probe);
   g_upgradeFile = OpenForReading(g_downloadPath.data(), "rb", measure);
   if (g_upgradeFile == nullptr) {
-    PassStartGate();
+    PassStartGate(gate);
     if (link != nullptr) {
       ShowMessageBox(*link, BoxOwner::None, kBoxEnterLdrFile);
     }
@@ -279,7 +282,7 @@ std::uint32_t DownloadWorker(void* /*argument*/) {
   g_upgradeFileMeasure = UpgradeFileMeasure{g_upgradeFile, measure};
   g_sizeCounter = static_cast<std::uint32_t>(measure.size >> kBlockShift);
 
-  PassStartGate();
+  PassStartGate(gate);
   if (link == nullptr) {
     // Nobody to tell: the download cannot go on, and it must leave nothing held behind it (the
     // port the second scan opened included), nor a caller waiting for its end.
@@ -290,20 +293,22 @@ std::uint32_t DownloadWorker(void* /*argument*/) {
   }
 
   // The AT check.
-  if (!CheckTerminal(*link)) {
+  FailureDetail failure;
+  if (!CheckTerminal(*link, failure)) {
     link->SetItemText(IDC_STATUS, kStatusNotReady);
     ShowMessageBox(*link, BoxOwner::None, kBoxNotResponding);
     CloseUpgradeFile();
     CloseTerminalPort();
-    Report(TerminalFound() ? DownloadOutcome::TerminalNotReady : DownloadOutcome::NoTerminal);
+    Report(TerminalFound(gate) ? DownloadOutcome::TerminalNotReady : DownloadOutcome::NoTerminal, 0,
+           failure);
     return 0;
   }
   // The dial.
-  if (!DialHandset(*link)) {
+  if (!DialHandset(*link, failure)) {
     link->SetItemText(IDC_STATUS, kStatusDialFailed);
     ShowMessageBox(*link, BoxOwner::None, kBoxNotInDownloadMode);
     HandBack(*link, kCaptionAfterDial, kBoxNotInDownloadMode);
-    Report(DownloadOutcome::DialFailed);
+    Report(DownloadOutcome::DialFailed, 0, failure);
     return 0;
   }
   // The transfer and its report.
@@ -321,6 +326,6 @@ std::uint32_t DownloadWorker(void* /*argument*/) {
   // The window back to the operator.
   HandBack(*link, kCaptionAfterTransfer);
   Report(result != TRANSFER_OK ? DownloadOutcome::TransferFailed : DownloadOutcome::Completed,
-         result);
+         result, g_transferFailure);
   return 0;
 }

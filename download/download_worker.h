@@ -26,6 +26,7 @@
 #include <cstdio>
 #include <functional>
 
+#include "download/failure_detail.h"
 #include "download/utf8_text.h"
 
 // The path box's text is taken up to 299 characters (as the operator counts them) and a
@@ -44,6 +45,10 @@ extern std::array<std::uint8_t, kDialCommandLength> g_dialCommand;
 extern std::uint16_t g_dialCommandLength;
 
 void StartDownload();
+// The worker thread's body. `argument` is the start gate StartDownload made for this download
+// (it waits there before its first window change, and learns there what the second scan found);
+// null when the worker is called directly, with no gate to wait at. Returns 0 (it ends the
+// process with code 1 when the second open of the file fails).
 std::uint32_t DownloadWorker(void* argument);
 
 // How a press of Download ended, told once at its very end to a front-end that asks (the
@@ -63,6 +68,8 @@ enum class DownloadOutcome : std::uint8_t {
 struct DownloadReport {
   DownloadOutcome outcome = DownloadOutcome::Completed;
   std::uint16_t transferResult = 0;  // RunTransfer's result; 0 when it did not run
+  // Where the AT check, the dial or the transfer failed (stage None for the other outcomes).
+  FailureDetail failure;
 };
 // Called on the thread that ends the download (the UI thread for StartDownload's refusals),
 // after the operator's box and after the file and the port are closed. Set it before the first

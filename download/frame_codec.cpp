@@ -146,8 +146,7 @@ std::uint16_t ParseReply(const std::uint8_t* bytes, std::uint16_t& count) {
 std::uint16_t CheckReply(const std::uint8_t* decoded, std::uint16_t code, std::uint16_t sequence) {
   // Only the decoded reply area can hold stale bytes; its length says how many are this reply's.
   const bool fromDecoder = decoded == g_decodedReply.packet.data();
-  const std::size_t needed = code == RSP_DATA_ACK ? 6 : 2;
-  if (fromDecoder && g_decodedLength < needed) {
+  if (fromDecoder && g_decodedLength < ReplyBytesNeeded(code)) {
     return CHECK_ERR_CODE;
   }
   if (GetBigEndian(decoded) != code) {

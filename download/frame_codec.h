@@ -119,6 +119,13 @@ std::uint16_t BuildFrame(const std::uint8_t* packet, std::uint16_t length);
 // bytes; on any other result it is left as it was.
 std::uint16_t ParseReply(const std::uint8_t* bytes, std::uint16_t& count);
 
+// The decoded bytes a reply needs before CheckReply can test it: the code, and for RSP_DATA_ACK
+// the length and the sequence number as well. A decoded reply shorter than this fails with
+// CHECK_ERR_CODE.
+constexpr std::size_t ReplyBytesNeeded(std::uint16_t expectedCode) {
+  return expectedCode == RSP_DATA_ACK ? kPacketHeaderSize : 2;
+}
+
 // Tests a decoded reply against the expected code and, for RSP_DATA_ACK, sequence number.
 std::uint16_t CheckReply(const std::uint8_t* decoded, std::uint16_t code, std::uint16_t sequence);
 

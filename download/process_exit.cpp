@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "serial/serial_backend.h"
+#include "serial/held_ports.h"
 
 [[noreturn]] void EndProcess(int exitCode) {
   // Called from the UI thread while the worker may be inside a read or a write on the port: the

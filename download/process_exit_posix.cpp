@@ -4,7 +4,7 @@
 #include <unistd.h>
 
 #include "download/process_exit.h"
-#include "serial/serial_backend.h"
+#include "serial/held_ports.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <csignal>
 
 #include "download/process_exit.h"
-#include "serial/serial_backend.h"
+#include "serial/held_ports.h"
 
 namespace {
 

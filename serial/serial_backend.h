@@ -1,6 +1,7 @@
 // The platform seam under CSerialPort: a handle type, the line settings and time-outs as plain
-// records, and the few operations one backend file per platform provides (serial_posix.cpp on
-// Linux, serial_win32.cpp on Windows). Exactly one backend is linked.
+// records, and the few operations one backend library provides: corvanel_serial_posix on Linux,
+// corvanel_serial_win32 on Windows, or a fake in their place (tests/fuzz). Exactly one is linked;
+// serial/held_ports.h tracks what a backend holds.
 //
 // Contract:
 // - The records are built by portable code (BuildLineSettings, BuildTerminalTimeouts) from zeroed
@@ -94,11 +95,3 @@ void PortClose(PortHandle handle);
 // handle: another thread may be blocked in a read on it, and a closed descriptor number could be
 // given to another open at once. The process's end then closes it. Async-signal-safe.
 void PortReleaseForExit(PortHandle handle);
-
-// Every handle PortOpenExclusive gives out is tracked from its open to its PortClose, so that a
-// process ending (on a signal or by its own end) can release the device wherever its threads are.
-void TrackHeldPort(PortHandle handle);
-void ForgetHeldPort(PortHandle handle);
-// Ends the exclusive hold of every tracked handle (PortReleaseForExit); async-signal-safe, for the
-// exit paths only.
-void ReleaseHeldPortsForExit();

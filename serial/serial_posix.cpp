@@ -1,24 +1,17 @@
-// POSIX backend of the serial port: termios for the line, poll() for the read-completion rule,
-// flock(), TIOCEXCL and a look at /proc for the exclusive open.
-//
-// The look at /proc is best effort: an open is refused when another process has the same device
-// open (compared by device number), which catches programs that hold a port without any lock.
-// It sees only the processes this user may inspect and only what they opened under /dev, and a
-// process that also holds the master of the same pseudo-terminal is the device's own side (a
-// simulator), not a competitor.
+// POSIX backend of the serial port, the port's I/O: the exclusive open (flock, TIOCEXCL and the
+// look at /proc of port_holders_posix.cpp), termios for the line, poll() for the read-completion
+// rule. Which device a port name opens is com_mapping_posix.cpp's.
 //
 // The fd is non-blocking with VMIN 0 and VTIME 0, so "no data yet" (EAGAIN) and "the other side
 // is gone" (read() == 0, EIO, POLLHUP without POLLIN) are told apart: the first is waited for
 // with poll() up to the deadlines, the second ends a read at once instead of spinning on it.
 #include "serial/serial_posix.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
-#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -26,14 +19,13 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "serial/com_mapping_posix.h"
+#include "serial/held_ports.h"
+#include "serial/port_holders_posix.h"
+
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-constexpr const char kComPrefix[] = "\\\\.\\COM";  // "\\.\COM" of a Win32 COM device name
-constexpr std::size_t kComPrefixLength = sizeof kComPrefix - 1;
-constexpr const char kWin32DevicePrefix[] = "\\\\.\\";  // Win32 device namespace
-constexpr int kLargestComNumber = 99999;                // far beyond any name that fits a port name
 
 struct SpeedEntry {
   std::uint32_t baudRate;
@@ -70,120 +62,6 @@ bool SetModemLines(int fd, int lines, bool on) {
   return errno == ENOTTY || errno == EINVAL;
 }
 
-constexpr const char kProcDir[] = "/proc";
-constexpr const char kDevDir[] = "/dev/";      // where every terminal and pty is opened
-constexpr unsigned kPtySlaveFirstMajor = 136;  // pseudo-terminal slaves: majors 136 to 143
-constexpr unsigned kPtySlaveLastMajor = 143;
-constexpr unsigned kPtyMinorsPerMajor = 256;
-constexpr unsigned kPtmxMajor = 5;  // /dev/ptmx, through which every master is opened
-constexpr unsigned kPtmxMinor = 2;
-constexpr const char kTtyIndexKey[] = "tty-index:";  // a master's pty number in its fdinfo
-constexpr std::size_t kFdInfoCapacity = 512;
-
-// The number of the pseudo-terminal whose slave device this is; -1 for any other device.
-long PtySlaveIndex(dev_t device) {
-  const unsigned deviceMajor = major(device);
-  if (deviceMajor < kPtySlaveFirstMajor || deviceMajor > kPtySlaveLastMajor) {
-    return -1;
-  }
-  return static_cast<long>(deviceMajor - kPtySlaveFirstMajor) * kPtyMinorsPerMajor +
-         static_cast<long>(minor(device));
-}
-
-// A whole decimal number, or -1.
-long ParseNumber(const char* text) {
-  if (text == nullptr || *text < '0' || *text > '9') {
-    return -1;
-  }
-  char* end = nullptr;
-  const long value = std::strtol(text, &end, 10);
-  return (*end == '\0' || *end == '\n') ? value : -1;
-}
-
-// The pseudo-terminal a master fd serves, from the fd's fdinfo; -1 when unknown.
-long MasterPtyIndex(const std::string& fdInfoPath) {
-  const int info = ::open(fdInfoPath.c_str(), O_RDONLY | O_CLOEXEC);
-  if (info < 0) {
-    return -1;
-  }
-  char text[kFdInfoCapacity];
-  const ssize_t n = ::read(info, text, sizeof text - 1);
-  ::close(info);
-  if (n <= 0) {
-    return -1;
-  }
-  text[n] = '\0';
-  const char* key = std::strstr(text, kTtyIndexKey);
-  if (key == nullptr) {
-    return -1;
-  }
-  key += sizeof kTtyIndexKey - 1;
-  while (*key == ' ' || *key == '\t') {
-    ++key;
-  }
-  return ParseNumber(key);
-}
-
-// Whether process pid has the device open and is not the device's own side.
-bool ProcessCompetesForDevice(const std::string& pid, dev_t device, long ptyIndex) {
-  const std::string fdDir = std::string(kProcDir) + "/" + pid + "/fd";
-  DIR* fds = ::opendir(fdDir.c_str());
-  if (fds == nullptr) {
-    return false;  // gone, or not ours to inspect
-  }
-  bool holdsDevice = false;
-  bool holdsMaster = false;
-  while (const dirent* entry = ::readdir(fds)) {
-    if (ParseNumber(entry->d_name) < 0) {
-      continue;
-    }
-    // The link's text first: stat() would follow a link to a file on a hung network or FUSE
-    // mount and wait with it, and a terminal or pty is only ever opened under /dev.
-    const std::string link = fdDir + "/" + entry->d_name;
-    char target[sizeof kDevDir] = {};
-    if (::readlink(link.c_str(), target, sizeof target - 1) != sizeof target - 1 ||
-        std::strcmp(target, kDevDir) != 0) {
-      continue;
-    }
-    struct stat st {};
-    if (::stat(link.c_str(), &st) != 0 || !S_ISCHR(st.st_mode)) {
-      continue;
-    }
-    if (st.st_rdev == device) {
-      holdsDevice = true;
-    } else if (ptyIndex >= 0 && major(st.st_rdev) == kPtmxMajor &&
-               minor(st.st_rdev) == kPtmxMinor &&
-               MasterPtyIndex(std::string(kProcDir) + "/" + pid + "/fdinfo/" + entry->d_name) ==
-                   ptyIndex) {
-      holdsMaster = true;
-    }
-  }
-  ::closedir(fds);
-  return holdsDevice && !holdsMaster;
-}
-
-// Whether another process has the device of fd open, as far as /proc shows it.
-bool DeviceHeldElsewhere(int fd) {
-  struct stat own {};
-  if (::fstat(fd, &own) != 0 || !S_ISCHR(own.st_mode)) {
-    return false;
-  }
-  const long ptyIndex = PtySlaveIndex(own.st_rdev);
-  DIR* proc = ::opendir(kProcDir);
-  if (proc == nullptr) {
-    return false;
-  }
-  const std::string self = std::to_string(::getpid());
-  bool held = false;
-  while (const dirent* entry = held ? nullptr : ::readdir(proc)) {
-    if (ParseNumber(entry->d_name) > 0 && self != entry->d_name) {
-      held = ProcessCompetesForDevice(entry->d_name, own.st_rdev, ptyIndex);
-    }
-  }
-  ::closedir(proc);
-  return held;
-}
-
 // Takes what is already waiting, without waiting for more: the last look of a read whose
 // deadline has passed. A reading thread that the scheduler held up past its deadline then still
 // returns the bytes that arrived in time instead of cutting the reply.
@@ -197,56 +75,6 @@ std::uint32_t TakeWaiting(int fd, std::uint8_t* buffer, std::uint32_t room) {
 }
 
 }  // namespace
-
-int ParseComNumber(const char* name) {
-  if (name == nullptr || std::strncmp(name, kComPrefix, kComPrefixLength) != 0) {
-    return 0;
-  }
-  const char* digits = name + kComPrefixLength;
-  if (*digits < '1' || *digits > '9') {
-    return 0;  // no number, or a leading zero that "%d" never writes
-  }
-  int number = 0;
-  for (const char* p = digits; *p != '\0'; ++p) {
-    if (*p < '0' || *p > '9' || number > kLargestComNumber) {
-      return 0;
-    }
-    constexpr int kDecimal = 10;
-    number = number * kDecimal + (*p - '0');
-  }
-  return number > kLargestComNumber ? 0 : number;
-}
-
-std::string ComDevicePath(int comNumber) {
-  if (comNumber >= 1 && comNumber <= kLastSerialCom) {
-    return "/dev/ttyS" + std::to_string(comNumber - 1);
-  }
-  if (comNumber > kLastSerialCom && comNumber <= kLastUsbCom) {
-    return "/dev/ttyUSB" + std::to_string(comNumber - kLastSerialCom - 1);
-  }
-  if (comNumber > kLastUsbCom && comNumber <= kLastAcmCom) {
-    return "/dev/ttyACM" + std::to_string(comNumber - kLastUsbCom - 1);
-  }
-  return {};
-}
-
-std::string ResolveDevicePath(const char* name, const char* comDir) {
-  if (name == nullptr || *name == '\0') {
-    return {};
-  }
-  const int comNumber = ParseComNumber(name);
-  if (comNumber == 0) {
-    // Another Win32 device name has no device here; anything else is a path as given.
-    if (std::strncmp(name, kWin32DevicePrefix, sizeof kWin32DevicePrefix - 1) == 0) {
-      return {};
-    }
-    return name;
-  }
-  if (comDir != nullptr && *comDir != '\0') {
-    return std::string(comDir) + "/COM" + std::to_string(comNumber);
-  }
-  return ComDevicePath(comNumber);
-}
 
 bool LineSettingsToTermios(const SerialLineSettings& settings, termios* out) {
   termios t;

@@ -3,7 +3,7 @@
 // COMMTIMEOUTS, so PortRead and PortWrite are single ReadFile and WriteFile calls.
 #include <windows.h>
 
-#include "serial/serial_backend.h"
+#include "serial/held_ports.h"
 
 static_assert(sizeof(DCB) == kDcbLength, "the line settings record is the Win32 DCB");
 

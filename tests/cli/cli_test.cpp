@@ -279,16 +279,28 @@ TEST_F(CliTest, Trace_HoldsTheExactFramesSent) {
 }
 
 // A failed transfer as JSON: block 1 is acknowledged with the number of block 0 three times.
-TEST_F(CliTest, Json_ReportsOutcomePortBytesBlocksRetriesResultAndSeconds) {
+TEST_F(CliTest, Json_ReportsOutcomePortBytesBlocksRetriesResultFailureAndSeconds) {
   StartTerminal({"data:1=seq:0"});
   std::vector<std::uint8_t> bytes = RandomBytes(3000, 3);
   bytes[0] = 'L';
-  const CliResult result = Run({"--json", "download", MakeFile(bytes)});
+  const CliResult result = Run({"--json", "--trace", TracePath(), "download", MakeFile(bytes)});
   EXPECT_EQ(result.exitCode, 7);
-  // Standard output holds the object alone; the stage lines went to standard error.
+  // Standard output holds the object alone; the stage lines went to standard error, the second
+  // scan's line first.
   ASSERT_EQ(result.out.find('{'), 0u) << result.out;
   EXPECT_EQ(result.out.find('\n'), result.out.size() - 1) << result.out;
+  EXPECT_EQ(result.err.find("Looking for the terminal...\nChecking the terminal...\n"), 0u)
+      << result.err;
   EXPECT_NE(result.err.find("Transfer failed."), std::string::npos);
+  // Where it failed, in the object and as the trace's last line.
+  EXPECT_NE(result.out.find("\"failure\":{\"stage\":\"data\",\"block\":1,\"attempt\":3,"
+                            "\"reason\":\"other-sequence\"}"),
+            std::string::npos)
+      << result.out;
+  const std::string trace = ReadFile(TracePath());
+  const std::string last = " fail  stage data block 1 attempt 3 reason other-sequence result 2\n";
+  ASSERT_GE(trace.size(), last.size());
+  EXPECT_EQ(trace.substr(trace.size() - last.size()), last) << trace;
   EXPECT_EQ(JsonField(result.out, "outcome"), "\"transfer-failed\"");
   EXPECT_EQ(JsonField(result.out, "exit_code"), "7");
   EXPECT_EQ(JsonField(result.out, "port"), "\"\\\\\\\\.\\\\COM9\"");

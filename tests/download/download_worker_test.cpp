@@ -324,19 +324,19 @@ TEST_F(WorkerTest, SecondOpenFails_EndsTheProgramWithExitCode1) {
 
 // A worker that finds no window to report in releases the file and the port the second scan
 // left open, says so to whoever waits for its end, and sends nothing.
-DownloadOutcome g_lastOutcome = DownloadOutcome::Completed;
-void KeepOutcome(const DownloadReport& report) { g_lastOutcome = report.outcome; }
+DownloadReport g_lastReport;
+void KeepReport(const DownloadReport& report) { g_lastReport = report; }
 
 TEST_F(WorkerTest, NoWindowLink_ReleasesThePortAndReports) {
   StartWith({});
   const std::size_t commandsBefore = Stats().atCommands.size();
   SetMainWindowLink(nullptr);
-  SetDownloadReportHook(KeepOutcome);
+  SetDownloadReportHook(KeepReport);
   const std::string path = MakeFile({1, 2, 3});
   std::snprintf(g_downloadPath.data(), g_downloadPath.size(), "%s", path.c_str());
   std::thread([] { DownloadWorker(nullptr); }).join();
   SetDownloadReportHook(nullptr);
-  EXPECT_EQ(g_lastOutcome, DownloadOutcome::NoWindow);
+  EXPECT_EQ(g_lastReport.outcome, DownloadOutcome::NoWindow);
   EXPECT_FALSE(g_terminalPort.IsOpen());
   EXPECT_EQ(g_upgradeFile, nullptr);
   EXPECT_EQ(Stats().atCommands.size(), commandsBefore);
@@ -404,7 +404,13 @@ TEST_F(WorkerTest, NoTerminalAtSecondScan_WorkerFailsItsChecksAtOnce) {
 
 TEST_F(WorkerTest, NoConnect_ThreeDialsEach400msBeforeTheirReadThenButtonsBack) {
   StartWith({}, "\r\nOK\r\n", "\r\nNO CARRIER\r\n");
+  SetDownloadReportHook(KeepReport);
   Download(MakeFile(RandomBytes(1500, 3)));
+  SetDownloadReportHook(nullptr);
+  // The report says where: the third dial, answered without "CONNECT".
+  EXPECT_EQ(g_lastReport.failure.stage, DownloadStage::Dial);
+  EXPECT_EQ(g_lastReport.failure.attempt, 3u);
+  EXPECT_EQ(g_lastReport.failure.reason, FailureReason::OtherAnswer);
   const auto dials = Commands("ATD**60");
   ASSERT_EQ(dials.size(), 3u);
   for (std::size_t i = 1; i < dials.size(); ++i) {

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "download/failure_detail.h"
 #include "tests/support/wire_vectors.h"
 
 namespace {
@@ -402,6 +403,16 @@ TEST(CheckReply, CallersOwnBuffer_IsTestedByItsBytes) {
   EXPECT_EQ(CheckReply(mine.data(), RSP_DATA_ACK, 6), 2);
   EXPECT_EQ(CheckReply(mine.data(), RSP_DATA_ACK, 5), 0);
   EXPECT_EQ(CheckReply(mine.data(), RSP_ACK, 5), 1);
+}
+
+// A reply that begins as a frame but stops before its header is whole was cut, not garbled: the
+// code stays the codec's, the reason tells the two apart.
+TEST(ReplyFault, FlagWithoutTheWholeHeader_IsACutReply) {
+  const std::uint8_t reply[] = {kFrameFlag, kFrameAddress};
+  std::uint16_t count = sizeof reply;
+  const std::uint16_t parsed = ParseReply(reply, count);
+  EXPECT_EQ(parsed, PARSE_ERR_NOFLAG);
+  EXPECT_EQ(ReplyFault(reply, sizeof reply, parsed, CHECK_OK, RSP_ACK), FailureReason::CutReply);
 }
 
 }  // namespace

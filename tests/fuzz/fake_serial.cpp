@@ -1,7 +1,7 @@
 // The fake backend: implements serial/serial_backend.h in place of the platform's.
 #include "tests/fuzz/fake_serial.h"
 
-#include "serial/serial_backend.h"
+#include "serial/held_ports.h"
 
 namespace {
 

@@ -7,6 +7,7 @@
 #include <string>
 #include <tuple>
 
+#include "serial/com_mapping_posix.h"
 #include "serial/serial_port.h"
 #include "serial/serial_posix.h"
 

@@ -9,8 +9,8 @@
 #include <fstream>
 #include <random>
 
+#include "serial/com_mapping_posix.h"
 #include "serial/serial_port.h"
-#include "serial/serial_posix.h"
 
 std::vector<sim::Fault> Faults(const std::vector<std::string>& knobs) {
   std::vector<sim::Fault> plan;

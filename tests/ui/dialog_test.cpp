@@ -1,7 +1,5 @@
 // The template builder and CDialog: controls by ID at their rectangles, tab order, texts, and
 // the dialog manager's commands from buttons, Enter, Escape and the close box.
-#include "ui/dialog.h"
-
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -11,6 +9,7 @@
 #include <QtTest>
 
 #include "res/templates.h"
+#include "ui/qt/qt_window.h"
 
 namespace {
 
@@ -198,14 +197,14 @@ void DialogTest::Builder_TabOrderIsTemplateOrder() {
 void DialogTest::Builder_StaticIdsAreNotAddressable() {
   CDialog dialog(IDD_MAIN);
   QVERIFY(dialog.Create());
-  QVERIFY(dialog.GetDlgItem(IDC_STATIC) == nullptr);
-  QVERIFY(dialog.GetDlgItem(1003) == nullptr);
-  QVERIFY(dialog.GetDlgItem(IDCANCEL) == nullptr);
-  QCOMPARE(dialog.GetDlgItemText(1003), QString());
+  QVERIFY(QtDlgItem(dialog, IDC_STATIC) == nullptr);
+  QVERIFY(QtDlgItem(dialog, 1003) == nullptr);
+  QVERIFY(QtDlgItem(dialog, IDCANCEL) == nullptr);
+  QCOMPARE(QString::fromStdString(dialog.GetDlgItemText(1003)), QString());
   dialog.SetDlgItemText(1003, "ignored");  // no control, no effect, no crash
   // The unaddressed controls exist all the same: prompt, heading and the two marks.
   int statics = 0;
-  for (QWidget* child : dialog.findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+  for (QWidget* child : QtWindow(dialog)->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
     if (GetDlgCtrlID(child) == IDC_STATIC) ++statics;
   }
   QCOMPARE(statics, 4);
@@ -214,25 +213,25 @@ void DialogTest::Builder_StaticIdsAreNotAddressable() {
 void DialogTest::Builder_WidgetsFollowStyles() {
   CDialog mainDlg(IDD_MAIN);
   QVERIFY(mainDlg.Create());
-  auto* path = qobject_cast<QLineEdit*>(mainDlg.GetDlgItem(IDC_PATH));
+  auto* path = qobject_cast<QLineEdit*>(QtDlgItem(mainDlg, IDC_PATH));
   QVERIFY(path != nullptr);
   QVERIFY(path->hasFrame());
   QVERIFY(!path->isReadOnly());
-  auto* close = qobject_cast<QPushButton*>(mainDlg.GetDlgItem(IDOK));
+  auto* close = qobject_cast<QPushButton*>(QtDlgItem(mainDlg, IDOK));
   QVERIFY(!close->isDefault());
   QVERIFY(!close->autoDefault());
-  auto* progress = qobject_cast<QProgressBar*>(mainDlg.GetDlgItem(IDC_PROGRESS));
+  auto* progress = qobject_cast<QProgressBar*>(QtDlgItem(mainDlg, IDC_PROGRESS));
   QCOMPARE(progress->minimum(), 0);
   QCOMPARE(progress->maximum(), 100);
   QCOMPARE(progress->value(), 0);
   QVERIFY(!progress->isTextVisible());
-  auto* warning = qobject_cast<QLabel*>(mainDlg.GetDlgItem(IDC_WARNING));
+  auto* warning = qobject_cast<QLabel*>(QtDlgItem(mainDlg, IDC_WARNING));
   QVERIFY(warning->wordWrap());
   QCOMPARE(warning->textFormat(), Qt::PlainText);
   QCOMPARE(warning->alignment(), Qt::AlignLeft | Qt::AlignTop);
   QCOMPARE(warning->focusPolicy(), Qt::NoFocus);
   int marks = 0;
-  for (QLabel* label : mainDlg.findChildren<QLabel*>()) {
+  for (QLabel* label : QtWindow(mainDlg)->findChildren<QLabel*>()) {
     if (!label->pixmap().isNull()) {
       QCOMPARE(label->pixmap().size(), QSize(22, 22));
       ++marks;
@@ -242,7 +241,7 @@ void DialogTest::Builder_WidgetsFollowStyles() {
 
   CDialog helpDlg(IDD_HELP);
   QVERIFY(helpDlg.Create());
-  auto* text = qobject_cast<QPlainTextEdit*>(helpDlg.GetDlgItem(IDC_HELP_TEXT));
+  auto* text = qobject_cast<QPlainTextEdit*>(QtDlgItem(helpDlg, IDC_HELP_TEXT));
   QVERIFY(text->isReadOnly());
   QVERIFY(text->textInteractionFlags() & Qt::TextSelectableByMouse);
   QVERIFY(text->textInteractionFlags() & Qt::TextSelectableByKeyboard);
@@ -250,27 +249,27 @@ void DialogTest::Builder_WidgetsFollowStyles() {
   QCOMPARE(text->lineWrapMode(), QPlainTextEdit::WidgetWidth);
   QVERIFY(text->tabChangesFocus());
   QVERIFY(text->frameShape() != QFrame::NoFrame);
-  QVERIFY(qobject_cast<QPushButton*>(helpDlg.GetDlgItem(IDOK))->isDefault());
+  QVERIFY(qobject_cast<QPushButton*>(QtDlgItem(helpDlg, IDOK))->isDefault());
 }
 
 void DialogTest::Builder_WindowFlagsFollowTemplate() {
   CDialog mainDlg(IDD_MAIN);
   QVERIFY(mainDlg.Create());
-  QCOMPARE(mainDlg.windowTitle(), QString("Tarvenix ISDN Software Upgrade via USB"));
-  QCOMPARE(mainDlg.windowType(), Qt::Window);  // an application window of its own
-  QVERIFY(!(mainDlg.windowFlags() & Qt::WindowMinimizeButtonHint));
-  QVERIFY(!(mainDlg.windowFlags() & Qt::WindowMaximizeButtonHint));
-  QVERIFY(!(mainDlg.windowFlags() & Qt::WindowContextHelpButtonHint));
-  QVERIFY(mainDlg.windowFlags() & Qt::WindowCloseButtonHint);
-  QVERIFY(mainDlg.isVisible());  // its template is visible
+  QCOMPARE(QtWindow(mainDlg)->windowTitle(), QString("Tarvenix ISDN Software Upgrade via USB"));
+  QCOMPARE(QtWindow(mainDlg)->windowType(), Qt::Window);  // an application window of its own
+  QVERIFY(!(QtWindow(mainDlg)->windowFlags() & Qt::WindowMinimizeButtonHint));
+  QVERIFY(!(QtWindow(mainDlg)->windowFlags() & Qt::WindowMaximizeButtonHint));
+  QVERIFY(!(QtWindow(mainDlg)->windowFlags() & Qt::WindowContextHelpButtonHint));
+  QVERIFY(QtWindow(mainDlg)->windowFlags() & Qt::WindowCloseButtonHint);
+  QVERIFY(QtWindow(mainDlg)->isVisible());  // its template is visible
 
   CDialog helpDlg(IDD_HELP);
   QVERIFY(helpDlg.Create());
-  QCOMPARE(helpDlg.windowType(), Qt::Dialog);
-  QCOMPARE(helpDlg.windowTitle(), QString("Help"));
-  QVERIFY(!helpDlg.isVisible());  // hidden until shown
+  QCOMPARE(QtWindow(helpDlg)->windowType(), Qt::Dialog);
+  QCOMPARE(QtWindow(helpDlg)->windowTitle(), QString("Help"));
+  QVERIFY(!QtWindow(helpDlg)->isVisible());  // hidden until shown
   helpDlg.ShowWindow(true);
-  QVERIFY(helpDlg.isVisible());
+  QVERIFY(QtWindow(helpDlg)->isVisible());
 }
 
 void DialogTest::Texts_ReadBackAsSet_data() {
@@ -289,39 +288,40 @@ void DialogTest::Texts_ReadBackAsSet() {
   QFETCH(QString, text);
   CDialog dialog(IDD_MAIN);
   QVERIFY(dialog.Create());
-  dialog.SetDlgItemText(id, text);
-  QCOMPARE(dialog.GetDlgItemText(id), text);
-  if (auto* label = qobject_cast<QLabel*>(dialog.GetDlgItem(id))) QCOMPARE(label->text(), text);
+  dialog.SetDlgItemText(id, text.toStdString());
+  QCOMPARE(QString::fromStdString(dialog.GetDlgItemText(id)), text);
+  if (auto* label = qobject_cast<QLabel*>(QtDlgItem(dialog, id))) QCOMPARE(label->text(), text);
 }
 
 void DialogTest::Static_ShowsMnemonicsOrAmpersands() {
   CDialog dialog(IDD_MAIN);
   QVERIFY(dialog.Create());
   dialog.SetDlgItemText(IDC_STATUS, "Save && &Quit");
-  auto* status = qobject_cast<QLabel*>(dialog.GetDlgItem(IDC_STATUS));
+  auto* status = qobject_cast<QLabel*>(QtDlgItem(dialog, IDC_STATUS));
   QCOMPARE(status->text(), QString("Save & Quit"));  // a static with prefix processing
-  QCOMPARE(dialog.GetDlgItemText(IDC_STATUS), QString("Save && &Quit"));
-  QCOMPARE(dialog.GetDlgItemText(IDC_WARNING), QString("Static"));
+  QCOMPARE(QString::fromStdString(dialog.GetDlgItemText(IDC_STATUS)), QString("Save && &Quit"));
+  QCOMPARE(QString::fromStdString(dialog.GetDlgItemText(IDC_WARNING)), QString("Static"));
 }
 
 void DialogTest::EditedMultiLine_ReadsBackWithCrLf() {
   CDialog dialog(IDD_HELP);
   QVERIFY(dialog.Create());
-  auto* edit = qobject_cast<QPlainTextEdit*>(dialog.GetDlgItem(IDC_HELP_TEXT));
+  auto* edit = qobject_cast<QPlainTextEdit*>(QtDlgItem(dialog, IDC_HELP_TEXT));
   dialog.SetDlgItemText(IDC_HELP_TEXT, "one\r\ntwo\nthree");
   QCOMPARE(edit->toPlainText(), QString("one\ntwothree"));  // a break per "\r\n" only
-  QCOMPARE(dialog.GetDlgItemText(IDC_HELP_TEXT), QString("one\r\ntwo\nthree"));
+  QCOMPARE(QString::fromStdString(dialog.GetDlgItemText(IDC_HELP_TEXT)),
+           QString("one\r\ntwo\nthree"));
   edit->setPlainText("typed\nlines");  // as if changed in the control itself
-  QCOMPARE(dialog.GetDlgItemText(IDC_HELP_TEXT), QString("typed\r\nlines"));
+  QCOMPARE(QString::fromStdString(dialog.GetDlgItemText(IDC_HELP_TEXT)), QString("typed\r\nlines"));
 }
 
 void DialogTest::InitDialog_FocusesFirstEnabledTabStop() {
   CDialog mainDlg(IDD_MAIN);
   QVERIFY(mainDlg.Create());
-  QCOMPARE(mainDlg.focusWidget(), mainDlg.GetDlgItem(IDC_PATH));
+  QCOMPARE(QtWindow(mainDlg)->focusWidget(), QtDlgItem(mainDlg, IDC_PATH));
   CDialog helpDlg(IDD_HELP);
   QVERIFY(helpDlg.Create());
-  QCOMPARE(helpDlg.focusWidget(), helpDlg.GetDlgItem(IDOK));
+  QCOMPARE(QtWindow(helpDlg)->focusWidget(), QtDlgItem(helpDlg, IDOK));
 }
 
 void DialogTest::Keys_BecomeCommands_data() {
@@ -364,15 +364,15 @@ void DialogTest::Keys_BecomeCommands() {
   CRecordingDlg recorder(dialog);
   QVERIFY(recorder.Create());
   recorder.ShowWindow(true);
-  QWidget* target = recorder.GetDlgItem(focus);
+  QWidget* target = QtDlgItem(recorder, focus);
   target->setFocus();
-  QCOMPARE(recorder.focusWidget(), target);
+  QCOMPARE(QtWindow(recorder)->focusWidget(), target);
   const Qt::KeyboardModifiers modifiers =
       key == Qt::Key_Enter ? Qt::KeypadModifier : Qt::NoModifier;
   QTest::keyClick(target, static_cast<Qt::Key>(key), modifiers);
   QCOMPARE(recorder.m_commands, commands);
-  QCOMPARE(!recorder.isVisible(), ended);
-  if (ended) QCOMPARE(recorder.result(), commands.front());
+  QCOMPARE(!QtWindow(recorder)->isVisible(), ended);
+  if (ended) QCOMPARE(QtWindow(recorder)->result(), commands.front());
 }
 
 void DialogTest::DisabledDefaultButton_EnterSendsNothing() {
@@ -381,41 +381,41 @@ void DialogTest::DisabledDefaultButton_EnterSendsNothing() {
   recorder.ShowWindow(true);
   recorder.EnableDlgItem(IDOK, false);
   QVERIFY(!recorder.IsDlgItemEnabled(IDOK));
-  QWidget* text = recorder.GetDlgItem(IDC_HELP_TEXT);
+  QWidget* text = QtDlgItem(recorder, IDC_HELP_TEXT);
   text->setFocus();
   QTest::keyClick(text, Qt::Key_Return);
   QCOMPARE(recorder.m_commands, QList<int>{});
-  QVERIFY(recorder.isVisible());
+  QVERIFY(QtWindow(recorder)->isVisible());
 }
 
 void DialogTest::ButtonClick_SendsItsId() {
   CRecordingDlg recorder(IDD_MAIN);
   QVERIFY(recorder.Create());
   for (int id : {IDC_BROWSE, IDC_DOWNLOAD, IDC_HELP_BUTTON}) {
-    QTest::mouseClick(recorder.GetDlgItem(id), Qt::LeftButton);
+    QTest::mouseClick(QtDlgItem(recorder, id), Qt::LeftButton);
   }
   recorder.EnableDlgItem(IDC_DOWNLOAD, false);
-  QTest::mouseClick(recorder.GetDlgItem(IDC_DOWNLOAD), Qt::LeftButton);  // disabled: nothing
+  QTest::mouseClick(QtDlgItem(recorder, IDC_DOWNLOAD), Qt::LeftButton);  // disabled: nothing
   QCOMPARE(recorder.m_commands, (QList<int>{IDC_BROWSE, IDC_DOWNLOAD, IDC_HELP_BUTTON}));
-  QVERIFY(recorder.isVisible());  // unknown commands end nothing
-  QTest::mouseClick(recorder.GetDlgItem(IDOK), Qt::LeftButton);
+  QVERIFY(QtWindow(recorder)->isVisible());  // unknown commands end nothing
+  QTest::mouseClick(QtDlgItem(recorder, IDOK), Qt::LeftButton);
   QCOMPARE(recorder.m_commands.back(), IDOK);
-  QVERIFY(!recorder.isVisible());
-  QCOMPARE(recorder.result(), IDOK);
+  QVERIFY(!QtWindow(recorder)->isVisible());
+  QCOMPARE(QtWindow(recorder)->result(), IDOK);
 }
 
 void DialogTest::CloseBox_SendsCancelAndHides() {
   CRecordingDlg recorder(IDD_HELP);
   QVERIFY(recorder.Create());
   recorder.ShowWindow(true);
-  QVERIFY(recorder.close());
+  QVERIFY(QtWindow(recorder)->close());
   QCOMPARE(recorder.m_commands, QList<int>{IDCANCEL});
-  QVERIFY(!recorder.isVisible());
-  QCOMPARE(recorder.result(), IDCANCEL);
+  QVERIFY(!QtWindow(recorder)->isVisible());
+  QCOMPARE(QtWindow(recorder)->result(), IDCANCEL);
   recorder.ShowWindow(true);
-  recorder.reject();  // Qt's own rejection is the cancel command too
+  QtWindow(recorder)->reject();  // Qt's own rejection is the cancel command too
   recorder.ShowWindow(true);
-  recorder.accept();
+  QtWindow(recorder)->accept();
   QCOMPARE(recorder.m_commands, (QList<int>{IDCANCEL, IDCANCEL, IDOK}));
 }
 
@@ -439,32 +439,33 @@ void DialogTest::DDX_Control_BindsAndActsOnControl() {
   QVERIFY(!dialog.m_statusText);
   QVERIFY(dialog.Create());
   QCOMPARE(dialog.m_exchanges, 1);
-  QCOMPARE(dialog.m_statusText.Widget(), dialog.GetDlgItem(IDC_STATUS));
+  QCOMPARE(QtWidget(dialog.m_statusText), QtDlgItem(dialog, IDC_STATUS));
   QCOMPARE(dialog.m_statusText.ID(), IDC_STATUS);
   dialog.m_statusText.SetWindowText("File transfer progress indicator.");
-  QCOMPARE(dialog.GetDlgItemText(IDC_STATUS), QString("File transfer progress indicator."));
+  QCOMPARE(QString::fromStdString(dialog.GetDlgItemText(IDC_STATUS)),
+           QString("File transfer progress indicator."));
   dialog.m_browseButton.EnableWindow(false);
   QVERIFY(!dialog.IsDlgItemEnabled(IDC_BROWSE));
   QVERIFY(!dialog.m_browseButton.IsWindowEnabled());
-  QCOMPARE(dialog.m_browseButton.GetWindowText(), QString("Browse"));
-  QVERIFY(dialog.m_browseButton.As<QPushButton>() != nullptr);
+  QCOMPARE(QString::fromStdString(dialog.m_browseButton.GetWindowText()), QString("Browse"));
+  QVERIFY(qobject_cast<QPushButton*>(QtWidget(dialog.m_browseButton)) != nullptr);
 }
 
 void DialogTest::Create_WithoutParent_OwnedByMainWindow() {
-  QWidget mainWindow;
+  CDialog mainWindow(IDD_MAIN);
   SetMainWindow(&mainWindow);
-  QPointer<CDialog> dialog = new CDialog(IDD_HELP);
+  auto* dialog = new CDialog(IDD_HELP);
   QVERIFY(dialog->Create());
-  QCOMPARE(dialog->parentWidget(), &mainWindow);
-  QVERIFY(dialog->isWindow());
+  QCOMPARE(QtWindow(*dialog)->parentWidget(), QtWindow(mainWindow));
+  QVERIFY(QtWindow(*dialog)->isWindow());
   SetMainWindow(nullptr);
   // An explicit owner wins over the main window.
-  QWidget owner;
+  CDialog owner(IDD_MAIN);
   CDialog owned(IDD_HELP);
   QVERIFY(owned.Create(IDD_HELP, &owner));
-  QCOMPARE(owned.parentWidget(), &owner);
-  QVERIFY(owned.isWindow());
-  delete dialog.data();
+  QCOMPARE(QtWindow(owned)->parentWidget(), QtWindow(owner));
+  QVERIFY(QtWindow(owned)->isWindow());
+  delete dialog;
 }
 
 void DialogTest::Create_Twice_Fails() {

@@ -29,8 +29,8 @@
 #include "download/messages.h"
 #include "download/window_link.h"
 #include "res/help_text.h"
+#include "serial/com_mapping_posix.h"
 #include "serial/serial_port.h"
-#include "serial/serial_posix.h"
 #include "sim/fault_plan.h"
 #include "sim/simulator.h"
 #include "tests/ui/help_windows.h"
@@ -170,10 +170,10 @@ class DownloadDlgTest : public QObject {
     QTRY_COMPARE_WITH_TIMEOUT(g_runningWorkers.load(), 0, kWaitMs);
     SetMainWindowLink(nullptr);
     SetMainWindow(nullptr);
-    dlg.hide();
+    QtWindow(dlg)->hide();
   }
-  static QString Text(CDownloadDlg& dlg, int id) { return GetWindowText(dlg.GetDlgItem(id)); }
-  static bool Enabled(CDownloadDlg& dlg, int id) { return dlg.GetDlgItem(id)->isEnabled(); }
+  static QString Text(CDownloadDlg& dlg, int id) { return GetWindowText(QtDlgItem(dlg, id)); }
+  static bool Enabled(CDownloadDlg& dlg, int id) { return QtDlgItem(dlg, id)->isEnabled(); }
 
  private slots:
   void initTestCase() {
@@ -206,7 +206,7 @@ class DownloadDlgTest : public QObject {
     QVERIFY(Enabled(dlg, IDC_BROWSE));
     QVERIFY(!Enabled(dlg, IDC_DOWNLOAD));
     QVERIFY(g_terminalPort.IsOpen());
-    QTRY_COMPARE(QApplication::focusWidget(), dlg.GetDlgItem(IDC_PATH));
+    QTRY_COMPARE(QApplication::focusWidget(), QtDlgItem(dlg, IDC_PATH));
     Close(dlg);
   }
 
@@ -231,10 +231,10 @@ class DownloadDlgTest : public QObject {
     StartSim({Terminal()});
     CTestDownloadDlg dlg;
     Open(dlg);
-    dlg.m_pathEdit.SetWindowText(QStringLiteral("typed.ldr"));
+    dlg.m_pathEdit.SetWindowText("typed.ldr");
     dlg.m_choose = choose;
     dlg.m_chosen = "/data/upgrade 1.6.7.ldr";
-    QTest::mouseClick(dlg.m_browseButton.Widget(), Qt::LeftButton);
+    QTest::mouseClick(QtWidget(dlg.m_browseButton), Qt::LeftButton);
     QCOMPARE(Text(dlg, IDC_PATH),
              choose ? QString::fromStdString(dlg.m_chosen) : QStringLiteral("typed.ldr"));
     QVERIFY(Enabled(dlg, IDC_DOWNLOAD));
@@ -248,9 +248,9 @@ class DownloadDlgTest : public QObject {
     CRecordingForwarder recorder(dlg.Link());
     SetMainWindowLink(&recorder);
     const std::string path = WriteFile(m_dir.path(), "whole.ldr", 5000, 1);
-    QTest::keyClicks(dlg.m_pathEdit.Widget(), QString::fromStdString(path));
-    QTest::mouseClick(dlg.m_browseButton.Widget(), Qt::LeftButton);  // cancelled: enables Download
-    QTest::mouseClick(dlg.m_downloadButton.Widget(), Qt::LeftButton);
+    QTest::keyClicks(QtWidget(dlg.m_pathEdit), QString::fromStdString(path));
+    QTest::mouseClick(QtWidget(dlg.m_browseButton), Qt::LeftButton);  // cancelled: enables Download
+    QTest::mouseClick(QtWidget(dlg.m_downloadButton), Qt::LeftButton);
     QCOMPARE(Text(dlg, IDC_DOWNLOAD), QString::fromUtf8(kCaptionBusy));
     QString caption;
     QCOMPARE(PressOk(&caption), CQtWindowLink::DisplayText(kBoxTransferDone));
@@ -263,7 +263,7 @@ class DownloadDlgTest : public QObject {
                           QString::fromUtf8(kStatusDialling), QString::fromUtf8(kStatusConnected),
                           QString::fromUtf8(kStatusTransferring),
                           QString::fromUtf8(kStatusTransferDone)}));
-    auto* bar = qobject_cast<QProgressBar*>(dlg.GetDlgItem(IDC_PROGRESS));
+    auto* bar = qobject_cast<QProgressBar*>(QtDlgItem(dlg, IDC_PROGRESS));
     QVERIFY(bar != nullptr);
     QCOMPARE(bar->value(), bar->maximum());
     QVERIFY(!bar->isTextVisible());
@@ -297,9 +297,9 @@ class DownloadDlgTest : public QObject {
     QCOMPARE(std::rename(path.c_str(), chosen.c_str()), 0);
     dlg.m_choose = true;
     dlg.m_chosen = chosen;
-    QTest::mouseClick(dlg.m_browseButton.Widget(), Qt::LeftButton);
-    QCOMPARE(GetWindowTextUtf8(dlg.GetDlgItem(IDC_PATH)), chosen);
-    QTest::mouseClick(dlg.m_downloadButton.Widget(), Qt::LeftButton);
+    QTest::mouseClick(QtWidget(dlg.m_browseButton), Qt::LeftButton);
+    QCOMPARE(GetWindowTextUtf8(QtDlgItem(dlg, IDC_PATH)), chosen);
+    QTest::mouseClick(QtWidget(dlg.m_downloadButton), Qt::LeftButton);
     QCOMPARE(PressOk(), CQtWindowLink::DisplayText(kBoxTransferDone));
     QTRY_VERIFY_WITH_TIMEOUT(Enabled(dlg, IDC_DOWNLOAD), kWaitMs);
     QVERIFY(m_sim->Find(9)->Stats().endFcsMatched);
@@ -314,12 +314,12 @@ class DownloadDlgTest : public QObject {
     CTestDownloadDlg dlg;
     Open(dlg);
     const std::string path = WriteFile(m_dir.path(), "empty.ldr", 0, 2);
-    dlg.m_pathEdit.SetWindowText(QString::fromStdString(path));
+    dlg.m_pathEdit.SetWindowText(path);
     dlg.OnCommand(IDC_BROWSE);
     dlg.OnCommand(IDC_DOWNLOAD);
     PressOk();
     QTRY_VERIFY_WITH_TIMEOUT(Enabled(dlg, IDC_DOWNLOAD), kWaitMs);
-    auto* bar = qobject_cast<QProgressBar*>(dlg.GetDlgItem(IDC_PROGRESS));
+    auto* bar = qobject_cast<QProgressBar*>(QtDlgItem(dlg, IDC_PROGRESS));
     QVERIFY(bar->maximum() > bar->minimum());  // never Qt's busy bar
     QCOMPARE(bar->value(), bar->maximum());
     Close(dlg);
@@ -356,7 +356,7 @@ class DownloadDlgTest : public QObject {
     StartSim({config});
     CTestDownloadDlg dlg;
     Open(dlg);
-    dlg.m_pathEdit.SetWindowText(QString::fromStdString(WriteFile(m_dir.path(), "f.ldr", 1500, 3)));
+    dlg.m_pathEdit.SetWindowText(WriteFile(m_dir.path(), "f.ldr", 1500, 3));
     dlg.OnCommand(IDC_BROWSE);
     dlg.OnCommand(IDC_DOWNLOAD);
     QString boxCaption;
@@ -377,7 +377,7 @@ class DownloadDlgTest : public QObject {
     StartSim({Terminal()});
     CTestDownloadDlg dlg;
     Open(dlg);
-    dlg.m_pathEdit.SetWindowText(QString::fromStdString(WriteFile(m_dir.path(), "u.ldr", 100, 4)));
+    dlg.m_pathEdit.SetWindowText(WriteFile(m_dir.path(), "u.ldr", 100, 4));
     dlg.OnCommand(IDC_BROWSE);
     dlg.OnCommand(IDC_DOWNLOAD);
     QMessageBox* box = nullptr;
@@ -387,7 +387,7 @@ class DownloadDlgTest : public QObject {
     QCOMPARE(box->icon(), QMessageBox::NoIcon);
     QCOMPARE(box->buttons().size(), 1);
     QVERIFY(QApplication::activeModalWidget() == nullptr);
-    QTest::mouseClick(dlg.GetDlgItem(IDC_HELP_BUTTON), Qt::LeftButton);  // the window still works
+    QTest::mouseClick(QtDlgItem(dlg, IDC_HELP_BUTTON), Qt::LeftButton);  // the window still works
     QTRY_COMPARE(HelpWindows(dlg).size(), 1);
     box->button(QMessageBox::Ok)->click();
     QTRY_VERIFY_WITH_TIMEOUT(Enabled(dlg, IDC_DOWNLOAD), kWaitMs);
@@ -400,7 +400,7 @@ class DownloadDlgTest : public QObject {
     Open(dlg);
     const std::string path = (m_dir.path() + QStringLiteral("/colon.ldr")).toStdString();
     std::ofstream(path) << ":10000000";
-    dlg.m_pathEdit.SetWindowText(QString::fromStdString(path));
+    dlg.m_pathEdit.SetWindowText(path);
     QTimer::singleShot(0, [] {
       QMessageBox* box = FindBox();
       if (box != nullptr) {
@@ -434,8 +434,8 @@ class DownloadDlgTest : public QObject {
     dlg.OnSysCommand(command, 0);
     QCOMPARE(dlg.m_aboutBoxes, opened);
     // The menu: a separator, then the About item.
-    QVERIFY(dlg.SystemMenu() != nullptr);
-    const auto actions = dlg.SystemMenu()->actions();
+    QVERIFY(QtSystemMenu(dlg) != nullptr);
+    const auto actions = QtSystemMenu(dlg)->actions();
     QCOMPARE(actions.size(), 2);
     QVERIFY(actions[0]->isSeparator());
     QCOMPARE(actions[1]->text(), QStringLiteral("&About Corvanel..."));
@@ -449,13 +449,13 @@ class DownloadDlgTest : public QObject {
     CTestDownloadDlg dlg;
     Open(dlg);
     for (int i = 0; i < 3; ++i) {
-      QTest::mouseClick(dlg.GetDlgItem(IDC_HELP_BUTTON), Qt::LeftButton);
+      QTest::mouseClick(QtDlgItem(dlg, IDC_HELP_BUTTON), Qt::LeftButton);
     }
     const auto helps = HelpWindows(dlg);
     QCOMPARE(helps.size(), 3);
     for (CHelpDlg* help : helps) {
-      QVERIFY(help->isVisible());
-      const QString text = help->m_helpText.GetWindowText();
+      QVERIFY(QtWindow(*help)->isVisible());
+      const QString text = QString::fromStdString(help->m_helpText.GetWindowText());
       QCOMPARE(text.size(), qsizetype(2807));
       QCOMPARE(text.toStdString(), std::string(res::HelpText()));
     }
@@ -471,9 +471,9 @@ class DownloadDlgTest : public QObject {
     CTestDownloadDlg dlg;
     SetMainWindow(&dlg);
     SetMainWindowLink(&dlg.Link());
-    const QString path = QString::fromStdString(WriteFile(m_dir.path(), "m.ldr", 100, 6));
+    const std::string path = WriteFile(m_dir.path(), "m.ldr", 100, 6);
     bool dismissed = false;
-    QTimer::singleShot(0, &dlg, [&] {
+    QTimer::singleShot(0, QtWindow(dlg), [&] {
       dlg.m_pathEdit.SetWindowText(path);
       dlg.OnCommand(IDC_BROWSE);
       dlg.OnCommand(IDC_DOWNLOAD);
@@ -493,7 +493,7 @@ class DownloadDlgTest : public QObject {
           watched->button(QMessageBox::Ok)->click();  // release the worker so the test can end
         }
       }
-      QTest::keyClick(dlg.windowHandle(), Qt::Key_Escape);
+      QTest::keyClick(QtWindow(dlg)->windowHandle(), Qt::Key_Escape);
     });
     QCOMPARE(dlg.DoModal(), IDCANCEL);
     QVERIFY(dismissed);
@@ -506,8 +506,8 @@ class DownloadDlgTest : public QObject {
     StartSim({});
     CTestDownloadDlg dlg;
     SetMainWindow(&dlg);
-    QTimer::singleShot(0, &dlg, [&dlg] {
-      QWidget* path = dlg.GetDlgItem(IDC_PATH);
+    QTimer::singleShot(0, QtWindow(dlg), [&dlg] {
+      QWidget* path = QtDlgItem(dlg, IDC_PATH);
       path->setFocus();
       QTest::keyClick(path, Qt::Key_Return);
     });
@@ -519,7 +519,8 @@ class DownloadDlgTest : public QObject {
     StartSim({});
     CTestDownloadDlg dlg;
     SetMainWindow(&dlg);
-    QTimer::singleShot(0, &dlg, [&dlg] { QTest::keyClick(&dlg, Qt::Key_Escape); });
+    QTimer::singleShot(0, QtWindow(dlg),
+                       [&dlg] { QTest::keyClick(QtWindow(dlg), Qt::Key_Escape); });
     QCOMPARE(dlg.DoModal(), IDCANCEL);
     SetMainWindow(nullptr);
   }
@@ -567,17 +568,17 @@ int RunCloseDuringDownload(int argc, char** argv) {
   dlg.ShowWindow(true);
   const std::string path =
       WriteFile(qEnvironmentVariable("CORVANEL_TEST_DIR"), "long.ldr", 60 * 1024, 5);
-  dlg.m_pathEdit.SetWindowText(QString::fromStdString(path));
+  dlg.m_pathEdit.SetWindowText(path);
   dlg.OnCommand(IDC_BROWSE);
   dlg.OnCommand(IDC_DOWNLOAD);
   QTimer poll;
   QObject::connect(&poll, &QTimer::timeout, [&] {
-    auto* bar = qobject_cast<QProgressBar*>(dlg.GetDlgItem(IDC_PROGRESS));
-    if (GetWindowText(dlg.GetDlgItem(IDC_STATUS)) == QString::fromUtf8(kStatusTransferring) &&
+    auto* bar = qobject_cast<QProgressBar*>(QtDlgItem(dlg, IDC_PROGRESS));
+    if (GetWindowText(QtDlgItem(dlg, IDC_STATUS)) == QString::fromUtf8(kStatusTransferring) &&
         bar->value() >= 2) {
       std::printf("closing while transferring\n");
       std::fflush(stdout);
-      dlg.close();  // the window system's close: WM_CLOSE
+      QtWindow(dlg)->close();  // the window system's close: WM_CLOSE
       std::printf("still running\n");
     }
   });

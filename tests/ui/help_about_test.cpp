@@ -14,6 +14,7 @@
 #include "tests/ui/help_windows.h"
 #include "ui/about_dlg.h"
 #include "ui/help_dlg.h"
+#include "ui/qt/qt_window.h"
 
 namespace {
 
@@ -23,7 +24,7 @@ QString HelpTextString() {
 }
 
 // Opens a help window as the Help button does: new, created without naming a parent, shown.
-CHelpDlg* PressHelp(QWidget* mainWindow) {
+CHelpDlg* PressHelp(CDialog* mainWindow) {
   auto* help = new CHelpDlg(mainWindow);
   if (!help->Create(IDD_HELP)) return nullptr;
   help->ShowWindow(true);
@@ -36,18 +37,18 @@ int RunAbout(CAboutDlg& about, const std::function<void(CAboutDlg&)>& act) {
   QTimer poll;
   poll.setInterval(5);
   QObject::connect(&poll, &QTimer::timeout, [&] {
-    if (about.isVisible() && about.IsRunningModal()) {
+    if (QtWindow(about)->isVisible() && about.IsRunningModal()) {
       poll.stop();
       act(about);
     }
   });
   poll.start();
-  QTimer::singleShot(10000, &about, [&] { about.EndDialog(-99); });
+  QTimer::singleShot(10000, QtWindow(about), [&] { about.EndDialog(-99); });
   return about.DoModal();
 }
 
 QLabel* AboutLine(CAboutDlg& about, int index) {
-  QList<QLabel*> labels = about.findChildren<QLabel*>(Qt::FindDirectChildrenOnly);
+  QList<QLabel*> labels = QtWindow(about)->findChildren<QLabel*>(Qt::FindDirectChildrenOnly);
   return index < labels.size() ? labels[index] : nullptr;
 }
 
@@ -74,66 +75,67 @@ class HelpAboutTest : public QObject {
 };
 
 void HelpAboutTest::ThreePresses_GiveThreeWindowsWithTheSameText() {
-  QWidget mainWindow;
-  mainWindow.show();
+  CDialog mainWindow(IDD_MAIN);
+  QtWindow(mainWindow)->show();
   QList<CHelpDlg*> windows;
   for (int press = 0; press < 3; ++press) windows << PressHelp(&mainWindow);
   QCOMPARE(HelpWindows(mainWindow).size(), 3);
   for (CHelpDlg* help : windows) {
     QVERIFY(help != nullptr);
-    QVERIFY(help->isVisible());
-    QVERIFY(help->isWindow());
-    QCOMPARE(help->parentWidget(), &mainWindow);
-    QCOMPARE(help->windowTitle(), QString("Help"));
-    QCOMPARE(help->GetDlgItemText(IDC_HELP_TEXT), HelpTextString());
-    QCOMPARE(help->GetDlgItemText(IDC_HELP_TEXT).size(), 2807);
-    QCOMPARE(help->m_helpText.Widget(), help->GetDlgItem(IDC_HELP_TEXT));
+    QVERIFY(QtWindow(*help)->isVisible());
+    QVERIFY(QtWindow(*help)->isWindow());
+    QCOMPARE(QtWindow(*help)->parentWidget(), QtWindow(mainWindow));
+    QCOMPARE(QtWindow(*help)->windowTitle(), QString("Help"));
+    QCOMPARE(QString::fromStdString(help->GetDlgItemText(IDC_HELP_TEXT)), HelpTextString());
+    QCOMPARE(QString::fromStdString(help->GetDlgItemText(IDC_HELP_TEXT)).size(), 2807);
+    QCOMPARE(QtWidget(help->m_helpText), QtDlgItem(*help, IDC_HELP_TEXT));
   }
-  QVERIFY(!mainWindow.isHidden());  // the main window stays usable: no modality
-  for (CHelpDlg* help : windows) QCOMPARE(help->windowModality(), Qt::NonModal);
+  QVERIFY(!QtWindow(mainWindow)->isHidden());  // the main window stays usable: no modality
+  for (CHelpDlg* help : windows) QCOMPARE(QtWindow(*help)->windowModality(), Qt::NonModal);
 }
 
 // Modeless: not centred; the client area at the template's 0, 0 of the owner's client area; a
 // second and a third window step down and right so that none hides another exactly.
 void HelpAboutTest::HelpWindows_OpenAtTheOwnersOriginEachStepAside() {
-  QWidget mainWindow;
-  mainWindow.setGeometry(200, 150, 500, 400);
-  mainWindow.show();
-  QVERIFY(QTest::qWaitForWindowExposed(&mainWindow));
-  const QPoint origin = mainWindow.mapToGlobal(QPoint(0, 0));
+  CDialog mainWindow(IDD_MAIN);
+  QtWindow(mainWindow)->setGeometry(200, 150, 500, 400);
+  QtWindow(mainWindow)->show();
+  QVERIFY(QTest::qWaitForWindowExposed(QtWindow(mainWindow)));
+  const QPoint origin = QtWindow(mainWindow)->mapToGlobal(QPoint(0, 0));
   CHelpDlg* first = PressHelp(&mainWindow);
   CHelpDlg* second = PressHelp(&mainWindow);
   CHelpDlg* third = PressHelp(&mainWindow);
-  QCOMPARE(first->geometry().topLeft(), origin);
-  const QPoint step = second->geometry().topLeft() - first->geometry().topLeft();
+  QCOMPARE(QtWindow(*first)->geometry().topLeft(), origin);
+  const QPoint step =
+      QtWindow(*second)->geometry().topLeft() - QtWindow(*first)->geometry().topLeft();
   QVERIFY(step.x() > 0 && step.x() == step.y());
-  QCOMPARE(third->geometry().topLeft(), second->geometry().topLeft() + step);
+  QCOMPARE(QtWindow(*third)->geometry().topLeft(), QtWindow(*second)->geometry().topLeft() + step);
   // A window that went away frees its place for the next one.
   first->EndDialog(IDOK);
-  QCOMPARE(PressHelp(&mainWindow)->geometry().topLeft(), origin);
+  QCOMPARE(QtWindow(*PressHelp(&mainWindow))->geometry().topLeft(), origin);
 }
 
 // Modal over the main window: centred over it, as the main window is on the screen.
 void HelpAboutTest::About_OpensCentredOverTheMainWindow() {
-  QWidget mainWindow;
-  mainWindow.setGeometry(100, 120, 600, 500);
-  mainWindow.show();
-  QVERIFY(QTest::qWaitForWindowExposed(&mainWindow));
+  CDialog mainWindow(IDD_MAIN);
+  QtWindow(mainWindow)->setGeometry(100, 120, 600, 500);
+  QtWindow(mainWindow)->show();
+  QVERIFY(QTest::qWaitForWindowExposed(QtWindow(mainWindow)));
   SetMainWindow(&mainWindow);
   CAboutDlg about;
   QPoint centre;
   RunAbout(about, [&](CAboutDlg& shown) {
-    centre = shown.frameGeometry().center();
+    centre = QtWindow(shown)->frameGeometry().center();
     shown.EndDialog(IDOK);
   });
   SetMainWindow(nullptr);
-  QVERIFY((centre - mainWindow.frameGeometry().center()).manhattanLength() <= 3);
+  QVERIFY((centre - QtWindow(mainWindow)->frameGeometry().center()).manhattanLength() <= 3);
 }
 
 void HelpAboutTest::HelpText_ShownWithOneBreakPerLine() {
-  QWidget mainWindow;
+  CDialog mainWindow(IDD_MAIN);
   CHelpDlg* help = PressHelp(&mainWindow);
-  auto* edit = help->m_helpText.As<QPlainTextEdit>();
+  auto* edit = qobject_cast<QPlainTextEdit*>(QtWidget(help->m_helpText));
   QVERIFY(edit != nullptr);
   QString expected = HelpTextString();
   expected.replace("\r\n", "\r");
@@ -147,16 +149,16 @@ void HelpAboutTest::HelpText_ShownWithOneBreakPerLine() {
 }
 
 void HelpAboutTest::HelpWindow_IsReadOnlyButSelectableAndScrolls() {
-  QWidget mainWindow;
+  CDialog mainWindow(IDD_MAIN);
   CHelpDlg* help = PressHelp(&mainWindow);
-  auto* edit = help->m_helpText.As<QPlainTextEdit>();
+  auto* edit = qobject_cast<QPlainTextEdit*>(QtWidget(help->m_helpText));
   QVERIFY(edit->isReadOnly());
   edit->setFocus();
   QTest::keyClicks(edit, "xyz");
   QTest::keyClick(edit, Qt::Key_Delete);
   QTest::keyClick(edit, Qt::Key_Backspace);
-  QCOMPARE(help->GetDlgItemText(IDC_HELP_TEXT), HelpTextString());
-  QVERIFY(help->isVisible());
+  QCOMPARE(QString::fromStdString(help->GetDlgItemText(IDC_HELP_TEXT)), HelpTextString());
+  QVERIFY(QtWindow(*help)->isVisible());
   QTest::keyClick(edit, Qt::Key_A, Qt::ControlModifier);  // select all
   const QString selected = edit->textCursor().selectedText();
   // One character per "\r\n" break; the lone line feed shows nothing.
@@ -165,10 +167,10 @@ void HelpAboutTest::HelpWindow_IsReadOnlyButSelectableAndScrolls() {
 }
 
 void HelpAboutTest::HelpWindow_FocusStartsOnOK() {
-  QWidget mainWindow;
+  CDialog mainWindow(IDD_MAIN);
   CHelpDlg* help = PressHelp(&mainWindow);
-  QCOMPARE(help->focusWidget(), help->GetDlgItem(IDOK));
-  auto* ok = qobject_cast<QPushButton*>(help->GetDlgItem(IDOK));
+  QCOMPARE(QtWindow(*help)->focusWidget(), QtDlgItem(*help, IDOK));
+  auto* ok = qobject_cast<QPushButton*>(QtDlgItem(*help, IDOK));
   QVERIFY(ok->isDefault());
   QCOMPARE(ok->text(), QString("OK"));
 }
@@ -185,13 +187,15 @@ void HelpAboutTest::HelpWindow_EndedBy_HidesAndFreesOnlyItself_data() {
 void HelpAboutTest::HelpWindow_EndedBy_HidesAndFreesOnlyItself() {
   QFETCH(QString, how);
   QFETCH(int, result);
-  QWidget mainWindow;
-  QPointer<CHelpDlg> first = PressHelp(&mainWindow);
-  QPointer<CHelpDlg> second = PressHelp(&mainWindow);
-  QPointer<CHelpDlg> third = PressHelp(&mainWindow);
-  QWidget* text = second->GetDlgItem(IDC_HELP_TEXT);
-  QSignalSpy finished(second.data(), &QDialog::finished);
-  if (how == "ok") QTest::mouseClick(second->GetDlgItem(IDOK), Qt::LeftButton);
+  CDialog mainWindow(IDD_MAIN);
+  CHelpDlg* first = PressHelp(&mainWindow);
+  CHelpDlg* second = PressHelp(&mainWindow);
+  CHelpDlg* third = PressHelp(&mainWindow);
+  // A help window's dialog goes with its window (and a leak would fail the sanitized run).
+  QPointer<QDialog> secondWindow = QtWindow(*second);
+  QWidget* text = QtDlgItem(*second, IDC_HELP_TEXT);
+  QSignalSpy finished(secondWindow.data(), &QDialog::finished);
+  if (how == "ok") QTest::mouseClick(QtDlgItem(*second, IDOK), Qt::LeftButton);
   if (how == "enter") {
     text->setFocus();
     QTest::keyClick(text, Qt::Key_Return);
@@ -200,20 +204,20 @@ void HelpAboutTest::HelpWindow_EndedBy_HidesAndFreesOnlyItself() {
     text->setFocus();
     QTest::keyClick(text, Qt::Key_Escape);
   }
-  if (how == "close") QVERIFY(second->close());
+  if (how == "close") QVERIFY(secondWindow->close());
   QCOMPARE(finished.size(), 1);
   QCOMPARE(finished.front().front().toInt(), result);
-  QTRY_VERIFY(second.isNull());  // nothing refers to a closed help window: it frees itself
-  QVERIFY(first && first->isVisible());
-  QVERIFY(third && third->isVisible());
-  QCOMPARE(third->GetDlgItemText(IDC_HELP_TEXT), HelpTextString());
+  QTRY_VERIFY(secondWindow.isNull());  // nothing refers to a closed help window: it frees itself
+  QVERIFY(QtWindow(*first)->isVisible());
+  QVERIFY(QtWindow(*third)->isVisible());
+  QCOMPARE(QString::fromStdString(third->GetDlgItemText(IDC_HELP_TEXT)), HelpTextString());
   QCOMPARE(HelpWindows(mainWindow).size(), 2);
 }
 
 void HelpAboutTest::HelpWindows_DestroyedWithMainWindow() {
-  auto* mainWindow = new QWidget;
-  QPointer<CHelpDlg> first = PressHelp(mainWindow);
-  QPointer<CHelpDlg> second = PressHelp(mainWindow);
+  auto* mainWindow = new CDialog(IDD_MAIN);
+  QPointer<QDialog> first = QtWindow(*PressHelp(mainWindow));
+  QPointer<QDialog> second = QtWindow(*PressHelp(mainWindow));
   delete mainWindow;
   QVERIFY(first.isNull());
   QVERIFY(second.isNull());
@@ -228,7 +232,7 @@ void HelpAboutTest::About_FirstLineKeepsTwoBlanksAndAmpersands() {
   QCOMPARE(first->text(), QString("Tarvenix ISDN Handset Software Upgrade via USB  Version 1.6.7"));
   QVERIFY(first->text().contains("USB  Version"));
   QCOMPARE(second->text(), QString("Copyright (C) 2026"));
-  QCOMPARE(about.windowTitle(), QString("About Corvanel"));
+  QCOMPARE(QtWindow(about)->windowTitle(), QString("About Corvanel"));
   // The first line shows an ampersand as itself; the second would take it as a mnemonic.
   SetWindowText(first, "Tools & Co &&");
   QCOMPARE(first->text(), QString("Tools & Co &&"));
@@ -254,16 +258,16 @@ void HelpAboutTest::About_EndedBy_ReturnsCommand() {
   CAboutDlg about;
   bool focusedOnOk = false;
   const int ended = RunAbout(about, [&](CAboutDlg& dialog) {
-    QWidget* ok = dialog.GetDlgItem(IDOK);
-    focusedOnOk = dialog.focusWidget() == ok;
+    QWidget* ok = QtDlgItem(dialog, IDOK);
+    focusedOnOk = QtWindow(dialog)->focusWidget() == ok;
     if (how == "ok") QTest::mouseClick(ok, Qt::LeftButton);
     if (how == "enter") QTest::keyClick(ok, Qt::Key_Return);
     if (how == "escape") QTest::keyClick(ok, Qt::Key_Escape);
-    if (how == "close") dialog.close();
+    if (how == "close") QtWindow(dialog)->close();
   });
   QCOMPARE(ended, result);
   QVERIFY(focusedOnOk);
-  QVERIFY(!about.isVisible());
+  QVERIFY(!QtWindow(about)->isVisible());
   QVERIFY(!about.IsRunningModal());
 }
 
@@ -274,21 +278,21 @@ void HelpAboutTest::About_BlocksOnlyTheMainWindow() {
   SetMainWindow(&mainWindow);
   QVERIFY(mainWindow.Create());
   mainWindow.ShowWindow(true);
-  QPointer<CHelpDlg> help = PressHelp(&mainWindow);
+  CHelpDlg* help = PressHelp(&mainWindow);
   QPointer<QMessageBox> box =
       new QMessageBox(QMessageBox::NoIcon, "Error", "worker", QMessageBox::Ok, nullptr);
   box->setAttribute(Qt::WA_DeleteOnClose);
   box->setWindowModality(Qt::NonModal);
   box->show();
-  auto* path = qobject_cast<QLineEdit*>(mainWindow.GetDlgItem(IDC_PATH));
-  auto* text = help->m_helpText.As<QPlainTextEdit>();
+  auto* path = qobject_cast<QLineEdit*>(QtDlgItem(mainWindow, IDC_PATH));
+  auto* text = qobject_cast<QPlainTextEdit*>(QtWidget(help->m_helpText));
   CAboutDlg about;
   QWidget* owner = nullptr;
   bool boxTookEnter = false;
   int scrolled = 0;
   const int ended = RunAbout(about, [&](CAboutDlg& dialog) {
-    owner = dialog.parentWidget();
-    QTest::keyClick(mainWindow.windowHandle(), Qt::Key_X);  // path box has the focus
+    owner = QtWindow(dialog)->parentWidget();
+    QTest::keyClick(QtWindow(mainWindow)->windowHandle(), Qt::Key_X);  // path box has the focus
     text->setFocus();
     QTest::keyClick(text->window()->windowHandle(), Qt::Key_PageDown);
     scrolled = text->verticalScrollBar()->value();
@@ -300,7 +304,7 @@ void HelpAboutTest::About_BlocksOnlyTheMainWindow() {
   if (!box.isNull()) delete box;
   SetMainWindow(nullptr);
   QCOMPARE(ended, IDOK);
-  QCOMPARE(owner, &mainWindow);
+  QCOMPARE(owner, QtWindow(mainWindow));
   QCOMPARE(path->text(), QString());
   QVERIFY(scrolled > 0);
   QVERIFY(boxTookEnter);

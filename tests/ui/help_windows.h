@@ -1,15 +1,16 @@
-// The help windows a window owns, found by their class (CHelpDlg has no meta-object of its own).
+// The help windows a window owns, found by their dialogs' class.
 #pragma once
 
+#include <QDialog>
 #include <QList>
-#include <QWidget>
 
 #include "ui/help_dlg.h"
+#include "ui/qt/qt_window.h"
 
-inline QList<CHelpDlg*> HelpWindows(const QWidget& owner) {
+inline QList<CHelpDlg*> HelpWindows(const CDialog& owner) {
   QList<CHelpDlg*> helps;
-  for (CDialog* dialog : owner.findChildren<CDialog*>()) {
-    if (auto* help = dynamic_cast<CHelpDlg*>(dialog)) helps << help;
+  for (const QDialog* window : QtWindow(owner)->findChildren<QDialog*>()) {
+    if (auto* help = dynamic_cast<CHelpDlg*>(DialogOfWindow(window))) helps << help;
   }
   return helps;
 }

@@ -11,6 +11,7 @@
 #include "res/icons.h"
 #include "ui/about_dlg.h"
 #include "ui/help_dlg.h"
+#include "ui/qt/qt_window.h"
 
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
@@ -28,17 +29,17 @@ int main(int argc, char** argv) {
     auto* help = new CHelpDlg();
     help->Create(IDD_HELP);
     help->ShowWindow(true);
-    QObject::connect(help, &QDialog::finished, &app, &QApplication::quit);
+    QObject::connect(QtWindow(*help), &QDialog::finished, &app, &QApplication::quit);
     return app.exec();
   }
   if (std::strcmp(what, "main") == 0) {
     CDialog main(IDD_MAIN);
     main.Create();
-    main.setWindowIcon(res::LoadIcon(IDI_APP));
+    QtWindow(main)->setWindowIcon(res::LoadIcon(IDI_APP));
     main.SetDlgItemText(IDC_STATUS, kStatusIdle);
     main.SetDlgItemText(IDC_MESSAGE, kConnectedMessage);
     main.SetDlgItemText(IDC_WARNING, kWarningText);
-    QObject::connect(&main, &QDialog::finished, &app, &QApplication::quit);
+    QObject::connect(QtWindow(main), &QDialog::finished, &app, &QApplication::quit);
     return app.exec();
   }
   // icons: each picture magnified eight times.

@@ -7,7 +7,7 @@
 #include <QtTest>
 
 #include "tests/support/fixed_texts.h"
-#include "ui/dialog.h"
+#include "ui/qt/qt_window.h"
 
 class TextFitTest : public QObject {
   Q_OBJECT

@@ -7,38 +7,45 @@
 #include <QFileDialog>
 #include <QMenu>
 #include <QStyle>
+#include <map>
 
 #include "res/icons.h"
 #include "res/strings.h"
-#include "ui/dialog.h"
+#include "ui/qt/qt_window.h"
 #include "ui/qt/window_link_qt.h"
 
-void CMenu::AppendSeparator() { m_menu->addSeparator(); }
-
-void CMenu::AppendItem(unsigned command, const char* text) {
-  QAction* item = m_menu->addAction(QString::fromUtf8(text));
-  auto* dialog = dynamic_cast<CDialog*>(m_menu->parent());
-  QObject::connect(item, &QAction::triggered, m_menu, [dialog, command] {
-    if (dialog != nullptr) dialog->OnSysCommand(command, 0);
-  });
+void CMenu::AppendSeparator() {
+  if (QMenu* menu = m_dialog.WindowPart().m_systemMenu) menu->addSeparator();
 }
 
-CPaintDC::CPaintDC(CDialog& dialog) : m_dialog(dialog), m_painter(&dialog) {}
+void CMenu::AppendItem(unsigned command, const char* text) {
+  QMenu* menu = m_dialog.WindowPart().m_systemMenu;
+  if (menu == nullptr) return;
+  QAction* item = menu->addAction(QString::fromUtf8(text));
+  CDialog* dialog = &m_dialog;
+  QObject::connect(item, &QAction::triggered, menu,
+                   [dialog, command] { dialog->OnSysCommand(command, 0); });
+}
+
+struct CPaintDC::CPaintPart {
+  explicit CPaintPart(QDialog* window) : m_window(window), m_painter(window) {}
+  QDialog* m_window;
+  QPainter m_painter;
+};
+
+CPaintDC::CPaintDC(CDialog& dialog) : m_part(std::make_unique<CPaintPart>(QtWindow(dialog))) {}
 
 CPaintDC::~CPaintDC() = default;
 
 void CPaintDC::EraseIconBackground() {
-  m_painter.fillRect(m_dialog.rect(), m_dialog.palette().window());
+  m_part->m_painter.fillRect(m_part->m_window->rect(), m_part->m_window->palette().window());
 }
 
-void CPaintDC::DrawIcon(int x, int y, const CIconHandle& icon) {
-  icon.paint(&m_painter, x, y, SystemIconWidth(), SystemIconHeight());
+void CPaintDC::DrawIcon(int x, int y, CIconHandle icon) {
+  if (icon != nullptr) {
+    icon->icon.paint(&m_part->m_painter, x, y, SystemIconWidth(), SystemIconHeight());
+  }
 }
-
-CFileDialog::CFileDialog(bool /*openFileDialog*/, const char* /*defaultExtension*/,
-                         const char* /*fileName*/, unsigned /*flags*/, const char* filter,
-                         CWnd* parent)
-    : m_filter(filter != nullptr ? filter : ""), m_parent(parent) {}
 
 std::string FileSystemPath(const QString& shown) {
   constexpr char16_t kReplacement = 0xFFFD;
@@ -73,8 +80,8 @@ int CFileDialog::DoModal() {
   QStringList names;
   const QStringList parts = QString::fromUtf8(m_filter.c_str()).split(QLatin1Char('|'));
   for (qsizetype i = 0; i + 1 < parts.size() && !parts[i].isEmpty(); i += 2) names << parts[i];
-  QWidget* owner = m_parent != nullptr ? m_parent : GetMainWindow();
-  QFileDialog dialog(owner);
+  CWnd* owner = m_parent != nullptr ? m_parent : GetMainWindow();
+  QFileDialog dialog(owner != nullptr ? QtWindow(*owner) : nullptr);
   dialog.setFileMode(QFileDialog::AnyFile);  // a typed name need not exist: Download says so
   dialog.setAcceptMode(QFileDialog::AcceptOpen);
   dialog.setNameFilters(names);
@@ -85,7 +92,17 @@ int CFileDialog::DoModal() {
   return IDOK;
 }
 
-CIconHandle LoadAppIcon(int id) { return res::LoadIcon(id); }
+CIconHandle LoadAppIcon(int id) {
+  // Shared and never freed, as the platform's icons of a resource are: one per ID.
+  static auto* const icons = new std::map<int, CIcon>;
+  auto found = icons->find(id);
+  if (found == icons->end()) {
+    QIcon icon = res::LoadIcon(id);
+    if (icon.isNull()) return nullptr;
+    found = icons->emplace(id, CIcon{std::move(icon)}).first;
+  }
+  return &found->second;
+}
 
 std::string LoadResourceString(int id) { return std::string(res::LoadString(id)); }
 

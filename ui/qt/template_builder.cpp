@@ -11,8 +11,8 @@
 
 #include "download/progress_model.h"
 #include "res/icons.h"
-#include "ui/dialog.h"
 #include "ui/qt/qt_internal.h"
+#include "ui/qt/qt_window.h"
 
 using namespace qtui;
 

@@ -9,9 +9,7 @@
 #include <QThread>
 #include <future>
 
-#include "ui/dialog.h"
-
-CQtWindowLink::CQtWindowLink(CDialog& window) : m_window(&window) {}
+CQtWindowLink::CQtWindowLink(CDialog& window) : m_window(QtWindow(window)) {}
 
 CQtWindowLink::~CQtWindowLink() = default;
 
@@ -32,27 +30,22 @@ void CQtWindowLink::OnUiThread(const std::function<void()>& change) {
 
 std::string CQtWindowLink::GetItemText(int id) {
   std::string text;
-  OnUiThread([&] {
-    if (m_window) text = GetWindowTextUtf8(m_window->GetDlgItem(id));
-  });
+  OnUiThread([&] { text = GetWindowTextUtf8(GetDlgItem(m_window, id)); });
   return text;
 }
 
 void CQtWindowLink::SetItemText(int id, const char* text) {
-  const QString exact = QString::fromUtf8(text);
-  OnUiThread([&] {
-    if (m_window) m_window->SetDlgItemText(id, exact);
-  });
+  OnUiThread([&] { SetWindowTextUtf8(GetDlgItem(m_window, id), text != nullptr ? text : ""); });
 }
 
 void CQtWindowLink::EnableItem(int id, bool enable) {
   OnUiThread([&] {
-    if (m_window) m_window->EnableDlgItem(id, enable);
+    if (QWidget* item = GetDlgItem(m_window, id)) item->setEnabled(enable);
   });
 }
 
 void CQtWindowLink::ApplyProgress(int id) {
-  auto* bar = m_window ? qobject_cast<QProgressBar*>(m_window->GetDlgItem(id)) : nullptr;
+  auto* bar = qobject_cast<QProgressBar*>(GetDlgItem(m_window, id));
   if (bar == nullptr) {
     return;
   }

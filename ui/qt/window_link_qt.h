@@ -1,6 +1,7 @@
-// The Qt side of the worker's window link: every change the engine asks for is carried out on
-// the UI thread, and the calling thread waits until it is done. A call made on the UI thread
-// itself runs directly (a blocking queued call to one's own thread would never return).
+// The Qt side of the worker's window link: every change the engine asks for, message boxes
+// included, is carried out on the UI thread, and the calling thread waits until it is done (a
+// box: until OK). A call made on the UI thread itself runs directly (a blocking queued call to
+// one's own thread would never return). Texts are UTF-8.
 #pragma once
 
 #include <QObject>
@@ -9,13 +10,13 @@
 
 #include "download/progress_model.h"
 #include "download/window_link.h"
-#include "ui/dialog.h"
+#include "ui/qt/qt_window.h"
 
 class CQtWindowLink : public QObject, public CWindowLink {
   Q_OBJECT
 
  public:
-  // `window` is the main window; once it is gone, changes are dropped.
+  // `window` is the main window; once its window is gone, changes are dropped.
   explicit CQtWindowLink(CDialog& window);
   ~CQtWindowLink() override;
 
@@ -34,6 +35,7 @@ class CQtWindowLink : public QObject, public CWindowLink {
   void OnUiThread(const std::function<void()>& change);
   void ApplyProgress(int id);
 
-  QPointer<CDialog> m_window;
+  // Read and written on the UI thread only.
+  QPointer<QDialog> m_window;
   CProgressModel m_progress;  // the bar as the platform keeps it (UI thread only)
 };

@@ -1,10 +1,11 @@
+// Controls by ID on the Qt windows, and the text rules of the window system's controls.
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
 
-#include "ui/dialog.h"
 #include "ui/qt/qt_internal.h"
+#include "ui/qt/qt_window.h"
 
 using namespace qtui;
 
@@ -57,8 +58,6 @@ QString EditedText(const QPlainTextEdit* edit) {
   text.replace(u'\n', QStringLiteral("\r\n"));
   return text;
 }
-
-QPointer<QWidget> g_mainWindow;  // the application's main window
 }  // namespace
 
 // ---- controls by ID -----------------------------------------------------------------------
@@ -127,23 +126,4 @@ std::string GetWindowTextUtf8(const QWidget* window) {
     return bytes.toByteArray().toStdString();
   }
   return shown.toStdString();
-}
-
-void SetMainWindow(QWidget* window) { g_mainWindow = window; }
-QWidget* GetMainWindow() { return g_mainWindow; }
-
-// ---- CControl -----------------------------------------------------------------------------
-
-void CControl::SetWindowText(const QString& text) { ::SetWindowText(m_widget, text); }
-QString CControl::GetWindowText() const { return ::GetWindowText(m_widget); }
-void CControl::EnableWindow(bool enable) {
-  if (m_widget) m_widget->setEnabled(enable);
-}
-bool CControl::IsWindowEnabled() const { return m_widget && m_widget->isEnabled(); }
-
-CControl FindDlgItem(const QWidget* window, int id) {
-  CControl control;
-  control.m_widget = ::GetDlgItem(window, id);
-  control.m_id = id;
-  return control;
 }

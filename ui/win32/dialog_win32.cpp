@@ -1,19 +1,13 @@
 // CDialog on User32: dialogs from the executable's dialog resources (Unicode dialogs, so that a
 // path keeps every letter), one dialog procedure for all of them, the modal run's message loop,
 // and where a dialog opens.
-#include <atomic>
-#include <functional>
-
-#include "ui/dialog.h"
-#include "ui/win32/win32_api.h"
+#include "ui/win32/win32_window.h"
 
 namespace {
 
 // Posted by a modeless dialog with auto-delete that has ended: its window is destroyed once the
 // message that ended it is done, and the object is freed with the window.
 constexpr UINT kDestroySelf = WM_APP + 0x10;
-
-std::atomic<CDialog*> g_mainWindow{nullptr};
 
 // Our dialogs and the message boxes are of the dialog class; the dialog manager gives them
 // their keys (Tab, Enter, Escape, mnemonics).
@@ -37,8 +31,8 @@ void CentreAfterInit(HWND window, const RECT& before) {
 
   CDialog* mainWindow = GetMainWindow();
   const HWND reference = owner != nullptr ? owner
-                         : mainWindow != nullptr && mainWindow->GetSafeHwnd()
-                             ? mainWindow->GetSafeHwnd()
+                         : mainWindow != nullptr && DialogWindow(*mainWindow) != nullptr
+                             ? DialogWindow(*mainWindow)
                              : window;
   MONITORINFO monitor{};
   monitor.cbSize = sizeof monitor;
@@ -91,129 +85,101 @@ void CascadeOverTwins(HWND window) {
 
 }  // namespace
 
-// The dialog procedure, with access to the dialog's state.
-struct CDialogProcAccess {
-  static INT_PTR CALLBACK Proc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
-    if (message == WM_INITDIALOG) {
-      auto* self = reinterpret_cast<CDialog*>(lParam);
-      ::SetWindowLongPtrW(hwnd, DWLP_USER, lParam);
-      self->m_hWnd = hwnd;
-      RECT before{};
-      ::GetWindowRect(hwnd, &before);
-      const INT_PTR focus = self->OnInitDialog() ? TRUE : FALSE;
-      if (self->m_hWnd == hwnd) CentreAfterInit(hwnd, before);
-      return focus;
-    }
-    auto* self = reinterpret_cast<CDialog*>(::GetWindowLongPtrW(hwnd, DWLP_USER));
-    if (self == nullptr) {
+// ---- the window part -------------------------------------------------------------------------
+
+INT_PTR CALLBACK CDialog::CWindowPart::Proc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message == WM_INITDIALOG) {
+    auto* self = reinterpret_cast<CDialog*>(lParam);
+    ::SetWindowLongPtrW(hwnd, DWLP_USER, lParam);
+    self->m_part->m_hWnd = hwnd;
+    RECT before{};
+    ::GetWindowRect(hwnd, &before);
+    const INT_PTR focus = self->OnInitDialog() ? TRUE : FALSE;
+    if (self->m_part->m_hWnd == hwnd) CentreAfterInit(hwnd, before);
+    return focus;
+  }
+  auto* self = reinterpret_cast<CDialog*>(::GetWindowLongPtrW(hwnd, DWLP_USER));
+  if (self == nullptr) {
+    return FALSE;
+  }
+  CWindowPart& part = *self->m_part;
+  switch (message) {
+    case WM_COMMAND:
+      // Clicks, Enter and Escape; the edit's and the static's notifications are no commands.
+      if (HIWORD(wParam) != BN_CLICKED) {
+        return FALSE;
+      }
+      return self->OnCommand(LOWORD(wParam)) ? TRUE : FALSE;
+    case WM_SYSCOMMAND:
+      return part.Handled(
+          [&] { self->OnSysCommand(static_cast<unsigned>(wParam), static_cast<long>(lParam)); });
+    case WM_CLOSE:
+      return part.Handled([&] { self->OnClose(); });
+    case WM_PAINT:
+      return part.Handled([&] { self->OnPaint(); });
+    case WM_QUERYDRAGICON:
+      return reinterpret_cast<INT_PTR>(ToHicon(self->OnQueryDragIcon()));
+    case kDestroySelf:
+      ::DestroyWindow(hwnd);
+      return TRUE;
+    case WM_NCDESTROY:
+      ::SetWindowLongPtrW(hwnd, DWLP_USER, 0);
+      part.m_hWnd = nullptr;
+      if (self->m_autoDelete && !self->m_runningModal) {
+        delete self;
+      }
       return FALSE;
-    }
-    switch (message) {
-      case WM_COMMAND:
-        // Clicks, Enter and Escape; the edit's and the static's notifications are no commands.
-        if (HIWORD(wParam) != BN_CLICKED) {
-          return FALSE;
-        }
-        return self->OnCommand(LOWORD(wParam)) ? TRUE : FALSE;
-      case WM_SYSCOMMAND:
-        return Handled(*self, [&] {
-          self->OnSysCommand(static_cast<unsigned>(wParam), static_cast<long>(lParam));
-        });
-      case WM_CLOSE:
-        return Handled(*self, [&] { self->OnClose(); });
-      case WM_PAINT:
-        return Handled(*self, [&] { self->OnPaint(); });
-      case WM_QUERYDRAGICON:
-        return reinterpret_cast<INT_PTR>(self->OnQueryDragIcon());
-      case kDestroySelf:
-        ::DestroyWindow(hwnd);
-        return TRUE;
-      case WM_NCDESTROY:
-        ::SetWindowLongPtrW(hwnd, DWLP_USER, 0);
-        self->m_hWnd = nullptr;
-        if (self->m_autoDelete && !self->m_runningModal) {
-          delete self;
-        }
-        return FALSE;
-      default:
-        return FALSE;
-    }
+    default:
+      return FALSE;
   }
-
-  // Runs a handler; FALSE (the dialog manager's own handling follows) when it asked for Default.
-  static INT_PTR Handled(CDialog& self, const std::function<void()>& handler) {
-    const bool outer = self.m_defaultHandling;
-    self.m_defaultHandling = false;
-    handler();
-    const bool wantsDefault = self.m_defaultHandling;
-    self.m_defaultHandling = outer;
-    return wantsDefault ? FALSE : TRUE;
-  }
-};
-
-// ---- controls and the main window -----------------------------------------------------------
-
-void CControl::SetWindowText(const char* text) {
-  ::SetWindowTextW(m_hWnd, Utf16(text != nullptr ? text : "").c_str());
 }
 
-std::string CControl::GetWindowText() const {
-  if (m_hWnd == nullptr) return {};
-  std::wstring text(static_cast<std::size_t>(::GetWindowTextLengthW(m_hWnd)) + 1, L'\0');
-  text.resize(static_cast<std::size_t>(
-      ::GetWindowTextW(m_hWnd, text.data(), static_cast<int>(text.size()))));
-  return Utf8(text);
+INT_PTR CDialog::CWindowPart::Handled(const std::function<void()>& handler) {
+  const bool outer = m_defaultHandling;
+  m_defaultHandling = false;
+  handler();
+  const bool wantsDefault = m_defaultHandling;
+  m_defaultHandling = outer;
+  return wantsDefault ? FALSE : TRUE;
 }
 
-void CControl::EnableWindow(bool enable) {
-  if (m_hWnd != nullptr) ::EnableWindow(m_hWnd, enable ? TRUE : FALSE);
+HWND CDialog::CWindowPart::OwnerFor(CWnd* parent) const {
+  if (parent != nullptr) return DialogWindow(*parent);
+  CDialog* mainWindow = GetMainWindow();
+  return mainWindow != nullptr && mainWindow != &m_dialog ? DialogWindow(*mainWindow) : nullptr;
 }
 
-bool CControl::IsWindowEnabled() const {
-  return m_hWnd != nullptr && ::IsWindowEnabled(m_hWnd) != FALSE;
-}
-
-void SetMainWindow(CWnd* window) { g_mainWindow.store(window); }
-CWnd* GetMainWindow() { return g_mainWindow.load(); }
-
-CControl FindDlgItem(const CWnd* window, int id) {
-  CControl control;
-  control.m_hWnd = window != nullptr ? window->GetDlgItem(id) : nullptr;
-  control.m_id = id;
-  return control;
+HWND DlgItem(const CDialog& dialog, int id) {
+  const HWND window = DialogWindow(dialog);
+  return window != nullptr && id != IDC_STATIC ? ::GetDlgItem(window, id) : nullptr;
 }
 
 // ---- CDialog --------------------------------------------------------------------------------
 
-CDialog::CDialog(int templateId, CWnd* parent) : m_templateId(templateId), m_parent(parent) {}
+CDialog::CDialog(int templateId, CWnd* parent)
+    : m_templateId(templateId), m_parent(parent), m_part(std::make_unique<CWindowPart>(*this)) {}
 
 CDialog::~CDialog() {
-  if (m_hWnd != nullptr) {
+  if (GetMainWindow() == this) SetMainWindow(nullptr);
+  if (m_part->m_hWnd != nullptr) {
     // The window outlives no object of ours: no message reaches this one any more.
-    ::SetWindowLongPtrW(m_hWnd, DWLP_USER, 0);
-    ::DestroyWindow(m_hWnd);
+    ::SetWindowLongPtrW(m_part->m_hWnd, DWLP_USER, 0);
+    ::DestroyWindow(m_part->m_hWnd);
   }
 }
 
-HWND CDialog::OwnerFor(CWnd* parent) const {
-  if (parent != nullptr) return parent->m_hWnd;
-  CDialog* mainWindow = GetMainWindow();
-  return mainWindow != nullptr && mainWindow != this ? mainWindow->m_hWnd : nullptr;
-}
-
 int CDialog::DoModal() {
-  if (m_hWnd != nullptr) return -1;
-  const HWND owner = OwnerFor(m_parent);
-  m_result = -1;
+  if (m_part->m_hWnd != nullptr) return -1;
+  const HWND owner = m_part->OwnerFor(m_parent);
+  m_part->m_result = -1;
   m_runningModal = true;  // an EndDialog during OnInitDialog ends the run before it starts
   // Modal over its owner only: the other windows (the worker's ownerless boxes, the help
   // windows) keep taking input. The owner is disabled before the dialog is made, so that the
   // dialog opens centred over it.
   const bool disableOwner = owner != nullptr && ::IsWindowEnabled(owner);
   if (disableOwner) ::EnableWindow(owner, FALSE);
-  const HWND window =
-      ::CreateDialogParamW(Instance(), MAKEINTRESOURCEW(m_templateId), owner,
-                           &CDialogProcAccess::Proc, reinterpret_cast<LPARAM>(this));
+  const HWND window = ::CreateDialogParamW(Instance(), MAKEINTRESOURCEW(m_templateId), owner,
+                                           &CWindowPart::Proc, reinterpret_cast<LPARAM>(this));
   if (window == nullptr) {
     m_runningModal = false;
     if (disableOwner) ::EnableWindow(owner, TRUE);
@@ -236,72 +202,84 @@ int CDialog::DoModal() {
   m_runningModal = false;
   // The owner first, so that activation goes back to it when this window goes.
   if (disableOwner) ::EnableWindow(owner, TRUE);
-  if (m_hWnd != nullptr) ::DestroyWindow(m_hWnd);
-  return m_result;
+  if (m_part->m_hWnd != nullptr) ::DestroyWindow(m_part->m_hWnd);
+  return m_part->m_result;
 }
 
 bool CDialog::Create(int templateId, CWnd* parent) {
-  if (m_hWnd != nullptr) return false;
+  if (m_part->m_hWnd != nullptr) return false;
   if (templateId != 0) m_templateId = templateId;
-  const HWND owner = OwnerFor(parent != nullptr ? parent : m_parent);
-  const HWND window =
-      ::CreateDialogParamW(Instance(), MAKEINTRESOURCEW(m_templateId), owner,
-                           &CDialogProcAccess::Proc, reinterpret_cast<LPARAM>(this));
-  if (window != nullptr && m_hWnd == window) CascadeOverTwins(window);
+  const HWND owner = m_part->OwnerFor(parent != nullptr ? parent : m_parent);
+  const HWND window = ::CreateDialogParamW(Instance(), MAKEINTRESOURCEW(m_templateId), owner,
+                                           &CWindowPart::Proc, reinterpret_cast<LPARAM>(this));
+  if (window != nullptr && m_part->m_hWnd == window) CascadeOverTwins(window);
   return window != nullptr;
 }
 
 void CDialog::ShowWindow(bool show) {
-  if (m_hWnd != nullptr) ::ShowWindow(m_hWnd, show ? SW_SHOW : SW_HIDE);
+  if (m_part->m_hWnd != nullptr) ::ShowWindow(m_part->m_hWnd, show ? SW_SHOW : SW_HIDE);
 }
 
 void CDialog::EndDialog(int result) {
-  m_result = result;
+  m_part->m_result = result;
   if (m_runningModal) {
     m_runningModal = false;
-    ::PostMessageW(m_hWnd, WM_NULL, 0, 0);  // wakes the run's loop
+    ::PostMessageW(m_part->m_hWnd, WM_NULL, 0, 0);  // wakes the run's loop
     return;
   }
   ShowWindow(false);
-  if (m_autoDelete && m_hWnd != nullptr) ::PostMessageW(m_hWnd, kDestroySelf, 0, 0);
+  if (m_autoDelete && m_part->m_hWnd != nullptr) {
+    ::PostMessageW(m_part->m_hWnd, kDestroySelf, 0, 0);
+  }
 }
 
-HWND CDialog::GetDlgItem(int id) const {
-  return m_hWnd != nullptr && id != IDC_STATIC ? ::GetDlgItem(m_hWnd, id) : nullptr;
-}
+bool CDialog::HasDlgItem(int id) const { return DlgItem(*this, id) != nullptr; }
 
 void CDialog::SetDlgItemText(int id, const char* text) {
-  if (HWND item = GetDlgItem(id))
+  if (const HWND item = DlgItem(*this, id)) {
     ::SetWindowTextW(item, Utf16(text != nullptr ? text : "").c_str());
+  }
 }
 
 std::string CDialog::GetDlgItemText(int id) const {
-  CControl control = FindDlgItem(this, id);
-  return control.GetWindowText();
+  const HWND item = DlgItem(*this, id);
+  if (item == nullptr) return {};
+  std::wstring text(static_cast<std::size_t>(::GetWindowTextLengthW(item)) + 1, L'\0');
+  text.resize(
+      static_cast<std::size_t>(::GetWindowTextW(item, text.data(), static_cast<int>(text.size()))));
+  return Utf8(text);
+}
+
+void CDialog::EnableDlgItem(int id, bool enable) {
+  if (const HWND item = DlgItem(*this, id)) ::EnableWindow(item, enable ? TRUE : FALSE);
+}
+
+bool CDialog::IsDlgItemEnabled(int id) const {
+  const HWND item = DlgItem(*this, id);
+  return item != nullptr && ::IsWindowEnabled(item) != FALSE;
 }
 
 void CDialog::OnSysCommand(unsigned /*command*/, long /*parameter*/) { Default(); }
 void CDialog::OnClose() { Default(); }  // the dialog manager turns it into IDCANCEL
 
-void CDialog::Default() { m_defaultHandling = true; }
+void CDialog::Default() { m_part->m_defaultHandling = true; }
 
 CMenu* CDialog::GetSystemMenu(bool revert) {
-  const HMENU menu = ::GetSystemMenu(m_hWnd, revert ? TRUE : FALSE);
-  if (menu == nullptr) return nullptr;
-  m_systemMenu = std::make_unique<CMenu>(menu);
-  return m_systemMenu.get();
+  if (m_part->m_hWnd == nullptr) return nullptr;
+  return ::GetSystemMenu(m_part->m_hWnd, revert ? TRUE : FALSE) != nullptr ? &m_systemMenu
+                                                                           : nullptr;
 }
 
-void CDialog::SetIcon(const CIconHandle& icon, bool bigIcon) {
-  ::SendMessageW(m_hWnd, WM_SETICON, bigIcon ? ICON_BIG : ICON_SMALL,
-                 reinterpret_cast<LPARAM>(icon));
+void CDialog::SetIcon(CIconHandle icon, bool bigIcon) {
+  ::SendMessageW(m_part->m_hWnd, WM_SETICON, bigIcon ? ICON_BIG : ICON_SMALL,
+                 reinterpret_cast<LPARAM>(ToHicon(icon)));
 }
 
-bool CDialog::IsIconic() const { return ::IsIconic(m_hWnd) != FALSE; }
+bool CDialog::IsIconic() const { return ::IsIconic(m_part->m_hWnd) != FALSE; }
 
 void CDialog::GetClientSize(int& width, int& height) const {
   RECT rect{};
-  ::GetClientRect(m_hWnd, &rect);
+  ::GetClientRect(m_part->m_hWnd, &rect);
   width = rect.right - rect.left;
   height = rect.bottom - rect.top;
 }

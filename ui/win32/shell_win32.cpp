@@ -2,40 +2,53 @@
 // open-file dialog, icons and strings from the executable's resources.
 #include <vector>
 
-#include "ui/dialog.h"
-#include "ui/win32/win32_api.h"
+#include "ui/win32/win32_window.h"
 
 namespace {
 // Room for a long path chosen in the file dialog; StartDownload refuses what it cannot hold.
 constexpr DWORD kFileNameCapacity = 4096;
 }  // namespace
 
-void CMenu::AppendSeparator() { ::AppendMenuW(m_hMenu, MF_SEPARATOR, 0, nullptr); }
+namespace {
+
+// The dialog's own system menu, or null.
+HMENU SystemMenuOf(const CDialog& dialog) {
+  const HWND window = DialogWindow(dialog);
+  return window != nullptr ? ::GetSystemMenu(window, FALSE) : nullptr;
+}
+
+}  // namespace
+
+void CMenu::AppendSeparator() {
+  if (const HMENU menu = SystemMenuOf(m_dialog)) ::AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
+}
 
 void CMenu::AppendItem(unsigned command, const char* text) {
-  ::AppendMenuW(m_hMenu, MF_STRING, command, Utf16(text).c_str());
+  if (const HMENU menu = SystemMenuOf(m_dialog)) {
+    ::AppendMenuW(menu, MF_STRING, command, Utf16(text).c_str());
+  }
 }
 
-struct CPaintDC::PaintState {
-  PAINTSTRUCT paint{};
+struct CPaintDC::CPaintPart {
+  HWND m_hWnd = nullptr;
+  PAINTSTRUCT m_paint{};
+  HDC m_hDC = nullptr;
 };
 
-CPaintDC::CPaintDC(CDialog& dialog)
-    : m_hWnd(dialog.GetSafeHwnd()), m_state(std::make_unique<PaintState>()) {
-  m_hDC = ::BeginPaint(m_hWnd, &m_state->paint);
+CPaintDC::CPaintDC(CDialog& dialog) : m_part(std::make_unique<CPaintPart>()) {
+  m_part->m_hWnd = DialogWindow(dialog);
+  m_part->m_hDC = ::BeginPaint(m_part->m_hWnd, &m_part->m_paint);
 }
 
-CPaintDC::~CPaintDC() { ::EndPaint(m_hWnd, &m_state->paint); }
+CPaintDC::~CPaintDC() { ::EndPaint(m_part->m_hWnd, &m_part->m_paint); }
 
 void CPaintDC::EraseIconBackground() {
-  ::SendMessageW(m_hWnd, WM_ICONERASEBKGND, reinterpret_cast<WPARAM>(m_hDC), 0);
+  ::SendMessageW(m_part->m_hWnd, WM_ICONERASEBKGND, reinterpret_cast<WPARAM>(m_part->m_hDC), 0);
 }
 
-void CPaintDC::DrawIcon(int x, int y, const CIconHandle& icon) { ::DrawIcon(m_hDC, x, y, icon); }
-
-CFileDialog::CFileDialog(bool /*openFileDialog*/, const char* /*defaultExtension*/,
-                         const char* /*fileName*/, unsigned flags, const char* filter, CWnd* parent)
-    : m_filter(filter != nullptr ? filter : ""), m_flags(flags), m_parent(parent) {}
+void CPaintDC::DrawIcon(int x, int y, CIconHandle icon) {
+  ::DrawIcon(m_part->m_hDC, x, y, ToHicon(icon));
+}
 
 int CFileDialog::DoModal() {
   // The platform wants the pairs separated and ended by NUL characters.
@@ -47,7 +60,7 @@ int CFileDialog::DoModal() {
   CWnd* owner = m_parent != nullptr ? m_parent : GetMainWindow();
   OPENFILENAMEW ofn{};
   ofn.lStructSize = sizeof ofn;
-  ofn.hwndOwner = owner != nullptr ? owner->GetSafeHwnd() : nullptr;
+  ofn.hwndOwner = owner != nullptr ? DialogWindow(*owner) : nullptr;
   ofn.lpstrFilter = filter.c_str();
   ofn.nFilterIndex = 1;
   ofn.lpstrFile = file.data();
@@ -60,7 +73,7 @@ int CFileDialog::DoModal() {
   return IDOK;
 }
 
-CIconHandle LoadAppIcon(int id) { return ::LoadIconW(Instance(), MAKEINTRESOURCEW(id)); }
+CIconHandle LoadAppIcon(int id) { return FromHicon(::LoadIconW(Instance(), MAKEINTRESOURCEW(id))); }
 
 std::string LoadResourceString(int id) {
   wchar_t text[256] = {};

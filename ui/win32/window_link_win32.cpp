@@ -2,11 +2,11 @@
 // the control (SendMessage, or the calls that send one: Get/SetWindowText, EnableWindow): sent
 // from the worker, the UI thread carries it out (while it pumps messages) and the worker waits
 // until it is done; sent on the UI thread, the control's procedure runs at once.
-// The worker's boxes have no owner and run on the worker's own thread, so the main window stays
-// usable; the main window's own boxes are owned by it.
+// The worker's boxes have no owner and run on the calling (worker) thread, in MessageBoxW's own
+// message loop, so the main window stays usable; the main window's own boxes, which only
+// StartDownload shows on the UI thread, are owned by it. Texts reach the W calls as UTF-16.
 #include "download/window_link.h"
-#include "ui/dialog.h"
-#include "ui/win32/win32_api.h"
+#include "ui/win32/win32_window.h"
 
 namespace {
 
@@ -16,7 +16,7 @@ class CWin32WindowLink : public CWindowLink {
 
   std::string GetItemText(int id) override { return m_window.GetDlgItemText(id); }
   void SetItemText(int id, const char* text) override { m_window.SetDlgItemText(id, text); }
-  void EnableItem(int id, bool enable) override { FindDlgItem(&m_window, id).EnableWindow(enable); }
+  void EnableItem(int id, bool enable) override { m_window.EnableDlgItem(id, enable); }
   void SetProgressRange(int id, std::int32_t lower, std::int32_t upper) override {
     ::SendMessageW(Item(id), PBM_SETRANGE32, static_cast<WPARAM>(lower),
                    static_cast<LPARAM>(upper));
@@ -33,14 +33,14 @@ class CWin32WindowLink : public CWindowLink {
     const std::wstring wideText = Utf16(text);
     const std::wstring wideCaption = Utf16(caption);
     if (owner == BoxOwner::MainWindow) {
-      ::MessageBoxW(m_window.GetSafeHwnd(), wideText.c_str(), wideCaption.c_str(), MB_OK);
+      ::MessageBoxW(DialogWindow(m_window), wideText.c_str(), wideCaption.c_str(), MB_OK);
     } else {
       ::MessageBoxW(nullptr, wideText.c_str(), wideCaption.c_str(), MB_OK | MB_SETFOREGROUND);
     }
   }
 
  private:
-  HWND Item(int id) const { return m_window.GetDlgItem(id); }
+  HWND Item(int id) const { return DlgItem(m_window, id); }
 
   CDialog& m_window;
 };
