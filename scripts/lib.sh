@@ -31,6 +31,22 @@ wait_for() {
   return 1
 }
 
+# leftovers: prints the processes still running a program of this tree's builds (by absolute
+# path, or by relative path from this tree), one per line. A stage must leave none: a guest or a
+# simulator left running would load every later run on the machine.
+leftovers() {
+  local pid cmd
+  for pid in $(pgrep -f -- 'build/'); do
+    cmd=$({ tr '\0' ' ' <"/proc/$pid/cmdline"; } 2>/dev/null) || continue
+    case $cmd in
+      *"$PWD/build/"*) ;;
+      build/* | *" build/"*) [ "$(readlink "/proc/$pid/cwd" 2>/dev/null)" = "$PWD" ] || continue ;;
+      *) continue ;;
+    esac
+    printf '  %s %s\n' "$pid" "${cmd:0:160}"
+  done
+}
+
 # README's optimized build (build/app, RelWithDebInfo, with the benchmarks): it gives the Linux
 # programs, the simulator of every stage, the benchmarks and the .deb. The tests are left out:
 # they run in the sanitized build/test, and the optimized core's threads under ThreadSanitizer
