@@ -13,6 +13,7 @@
 
 #include "download/block_transfer.h"
 #include "download/control_ids.h"
+#include "download/download_record.h"
 #include "download/messages.h"
 #include "download/process_exit.h"
 #include "download/upgrade_file.h"
@@ -73,11 +74,12 @@ FileOpener g_fileOpener = nullptr;
 std::atomic<DownloadReportHook> g_reportHook{nullptr};
 
 void Report(DownloadOutcome outcome, std::uint16_t transferResult = 0) {
+  DownloadReport report;
+  report.outcome = outcome;
+  report.transferResult = transferResult;
+  EndDownloadRecord(report);
   const DownloadReportHook hook = g_reportHook.load();
   if (hook != nullptr) {
-    DownloadReport report;
-    report.outcome = outcome;
-    report.transferResult = transferResult;
     hook(report);
   }
 }
@@ -219,15 +221,19 @@ void StartDownload() {
     return;
   }
 
-  // The worker, held at its gate until this handler has returned.
+  // The worker, held at its gate until this handler has returned. The download's record begins
+  // here, and the thread that reports its end ends it.
   auto gate = std::make_shared<StartGate>();
-  const bool started = Starter()([gate] {
+  const DownloadRecording record = BeginDownloadRecord();
+  const bool started = Starter()([gate, record] {
     t_startGate = gate;
+    AdoptDownloadRecord(record);
     DownloadWorker(nullptr);
     t_startGate.reset();
   });
   if (!started) {
     ShowMessageBox(*link, BoxOwner::MainWindow, kBoxNoThread);
+    AdoptDownloadRecord(record);
     Report(DownloadOutcome::NoWorker);
     return;
   }
