@@ -213,8 +213,12 @@ bool CRecordSession::MakeFolder(const std::filesystem::path& folder) {
 
 std::FILE* CRecordSession::NewTrace(const std::filesystem::path& folder, std::string& name) {
   for (int i = 1; i <= kTraceNameTries; ++i) {
-    name = kTracePrefix + m_stamp + (i > 1 ? "-" + std::to_string(i) : std::string()) +
-           kTraceSuffix;
+    name = kTracePrefix;
+    name += m_stamp;
+    if (i > 1) {
+      name += "-" + std::to_string(i);
+    }
+    name += kTraceSuffix;
     errno = 0;
     if (std::FILE* file = CreateNewFile(folder / name)) {
       return file;
@@ -381,7 +385,7 @@ bool CRecordSession::Finish() {
 }
 
 std::string FormatRecordLine(const DownloadRecord& r) {
-  char fcs[12] = "null";
+  char fcs[16] = "null";
   if (r.fileFcs) {
     std::snprintf(fcs, sizeof fcs, "\"0x%04X\"", static_cast<unsigned>(*r.fileFcs));
   }
@@ -423,11 +427,12 @@ bool ReadRecordLine(std::string_view line, DownloadRecord& r) {
   r.code = static_cast<std::uint16_t>(Number(object, "code").value_or(0));
   if (const auto it = object.find("failure");
       it != object.end() && it->second.kind == JsonValue::Kind::Object) {
-    JsonObject failure;
-    if (ReadJsonObject(it->second.text, failure)) {
-      r.failure = RecordFailure{Text(failure, "stage"), {}, {}, Text(failure, "reason")};
-      if (const auto block = Number(failure, "block")) r.failure->block = *block;
-      if (const auto attempt = Number(failure, "attempt")) r.failure->attempt = *attempt;
+    JsonObject where;
+    if (ReadJsonObject(it->second.text, where)) {
+      RecordFailure failure{Text(where, "stage"), {}, {}, Text(where, "reason")};
+      if (const auto block = Number(where, "block")) failure.block = *block;
+      if (const auto attempt = Number(where, "attempt")) failure.attempt = *attempt;
+      r.failure = failure;
     }
   }
   r.blocks = static_cast<std::uint32_t>(Number(object, "blocks").value_or(0));
