@@ -285,6 +285,13 @@ if [[ $ran == *" unicode_path "* ]] && { ! cmp -s "$sample" "$work/gui-unicode-r
   say "FAIL the handset did not receive the file with the Unicode name byte for byte"
   failed=1
 fi
+# The window records its downloads too, in the prefix's %LOCALAPPDATA%\Corvanel.
+records=$(find "$WINEPREFIX/drive_c/users" -path '*/AppData/Local/Corvanel/upgrades.jsonl')
+if [[ $ran == *" download "* ]] &&
+  ! grep -q '"program":"corvanel",.*"outcome":"completed"' $records /dev/null; then
+  say "FAIL the window's download left no record"
+  failed=1
+fi
 if [[ $ran == *" close_in_transfer "* ]] && ! grep -q "COM52: .*no end request" "$work/gui-sim.err"; then
   say "FAIL the transfer went on after the close"
   failed=1
