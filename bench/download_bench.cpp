@@ -360,7 +360,8 @@ int main(int argc, char** argv) {
                           setup.pacing = false;
                           size = kSmokeImageSize;
                         }}},
-                      size, "[--size BYTES] [--zeros] [--unpaced] [--record | --no-record] [--smoke]") ||
+                      size,
+                      "[--size BYTES] [--zeros] [--unpaced] [--record | --no-record] [--smoke]") ||
       (!withRecord && !withoutRecord)) {
     return 2;
   }
@@ -432,10 +433,11 @@ int main(int argc, char** argv) {
   unsetenv(kComDirVariable);
   file.Remove();
   if (results.size() == 2 && setup.pacing) {
-    std::printf("recording off against on: ratio %.4f and %.4f to the whole floor, %+.3f s (%+.2f %%)\n",
-                results[0].wall / results[0].floor, results[1].wall / results[1].floor,
-                results[1].wall - results[0].wall,
-                kPercent * (results[1].wall - results[0].wall) / results[0].wall);
+    std::printf(
+        "recording off against on: ratio %.4f and %.4f to the whole floor, %+.3f s (%+.2f %%)\n",
+        results[0].wall / results[0].floor, results[1].wall / results[1].floor,
+        results[1].wall - results[0].wall,
+        kPercent * (results[1].wall - results[0].wall) / results[0].wall);
   }
   std::printf("result                   %s\n", ok ? "ok" : "FAILED");
   // The main window lives to the end of the process, as in the application: no teardown.

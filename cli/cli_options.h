@@ -14,7 +14,7 @@ struct CliOptions {
   std::string port;       // "\\.\COMn" or a device path; empty: scan COM2 to COM100
   std::string tracePath;  // empty: no trace
   bool json = false;
-  bool record = true;                // download: a record and a trace in the state folder
+  bool record = true;  // download: a record and a trace in the state folder
   std::size_t historyCount = kDefaultHistoryCount;  // history: the last records shown
 };
 

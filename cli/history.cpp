@@ -45,8 +45,8 @@ void PrintHistory(std::size_t count, bool json) {
     }
     return;
   }
-  std::printf(kRowFormat, "START (UTC)", "PROGRAM", "PORT", "OUTCOME", "CODE", "RETRIES",
-              "SECONDS", "FILE");
+  std::printf(kRowFormat, "START (UTC)", "PROGRAM", "PORT", "OUTCOME", "CODE", "RETRIES", "SECONDS",
+              "FILE");
   for (const std::string& line : lines) {
     DownloadRecord r;
     if (!ReadRecordLine(line, r)) {

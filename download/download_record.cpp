@@ -25,7 +25,7 @@ using SystemClock = std::chrono::system_clock;
 
 constexpr const char* kTracePrefix = "trace-";
 constexpr const char* kTraceSuffix = ".txt";
-constexpr int kTraceNameTries = 9;  // names for traces begun in the same millisecond
+constexpr int kTraceNameTries = 9;                 // names for traces begun in the same millisecond
 constexpr std::size_t kFileReadBytes = 64 * 1024;  // files are read a piece at a time
 constexpr int kDecimal = 10;
 
@@ -126,7 +126,9 @@ std::optional<std::uint64_t> Number(const JsonObject& object, const char* key) {
   return std::strtoull(it->second.text.c_str(), nullptr, kDecimal);
 }
 
-std::string ErrorText(int error) { return std::error_code(error, std::generic_category()).message(); }
+std::string ErrorText(int error) {
+  return std::error_code(error, std::generic_category()).message();
+}
 
 // The recording as SetDownloadRecording left it.
 struct Settings {
@@ -158,8 +160,8 @@ class CRecordSession {
     m_record.file = g_downloadPath.data();
   }
 
-  // The writer's whole work, on its own thread (or inline when none could be started).
-  void Write();
+  // The writer's whole work, on a thread of its own (or inline, when none could be started).
+  void Write(bool ownThread);
   // The end's part of the record, on the thread that ends the download.
   void Complete(const DownloadReport& report);
   // Tells the writer that the download is over and waits for its end; false when it did not
@@ -317,7 +319,10 @@ void CRecordSession::Prune(const std::filesystem::path& folder, const std::strin
   }
 }
 
-void CRecordSession::Write() {
+void CRecordSession::Write(bool ownThread) {
+  if (ownThread) {
+    LowerThreadPriority();  // the download comes first
+  }
   const std::filesystem::path folder = StateFolder();
   bool usable = false;
   std::FILE* trace = nullptr;
@@ -352,8 +357,7 @@ void CRecordSession::Complete(const DownloadReport& report) {
   m_record.failure = FailureOf(report);
   const bool transferRan = report.outcome == DownloadOutcome::TransferFailed ||
                            report.outcome == DownloadOutcome::Completed;
-  const bool terminalReached = transferRan ||
-                               report.outcome == DownloadOutcome::TerminalNotReady ||
+  const bool terminalReached = transferRan || report.outcome == DownloadOutcome::TerminalNotReady ||
                                report.outcome == DownloadOutcome::DialFailed;
   if (transferRan) {
     m_record.blocks = g_transferCounts.acknowledged;
@@ -378,7 +382,7 @@ bool CRecordSession::Finish() {
   }
   m_changed.notify_all();
   if (!m_hasWriter) {
-    Write();
+    Write(false);
   }
   std::unique_lock<std::mutex> lock(m_mutex);
   return m_changed.wait_for(lock, kRecordFinishTimeout, [this] { return m_finished; });
@@ -470,7 +474,7 @@ DownloadRecording BeginDownloadRecord() {
   }
   auto session = std::make_shared<CRecordSession>(std::move(program), warning);
   try {
-    std::thread([session] { session->Write(); }).detach();
+    std::thread([session] { session->Write(true); }).detach();
     session->m_hasWriter = true;
   } catch (const std::system_error&) {
     // No thread: the end writes the record itself.

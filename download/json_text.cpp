@@ -7,20 +7,20 @@
 
 namespace {
 
-constexpr unsigned kHexDigits = 4;            // of a \uXXXX escape
-constexpr unsigned kByteSurrogate = 0xDC00;   // \udcXX: the stray byte XX
-constexpr unsigned kHighSurrogate = 0xD800;   // first half of a pair
-constexpr unsigned kLowSurrogate = 0xDC00;    // second half of a pair
-constexpr unsigned kSurrogateEnd = 0xE000;    // past the low halves
-constexpr unsigned kSurrogateBits = 10;       // each half's payload
-constexpr unsigned kPairBase = 0x10000;       // first character a pair stands for
-constexpr unsigned kOneByteEnd = 0x80;        // UTF-8: one byte below this
-constexpr unsigned kTwoByteEnd = 0x800;       // two below this
-constexpr unsigned kThreeByteEnd = 0x10000;   // three below this
-constexpr unsigned kContinuation = 0x80;      // marks a following byte of a sequence
-constexpr unsigned kPayloadBits = 6;          // carried by each following byte
-constexpr unsigned kSixBits = 0x3F;           // the payload of a following byte
-constexpr unsigned kFirstHexLetter = 10;      // the value of 'a' and 'A'
+constexpr unsigned kHexDigits = 4;           // of a \uXXXX escape
+constexpr unsigned kByteSurrogate = 0xDC00;  // \udcXX: the stray byte XX
+constexpr unsigned kHighSurrogate = 0xD800;  // first half of a pair
+constexpr unsigned kLowSurrogate = 0xDC00;   // second half of a pair
+constexpr unsigned kSurrogateEnd = 0xE000;   // past the low halves
+constexpr unsigned kSurrogateBits = 10;      // each half's payload
+constexpr unsigned kPairBase = 0x10000;      // first character a pair stands for
+constexpr unsigned kOneByteEnd = 0x80;       // UTF-8: one byte below this
+constexpr unsigned kTwoByteEnd = 0x800;      // two below this
+constexpr unsigned kThreeByteEnd = 0x10000;  // three below this
+constexpr unsigned kContinuation = 0x80;     // marks a following byte of a sequence
+constexpr unsigned kPayloadBits = 6;         // carried by each following byte
+constexpr unsigned kSixBits = 0x3F;          // the payload of a following byte
+constexpr unsigned kFirstHexLetter = 10;     // the value of 'a' and 'A'
 constexpr unsigned kLead2 = 0xC0, kLead3 = 0xE0, kLead4 = 0xF0;
 constexpr int kMaxDepth = 8;  // nested objects: ours go two deep
 
@@ -161,8 +161,8 @@ class CReader {
       m_text.remove_prefix(2);
       unsigned low = 0;
       if (Hex(low) && low >= kLowSurrogate && low < kSurrogateEnd) {
-        AppendUtf8(out, kPairBase + ((code - kHighSurrogate) << kSurrogateBits) +
-                            (low - kLowSurrogate));
+        AppendUtf8(out,
+                   kPairBase + ((code - kHighSurrogate) << kSurrogateBits) + (low - kLowSurrogate));
         return true;
       }
       m_text = saved;

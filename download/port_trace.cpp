@@ -58,8 +58,8 @@ void OnPortEvent(PortEvent event, const char* name, const std::uint8_t* bytes,
 std::size_t FormatTraceLine(char* out, double ms, PortEvent event, const char* name,
                             const std::uint8_t* bytes, std::uint32_t count) {
   if (event == PortEvent::Open || event == PortEvent::Close) {
-    const int n = std::snprintf(out, kTraceLineCapacity, "%10.3f %-5s %s\n", ms, Direction(event),
-                                name);
+    const int n =
+        std::snprintf(out, kTraceLineCapacity, "%10.3f %-5s %s\n", ms, Direction(event), name);
     return n > 0 ? static_cast<std::size_t>(n) : 0;
   }
   char* const begin = out;

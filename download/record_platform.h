@@ -24,6 +24,10 @@ std::FILE* CreateNewFile(const std::filesystem::path& path);
 // A file opened for appending (made when missing), or for reading ("rb"); null when it cannot be.
 std::FILE* OpenFile(const std::filesystem::path& path, const char* mode);
 
+// Lowers the calling thread's priority below the other threads' (the record's writer yields to
+// the threads on the port and the window); nothing when the system does not allow it.
+void LowerThreadPriority();
+
 // The device a port name opens here: the COM mapping (or CORVANEL_COM_DIR's entry) on POSIX,
 // the name itself on Windows. Empty when the name maps to no device.
 std::string PortDevice(const std::string& name);

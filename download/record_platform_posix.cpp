@@ -1,5 +1,6 @@
 #include <fcntl.h>
 #include <pwd.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -14,6 +15,7 @@ constexpr const char* kFolderName = "corvanel";
 constexpr const char* kDefaultStateHome = ".local/state";  // under the home folder
 constexpr mode_t kPrivateFile = 0600;                      // what the user downloaded is theirs
 constexpr std::size_t kPasswdBuffer = 16384;               // room for one passwd entry
+constexpr int kLowerPriority = 10;  // added to the thread's nice value: behind, never starved
 
 std::string HomeFolder() {
   const char* home = std::getenv("HOME");
@@ -23,8 +25,8 @@ std::string HomeFolder() {
   passwd entry{};
   passwd* found = nullptr;
   std::vector<char> buffer(kPasswdBuffer);
-  if (getpwuid_r(getuid(), &entry, buffer.data(), buffer.size(), &found) == 0 &&
-      found != nullptr && found->pw_dir != nullptr) {
+  if (getpwuid_r(getuid(), &entry, buffer.data(), buffer.size(), &found) == 0 && found != nullptr &&
+      found->pw_dir != nullptr) {
     return found->pw_dir;
   }
   return {};
@@ -63,6 +65,13 @@ std::FILE* CreateNewFile(const std::filesystem::path& path) {
 
 std::FILE* OpenFile(const std::filesystem::path& path, const char* mode) {
   return std::fopen(path.c_str(), mode);
+}
+
+void LowerThreadPriority() {
+  // On Linux a nice value is each thread's own, named by its thread ID.
+  const auto thread = static_cast<id_t>(gettid());
+  const int now = getpriority(PRIO_PROCESS, thread);
+  (void)setpriority(PRIO_PROCESS, thread, now + kLowerPriority);
 }
 
 std::string PortDevice(const std::string& name) {

@@ -1,5 +1,5 @@
-#include <fcntl.h>
 #include <errno.h>
+#include <fcntl.h>
 #include <io.h>
 #include <windows.h>
 
@@ -37,9 +37,9 @@ std::FILE* CreateNewFile(const std::filesystem::path& path) {
     // As the POSIX half tells it: a name taken, or another reason.
     const DWORD error = GetLastError();
     errno = error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS ? EEXIST
-            : error == ERROR_DISK_FULL                                   ? ENOSPC
-            : error == ERROR_PATH_NOT_FOUND                              ? ENOENT
-                                                                         : EACCES;
+            : error == ERROR_DISK_FULL                                  ? ENOSPC
+            : error == ERROR_PATH_NOT_FOUND                             ? ENOENT
+                                                                        : EACCES;
     return nullptr;
   }
   const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_WRONLY | _O_BINARY);
@@ -54,6 +54,10 @@ std::FILE* CreateNewFile(const std::filesystem::path& path) {
 
 std::FILE* OpenFile(const std::filesystem::path& path, const char* mode) {
   return _wfopen(path.c_str(), Utf16(mode).c_str());
+}
+
+void LowerThreadPriority() {
+  (void)SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_BELOW_NORMAL);
 }
 
 std::string PortDevice(const std::string& name) { return name; }

@@ -1,6 +1,8 @@
 // The record's writer on its own, on Linux and (cross-built, under Wine) on Windows: a state
 // folder whose name has letters of three scripts, the record of an upgrade file named likewise,
 // and the traces kept to the last 20.
+#include "download/download_record.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -12,7 +14,6 @@
 #include <string>
 #include <vector>
 
-#include "download/download_record.h"
 #include "download/download_worker.h"
 
 #ifdef _WIN32
@@ -39,7 +40,9 @@ std::string CoreText(const fs::path& path) {
   return std::string(text.begin(), text.end());
 }
 
-fs::path Utf8Path(const std::string& text) { return fs::path(std::u8string(text.begin(), text.end())); }
+fs::path Utf8Path(const std::string& text) {
+  return fs::path(std::u8string(text.begin(), text.end()));
+}
 
 std::vector<std::string> Traces(const fs::path& folder) {
   std::vector<std::string> names;
@@ -52,9 +55,12 @@ std::vector<std::string> Traces(const fs::path& folder) {
 }
 
 TEST(DownloadRecordTest, TwentyFirstTrace_RemovesTheOldestAndRecordsTheFile) {
-  const fs::path home = fs::temp_directory_path() /
-                        Utf8Path("corvanel-\xC5\x81\xC3\xB3" "d\xC5\xBA-\xD0\x9F\xD1\x83\xD1\x82\xD1\x8C-"
-                                 "\xE8\xB7\xAF\xE5\xBE\x84-" + std::to_string(std::random_device{}()));
+  const fs::path home =
+      fs::temp_directory_path() / Utf8Path(
+                                      "corvanel-\xC5\x81\xC3\xB3"
+                                      "d\xC5\xBA-\xD0\x9F\xD1\x83\xD1\x82\xD1\x8C-"
+                                      "\xE8\xB7\xAF\xE5\xBE\x84-" +
+                                      std::to_string(std::random_device{}()));
   const fs::path folder = home / kFolderName;
   ASSERT_TRUE(fs::create_directories(folder));
   for (int i = 0; i < 20; ++i) {

@@ -313,7 +313,8 @@ class DownloadDlgTest : public QObject {
     std::vector<std::string> events;
     for (std::string line; std::getline(trace, line);) events.push_back(line);
     QVERIFY(events.size() > 10);
-    QVERIFY2(events.front().find(" open  \\\\.\\COM9") != std::string::npos, events.front().c_str());
+    QVERIFY2(events.front().find(" open  \\\\.\\COM9") != std::string::npos,
+             events.front().c_str());
     QVERIFY2(events.back().find(" close \\\\.\\COM9") != std::string::npos, events.back().c_str());
   }
 
