@@ -4,7 +4,7 @@
 #include <cstring>
 
 CTraceRecorder::CTraceRecorder(Clock::time_point start)
-    : m_start(start), m_ring(std::make_unique<std::uint8_t[]>(kTraceRingBytes)) {}
+    : m_start(start), m_ring(std::make_unique_for_overwrite<std::uint8_t[]>(kTraceRingBytes)) {}
 
 void CTraceRecorder::Put(std::uint64_t position, const void* bytes, std::size_t count) {
   const std::size_t at = position & (kTraceRingBytes - 1);
