@@ -25,8 +25,8 @@ using SystemClock = std::chrono::system_clock;
 
 constexpr const char* kTracePrefix = "trace-";
 constexpr const char* kTraceSuffix = ".txt";
-constexpr int kTraceNameTries = 9;                 // names for traces begun in the same millisecond
-constexpr std::size_t kFileReadBytes = 64 * 1024;  // files are read a piece at a time
+constexpr int kTraceNameTries = 9;  // names for traces begun in the same millisecond
+constexpr std::size_t kFileReadBytes = std::size_t{64} * 1024;  // files are read in pieces
 constexpr int kDecimal = 10;
 
 // Each outcome's stable word, what the operator was last told of it, and the stage a failure
@@ -350,7 +350,13 @@ void CRecordSession::Write(bool ownThread) {
 
 void CRecordSession::Complete(const DownloadReport& report) {
   const OutcomeWords& words = WordsOf(report.outcome);
-  m_record.seconds = std::chrono::duration<double>(Clock::now() - m_pressed).count();
+  // To the last exchange with the terminal: the time the operator leaves the final box open
+  // is not the download's.
+  const Clock::duration lastTraffic = m_trace.LastTraffic();
+  m_record.seconds = std::chrono::duration<double>(lastTraffic > Clock::duration::zero()
+                                                       ? lastTraffic
+                                                       : Clock::now() - m_pressed)
+                         .count();
   m_record.outcome = words.name;
   m_record.status = words.status;
   m_record.code = report.transferResult;

@@ -63,7 +63,7 @@ struct DownloadRecord {
   std::optional<RecordFailure> failure;  // none for a completed download
   std::uint32_t blocks = 0;              // data blocks acknowledged
   std::uint32_t retries = 0;             // frames sent again in the transfer
-  double seconds = 0;                    // from the press to the end
+  double seconds = 0;                    // from the press to the last exchange on the port
   std::string trace;                     // the trace's file name beside it; empty: none
 };
 

@@ -37,6 +37,9 @@ void CTraceRecorder::Append(PortEvent event, const char* name, const std::uint8_
       std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now() - m_start).count();
   header.count = count;
   header.event = event;
+  if (!named) {
+    m_lastTraffic = header.nanoseconds;
+  }
   const void* payload = bytes;
   if (named) {
     header.stored = static_cast<std::uint32_t>(strnlen(name, kTracedNameCapacity - 1));

@@ -48,6 +48,8 @@ class CTraceRecorder {
   // asks of every port it opens. Empty when the port was never opened.
   std::string Port() const;
   std::string Answer() const;
+  // Since `start`, the last write or read on the port; zero when there was none.
+  Clock::duration LastTraffic() const { return std::chrono::nanoseconds(m_lastTraffic); }
 
  private:
   struct EventHeader {
@@ -70,6 +72,7 @@ class CTraceRecorder {
   std::array<std::uint8_t, kReplyBufferSize> m_answer{};
   std::uint32_t m_answerCount = 0;
   bool m_answerPending = false;
+  std::int64_t m_lastTraffic = 0;  // nanoseconds since `start`
 
   // The writing thread's own.
   std::array<std::uint8_t, kMaxTracedBytes + 1> m_payload{};
