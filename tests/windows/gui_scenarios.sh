@@ -86,6 +86,9 @@ for k in $(seq 40 99); do rm -f "$WINEPREFIX/dosdevices/com$k"; done
 #   COM52  terminal and handset; block 2's answer comes 4 s late (within the read's 5.17 s
 #          time-out): the moment to close the window in
 #   COM53  terminal and handset that take the download of a file with a Unicode name
+# The output file exists before the simulator starts: the wait below reads it at once, and a
+# failed read ends the script (set -e).
+: >"$work/gui-sim.out"
 "$sim_exe" --pace \
   --com 50 --fault data:5=delay:1500 --save-image "$work/gui-received.ldr" \
   --com 51 --fault begin=silence \
