@@ -170,7 +170,10 @@ class CRecordSession {
 
   const Clock::time_point m_pressed;
   CTraceRecorder m_trace;
-  bool m_hasWriter = false;
+  // The writer's thread; joined at the end when it finished in time, so that no thread of the
+  // record is still on its way out when a program ends right after (under Wine such a thread
+  // got the whole process killed now and then).
+  std::thread m_writer;
 
  private:
   void Problem(std::string text) {
@@ -387,11 +390,22 @@ bool CRecordSession::Finish() {
     m_ending = true;
   }
   m_changed.notify_all();
-  if (!m_hasWriter) {
+  if (!m_writer.joinable()) {
     Write(false);
   }
-  std::unique_lock<std::mutex> lock(m_mutex);
-  return m_changed.wait_for(lock, kRecordFinishTimeout, [this] { return m_finished; });
+  bool finished = false;
+  {
+    std::unique_lock<std::mutex> lock(m_mutex);
+    finished = m_changed.wait_for(lock, kRecordFinishTimeout, [this] { return m_finished; });
+  }
+  if (m_writer.joinable()) {
+    if (finished) {
+      m_writer.join();
+    } else {
+      m_writer.detach();  // held up by its disk: it ends on its own, the session with it
+    }
+  }
+  return finished;
 }
 
 std::string FormatRecordLine(const DownloadRecord& r) {
@@ -480,8 +494,7 @@ DownloadRecording BeginDownloadRecord() {
   }
   auto session = std::make_shared<CRecordSession>(std::move(program), warning);
   try {
-    std::thread([session] { session->Write(true); }).detach();
-    session->m_hasWriter = true;
+    session->m_writer = std::thread([session] { session->Write(true); });
   } catch (const std::system_error&) {
     // No thread: the end writes the record itself.
   }
