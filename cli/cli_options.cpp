@@ -36,12 +36,28 @@ std::string ComPortName(std::string_view digits) {
   return "\\\\.\\COM" + std::to_string(n);
 }
 
+// A count of records: digits only, at least 1 (a larger one than there are shows them all).
+bool HistoryCount(std::string_view digits, std::size_t& count) {
+  constexpr std::size_t kMaxDigits = 9;
+  if (digits.empty() || digits.size() > kMaxDigits ||
+      digits.find_first_not_of("0123456789") != std::string_view::npos) {
+    return false;
+  }
+  count = 0;
+  for (const char c : digits) {
+    constexpr std::size_t kDecimal = 10;
+    count = count * kDecimal + static_cast<std::size_t>(c - '0');
+  }
+  return count > 0;
+}
+
 }  // namespace
 
 bool ParseCliOptions(int argc, const char* const argv[], CliOptions& options, std::string& error) {
   options = CliOptions{};
   std::string command;
   bool haveCommand = false;
+  bool haveCount = false;
   bool onlyOperands = false;
   for (int i = 1; i < argc; ++i) {
     const std::string_view arg = argv[i];
@@ -80,6 +96,8 @@ bool ParseCliOptions(int argc, const char* const argv[], CliOptions& options, st
       }
       if (name == "--json" && !inlineValue) {
         options.json = true;
+      } else if (name == "--no-record" && !inlineValue) {
+        options.record = false;
       } else if (name == "--port") {
         if (!takeValue()) {
           return false;
@@ -117,6 +135,8 @@ bool ParseCliOptions(int argc, const char* const argv[], CliOptions& options, st
         options.command = CliCommand::Detect;
       } else if (command == "download") {
         options.command = CliCommand::Download;
+      } else if (command == "history") {
+        options.command = CliCommand::History;
       } else {
         error = "unknown command " + command;
         return false;
@@ -127,6 +147,12 @@ bool ParseCliOptions(int argc, const char* const argv[], CliOptions& options, st
         return false;
       }
       options.file = std::string(arg);
+    } else if (options.command == CliCommand::History && !haveCount) {
+      if (!HistoryCount(arg, options.historyCount)) {
+        error = "history " + std::string(arg) + ": not a count of records from 1";
+        return false;
+      }
+      haveCount = true;
     } else {
       error = "unexpected argument " + std::string(arg);
       return false;
@@ -146,6 +172,7 @@ bool ParseCliOptions(int argc, const char* const argv[], CliOptions& options, st
 const char* CliHelpText() {
   return R"(Usage: corvanel-cli [OPTIONS] detect
   or:  corvanel-cli [OPTIONS] download FILE
+  or:  corvanel-cli [--json] history [N]
 
 Upgrades the software of an ISDN handset behind a satellite terminal, over the same code as the
 Corvanel window.
@@ -155,7 +182,10 @@ Commands:
                    its port, the device it maps to and its answer
   download FILE    download the upgrade file FILE (.ldr) to the handset: the file checks, the
                    scan, the AT check, the dial and the transfer, with the stage texts of the
-                   window; a live progress line when the output is a terminal
+                   window; a live progress line when the output is a terminal. Each download
+                   is recorded (see Records below)
+  history [N]      show the last N records (10 unless given) as a table, oldest first; with
+                   --json the records' own JSON lines
 
 Options:
   --port N|DEVICE  use only COM port N (or COMN, N from 1 to 100), or the device path DEVICE
@@ -163,6 +193,7 @@ Options:
   --trace FILE     write every open, write, read and close of the port to FILE: the time in ms
                    since the start, the direction, the byte count, the bytes in hex and as text;
                    a failed download ends it with a "fail" line that says where it failed
+  --no-record      download: leave no record and no trace in the state folder
   --json           print one JSON object on standard output at the end (outcome, port, bytes,
                    blocks, retries, result code of the transfer, failure, seconds); the stage
                    lines then go to standard error. The failure, null after a success, names
@@ -175,6 +206,16 @@ Options:
                    name's bytes back as Python's surrogateescape does
   -h, --help       show this help and exit
   --version        show the version and exit
+
+Records:
+  Every download, from this program and from the Corvanel window alike, is recorded in the
+  state folder, $XDG_STATE_HOME/corvanel (by default ~/.local/state/corvanel; on Windows
+  %LOCALAPPDATA%\Corvanel): one JSON line in upgrades.jsonl (start time in UTC, program and
+  version, port and device, the terminal's answer, the file's name, size and FCS-16, the outcome
+  with its text and code, where a failure happened, retries, seconds) and the download's trace
+  as --trace writes it in trace-<time>.txt, the last 20 kept. Nothing is sent anywhere. After a
+  failure, send support the record's line and the trace it names. A folder that cannot be
+  written costs the record, never the download, and is said once on standard error.
 
 Exit codes:
   0        success (detect: a terminal was found)

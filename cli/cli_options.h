@@ -1,9 +1,12 @@
 // The command line of corvanel-cli: what it is asked to do, parsed without side effects.
 #pragma once
 
+#include <cstddef>
 #include <string>
 
-enum class CliCommand { Help, Version, Detect, Download };
+inline constexpr std::size_t kDefaultHistoryCount = 10;  // records `history` shows unasked
+
+enum class CliCommand { Help, Version, Detect, Download, History };
 
 struct CliOptions {
   CliCommand command = CliCommand::Help;
@@ -11,6 +14,8 @@ struct CliOptions {
   std::string port;       // "\\.\COMn" or a device path; empty: scan COM2 to COM100
   std::string tracePath;  // empty: no trace
   bool json = false;
+  bool record = true;  // download: a record and a trace in the state folder
+  std::size_t historyCount = kDefaultHistoryCount;  // history: the last records shown
 };
 
 // Parses argv; false with a one-line reason in `error` on a usage error.

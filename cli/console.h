@@ -23,7 +23,3 @@ std::FILE* OpenForWriting(const std::string& path);
 
 // Whether `stream` writes to an interactive terminal (where a live progress line makes sense).
 bool IsTerminal(std::FILE* stream);
-
-// The device a port name opens here: the COM mapping (or CORVANEL_COM_DIR's entry) on Linux, the
-// name itself on Windows. Empty when the name maps to no device.
-std::string PortDevice(const std::string& name);

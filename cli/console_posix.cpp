@@ -1,12 +1,10 @@
 #include <signal.h>
 #include <unistd.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <system_error>
 
 #include "cli/console.h"
-#include "serial/com_mapping_posix.h"
 
 std::vector<std::string> CommandLineArguments(int argc, char* argv[]) {
   return std::vector<std::string>(argv, argv + argc);
@@ -23,7 +21,3 @@ std::FILE* OpenForWriting(const std::string& path) { return std::fopen(path.c_st
 void KeepRunningWhenOutputCloses() { (void)::signal(SIGPIPE, SIG_IGN); }
 
 bool IsTerminal(std::FILE* stream) { return isatty(fileno(stream)) == 1; }
-
-std::string PortDevice(const std::string& name) {
-  return ResolveDevicePath(name.c_str(), std::getenv(kComDirVariable));
-}

@@ -42,5 +42,3 @@ bool IsTerminal(std::FILE* stream) {
   DWORD mode = 0;
   return handle != INVALID_HANDLE_VALUE && GetConsoleMode(handle, &mode) != 0;
 }
-
-std::string PortDevice(const std::string& name) { return name; }

@@ -15,12 +15,16 @@
 #include "cli/cli_options.h"
 #include "cli/console.h"
 #include "cli/console_link.h"
-#include "cli/port_trace.h"
+#include "cli/history.h"
 #include "download/block_transfer.h"
+#include "download/download_record.h"
 #include "download/download_worker.h"
+#include "download/json_text.h"
 #include "download/messages.h"
+#include "download/port_trace.h"
 #include "download/process_exit.h"
-#include "download/utf8_text.h"
+#include "download/record_platform.h"
+#include "serial/serial_backend.h"
 #include "serial/serial_port.h"
 #include "serial/terminal_detection.h"
 
@@ -38,8 +42,6 @@ enum CliExit : int {
   EXIT_TRANSFER_FAILED = 7,
 };
 
-constexpr const char* kVersion = "1.0.0.1";
-
 using Clock = std::chrono::steady_clock;
 
 struct Outcome {
@@ -50,63 +52,24 @@ struct Outcome {
 Outcome Describe(DownloadOutcome outcome) {
   switch (outcome) {
     case DownloadOutcome::FileNotOpened:
-      return {"file-not-opened", EXIT_FILE_REFUSED};
     case DownloadOutcome::FileRefused:
-      return {"file-refused", EXIT_FILE_REFUSED};
-    case DownloadOutcome::NoWorker:
-      return {"no-worker", EXIT_TRANSFER_FAILED};
+      return {OutcomeName(outcome), EXIT_FILE_REFUSED};
     case DownloadOutcome::FileReopenFailed:
-      return {"file-reopen-failed", EXIT_REOPEN_FAILED};
+      return {OutcomeName(outcome), EXIT_REOPEN_FAILED};
     case DownloadOutcome::NoTerminal:
-      return {"no-terminal", EXIT_NO_TERMINAL};
+      return {OutcomeName(outcome), EXIT_NO_TERMINAL};
     case DownloadOutcome::TerminalNotReady:
-      return {"terminal-not-ready", EXIT_NOT_READY};
+      return {OutcomeName(outcome), EXIT_NOT_READY};
     case DownloadOutcome::DialFailed:
-      return {"dial-failed", EXIT_DIAL_FAILED};
-    case DownloadOutcome::TransferFailed:
-      return {"transfer-failed", EXIT_TRANSFER_FAILED};
+      return {OutcomeName(outcome), EXIT_DIAL_FAILED};
     case DownloadOutcome::Completed:
-      return {"completed", EXIT_OK};
+      return {OutcomeName(outcome), EXIT_OK};
+    case DownloadOutcome::NoWorker:
+    case DownloadOutcome::TransferFailed:
     case DownloadOutcome::NoWindow:
-      return {"no-window", EXIT_TRANSFER_FAILED};
+      break;
   }
-  return {"transfer-failed", EXIT_TRANSFER_FAILED};
-}
-
-// A JSON string for bytes that are meant as UTF-8. A byte that is not part of a valid sequence
-// (a file name on Linux can hold any) becomes the lone surrogate \udcXX, so that the object stays
-// valid and the bytes can be told back exactly (as --help says).
-std::string JsonString(std::string_view text) {
-  std::string out = "\"";
-  char escape[8];
-  while (!text.empty()) {
-    const char c = text.front();
-    const auto b = static_cast<unsigned char>(c);
-    const std::size_t length = Utf8SequenceLength(text);
-    if (length > 1) {
-      out.append(text.substr(0, length));
-      text.remove_prefix(length);
-      continue;
-    }
-    if (length == 0) {
-      std::snprintf(escape, sizeof escape, "\\udc%02x", b);
-      out += escape;
-    } else if (c == '"' || c == '\\') {
-      out += '\\';
-      out += c;
-    } else if (c == '\r') {
-      out += "\\r";
-    } else if (c == '\n') {
-      out += "\\n";
-    } else if (b < 0x20 || b == 0x7F) {
-      std::snprintf(escape, sizeof escape, "\\u%04x", b);
-      out += escape;
-    } else {
-      out += c;
-    }
-    text.remove_prefix(1);
-  }
-  return out + "\"";
+  return {OutcomeName(outcome), EXIT_TRANSFER_FAILED};
 }
 
 // A reply for a person: printable ASCII as it is, the rest as escapes.
@@ -143,6 +106,12 @@ std::string DeviceText(const std::string& port) {
     return device + " -> " + real.string();
   }
   return device;
+}
+
+// A record that could not be written costs the record, not the download: said once.
+void WarnOfRecord(const char* text) {
+  std::fprintf(stderr, "corvanel-cli: %s\n", text);
+  std::fflush(stderr);
 }
 
 // One download, from the command line's view.
@@ -284,7 +253,11 @@ int main(int argc, char* argv[]) {
     return EXIT_OK;
   }
   if (options.command == CliCommand::Version) {
-    std::printf("corvanel-cli %s\n", kVersion);
+    std::printf("corvanel-cli %s\n", CorvanelVersion());
+    return EXIT_OK;
+  }
+  if (options.command == CliCommand::History) {
+    PrintHistory(options.historyCount, options.json);
     return EXIT_OK;
   }
 
@@ -305,6 +278,9 @@ int main(int argc, char* argv[]) {
     }
   }
   StartPortTrace(trace);
+  if (options.command == CliCommand::Download && options.record) {
+    SetDownloadRecording("corvanel-cli", WarnOfRecord);
+  }
   if (!options.port.empty()) {
     SetDetectionPort(options.port.c_str());
   }

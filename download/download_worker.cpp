@@ -13,6 +13,7 @@
 
 #include "download/block_transfer.h"
 #include "download/control_ids.h"
+#include "download/download_record.h"
 #include "download/messages.h"
 #include "download/process_exit.h"
 #include "download/upgrade_file.h"
@@ -72,9 +73,14 @@ std::atomic<DownloadReportHook> g_reportHook{nullptr};
 
 void Report(DownloadOutcome outcome, std::uint16_t transferResult = 0,
             const FailureDetail& failure = {}) {
+  DownloadReport report;
+  report.outcome = outcome;
+  report.transferResult = transferResult;
+  report.failure = failure;
+  EndDownloadRecord(report);
   const DownloadReportHook hook = g_reportHook.load();
   if (hook != nullptr) {
-    hook(DownloadReport{outcome, transferResult, failure});
+    hook(report);
   }
 }
 
@@ -224,11 +230,17 @@ void StartDownload() {
     return;
   }
 
-  // The worker, held at its gate until this handler has returned.
+  // The worker, held at its gate until this handler has returned. The download's record begins
+  // here, and the thread that reports its end ends it.
   auto gate = std::make_shared<StartGate>();
-  const bool started = Starter()([gate] { DownloadWorker(gate.get()); });
+  const DownloadRecording record = BeginDownloadRecord();
+  const bool started = Starter()([gate, record] {
+    AdoptDownloadRecord(record);
+    DownloadWorker(gate.get());
+  });
   if (!started) {
     ShowMessageBox(*link, BoxOwner::MainWindow, kBoxNoThread);
+    AdoptDownloadRecord(record);
     Report(DownloadOutcome::NoWorker);
     return;
   }

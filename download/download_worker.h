@@ -72,8 +72,8 @@ struct DownloadReport {
   FailureDetail failure;
 };
 // Called on the thread that ends the download (the UI thread for StartDownload's refusals),
-// after the operator's box and after the file and the port are closed. Set it before the first
-// download; null removes it.
+// after the operator's box, after the file and the port are closed and after the download's
+// record is written (download_record.h). Set it before the first download; null removes it.
 using DownloadReportHook = void (*)(const DownloadReport& report);
 void SetDownloadReportHook(DownloadReportHook hook);
 

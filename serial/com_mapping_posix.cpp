@@ -3,7 +3,10 @@
 // /dev/ttyACM0 to /dev/ttyACM33; with CORVANEL_COM_DIR set, COMn is the entry "COMn" there.
 #include "serial/com_mapping_posix.h"
 
+#include <cstdlib>
 #include <cstring>
+
+#include "serial/serial_backend.h"
 
 namespace {
 
@@ -62,4 +65,8 @@ std::string ResolveDevicePath(const char* name, const char* comDir) {
     return std::string(comDir) + "/COM" + std::to_string(comNumber);
   }
   return ComDevicePath(comNumber);
+}
+
+std::string PortDevice(const std::string& name) {
+  return ResolveDevicePath(name.c_str(), std::getenv(kComDirVariable));
 }

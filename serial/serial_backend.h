@@ -13,6 +13,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 // A POSIX file descriptor or a Win32 HANDLE, widened to one integer type; both use -1 as
 // their invalid value.
@@ -76,6 +77,9 @@ SerialLineSettings BuildLineSettings(std::int32_t baudRate, std::int32_t parityM
 SerialTimeouts BuildTerminalTimeouts();
 
 // Backend operations, one implementation per platform.
+// The device a port name opens here, for reports and records: the COM mapping (or
+// CORVANEL_COM_DIR's entry) on POSIX, the name itself on Windows. Empty when there is none.
+std::string PortDevice(const std::string& name);
 PortHandle PortOpenExclusive(const char* name);
 bool PortClearEventMask(PortHandle handle);
 bool PortSetTimeouts(PortHandle handle, const SerialTimeouts& timeouts);

@@ -107,3 +107,5 @@ void PortReleaseForExit(PortHandle /*handle*/) {
   // The exclusive hold is the handle itself, which the system closes as the process ends; closing
   // it here would end a read another thread has pending and let that thread go on writing.
 }
+
+std::string PortDevice(const std::string& name) { return name; }

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <filesystem>
 #include <fstream>
 #include <optional>
 #include <sstream>
@@ -14,6 +15,7 @@
 #include <thread>
 #include <vector>
 
+#include "download/download_record.h"
 #include "sim/frame_reader.h"
 #include "tests/support/sim_fixture.h"
 
@@ -39,6 +41,24 @@ std::string ReadFile(const std::string& path) {
 
 class CliTest : public SimFixture {
  protected:
+  // Records go to a state folder of this test's own.
+  void SetUp() override { setenv("XDG_STATE_HOME", StateHome().c_str(), 1); }
+  void TearDown() override {
+    unsetenv("XDG_STATE_HOME");
+    SimFixture::TearDown();
+  }
+  std::string StateHome() { return TempDir() + "/state"; }
+  std::string RecordFolder() { return StateHome() + "/corvanel"; }
+  // The lines of upgrades.jsonl.
+  std::vector<std::string> RecordLines() {
+    std::vector<std::string> lines;
+    std::istringstream in(ReadFile(RecordFolder() + "/upgrades.jsonl"));
+    for (std::string line; std::getline(in, line);) {
+      lines.push_back(line);
+    }
+    return lines;
+  }
+
   // Starts corvanel-cli with `args`; its output goes to files in the test's directory.
   // With `terminal`, standard output is that terminal device instead of a file.
   pid_t Start(const std::vector<std::string>& args, const std::string& terminal = {}) {
@@ -161,6 +181,7 @@ TEST_F(CliTest, BadCommandLines_ExitWithCode2) {
       {"--port", "com101", "detect"},
       {"--trace"},
       {"--verbose", "detect"},
+      {"history", "0"},
   };
   for (const auto& line : lines) {
     const CliResult result = Run(line);
@@ -297,6 +318,12 @@ TEST_F(CliTest, Json_ReportsOutcomePortBytesBlocksRetriesResultFailureAndSeconds
                             "\"reason\":\"other-sequence\"}"),
             std::string::npos)
       << result.out;
+  const std::vector<std::string> records = RecordLines();
+  ASSERT_EQ(records.size(), 1u);
+  EXPECT_NE(records[0].find("\"failure\":{\"stage\":\"data\",\"block\":1,\"attempt\":3,"
+                            "\"reason\":\"other-sequence\"}"),
+            std::string::npos)
+      << records[0];
   const std::string trace = ReadFile(TracePath());
   const std::string last = " fail  stage data block 1 attempt 3 reason other-sequence result 2\n";
   ASSERT_GE(trace.size(), last.size());
@@ -417,6 +444,105 @@ TEST_F(CliTest, OnATerminal_ShowsALiveProgressLine) {
   const auto end = screen.find("\r\nTransfer completed.", last);
   ASSERT_NE(end, std::string::npos) << screen;
   EXPECT_NE(screen.substr(last, end - last).find(" left  0 retries"), std::string::npos) << screen;
+}
+
+// A download leaves one record with what support asks for, and the trace it names holds the
+// very events --trace wrote.
+TEST_F(CliTest, Download_LeavesOneRecordAndItsTrace) {
+  StartTerminal();
+  std::vector<std::uint8_t> bytes = RandomBytes(3000, 21);
+  bytes[0] = 'L';
+  const std::string file = MakeFile(bytes);
+  const CliResult result = Run({"download", file, "--trace", TracePath()});
+  ASSERT_EQ(result.exitCode, 0) << result.out << result.err;
+
+  const std::vector<std::string> lines = RecordLines();
+  ASSERT_EQ(lines.size(), 1u);
+  DownloadRecord r;
+  ASSERT_TRUE(ReadRecordLine(lines[0], r)) << lines[0];
+  EXPECT_EQ(r.program, "corvanel-cli");
+  EXPECT_EQ(r.version, CorvanelVersion());
+  EXPECT_EQ(r.port, "\\\\.\\COM9");
+  EXPECT_EQ(r.device, m_sim.ComDir() + "/COM9");
+  EXPECT_EQ(r.answer, "\r\nTARVENIX-9505\r\n\r\nOK\r\n");
+  EXPECT_EQ(r.file, file);
+  EXPECT_EQ(r.fileBytes, 3000u);
+  EXPECT_EQ(r.fileFcs, Stats().imageFcs);
+  EXPECT_EQ(r.outcome, "completed");
+  EXPECT_EQ(r.status, "Transfer completed.");
+  EXPECT_EQ(r.code, 0);
+  EXPECT_FALSE(r.failure.has_value());
+  EXPECT_EQ(r.blocks, 3u);
+  EXPECT_EQ(r.retries, 0u);
+  EXPECT_GT(r.seconds, 0.0);
+  EXPECT_EQ(r.start.size(), std::string("2025-01-02T03:04:05.678Z").size()) << r.start;
+  EXPECT_EQ(r.trace, "trace-" + r.start.substr(0, 4) + r.start.substr(5, 2) + r.start.substr(8, 5) +
+                         r.start.substr(14, 2) + r.start.substr(17) + ".txt");
+
+  // Both traces without their times (each counts from its own start).
+  const auto events = [](const std::string& trace) {
+    std::vector<std::string> out;
+    std::istringstream in(trace);
+    for (std::string line; std::getline(in, line);) {
+      out.push_back(line.substr(line.find_first_not_of(" 0123456789.")));
+    }
+    return out;
+  };
+  const std::vector<std::string> traced = events(ReadFile(TracePath()));
+  EXPECT_EQ(events(ReadFile(RecordFolder() + "/" + r.trace)), traced);
+  EXPECT_GT(traced.size(), 10u);
+}
+
+// `history` shows each download with its outcome, oldest first; N limits it; --json gives the
+// records' own lines.
+TEST_F(CliTest, History_ShowsEachDownloadWithItsOutcome) {
+  StartTerminal();
+  const std::string file = MakeFile(Bytes("LDR"));
+  EXPECT_EQ(Run({"--port", "5", "download", file}).exitCode, 4);
+  EXPECT_EQ(Run({"download", file}).exitCode, 0);
+
+  const CliResult table = Run({"history"});
+  EXPECT_EQ(table.exitCode, 0) << table.err;
+  std::vector<std::string> rows;
+  std::istringstream in(table.out);
+  for (std::string line; std::getline(in, line);) {
+    rows.push_back(line);
+  }
+  ASSERT_EQ(rows.size(), 3u) << table.out;
+  EXPECT_EQ(rows[0].find("START (UTC)"), 0u) << rows[0];
+  EXPECT_NE(rows[1].find(" no-terminal "), std::string::npos) << rows[1];
+  EXPECT_NE(rows[2].find(" COM9 "), std::string::npos) << rows[2];
+  EXPECT_NE(rows[2].find(" completed "), std::string::npos) << rows[2];
+
+  const CliResult last = Run({"history", "1"});
+  EXPECT_EQ(last.out.find('\n', last.out.find('\n') + 1), last.out.size() - 1) << last.out;
+  EXPECT_NE(last.out.find(" completed "), std::string::npos) << last.out;
+
+  const std::vector<std::string> lines = RecordLines();
+  ASSERT_EQ(lines.size(), 2u);
+  EXPECT_EQ(Run({"history", "--json"}).out, lines[0] + "\n" + lines[1] + "\n");
+}
+
+// A state folder that cannot be made costs the record, not the download, and says so once.
+TEST_F(CliTest, UnwritableStateFolder_DownloadsAndSaysSoOnce) {
+  StartTerminal();
+  { std::ofstream(StateHome()) << "a file where the folder would go"; }
+  const std::vector<std::uint8_t> bytes = {'L', 7, 8, 9};
+  const CliResult result = Run({"download", MakeFile(bytes)});
+  EXPECT_EQ(result.exitCode, 0) << result.err;
+  EXPECT_EQ(Stats().image, bytes);
+  const std::string warning = "corvanel-cli: recording this download failed: ";
+  const auto at = result.err.find(warning);
+  EXPECT_NE(at, std::string::npos) << result.err;
+  EXPECT_EQ(result.err.find(warning, at + 1), std::string::npos) << result.err;
+}
+
+// --no-record leaves the state folder alone.
+TEST_F(CliTest, NoRecord_LeavesNothingInTheStateFolder) {
+  StartTerminal();
+  const CliResult result = Run({"--no-record", "download", MakeFile(Bytes("LDR"))});
+  EXPECT_EQ(result.exitCode, 0) << result.err;
+  EXPECT_FALSE(std::filesystem::exists(StateHome()));
 }
 
 // Ctrl-C in the middle of a transfer: exit 130, and nothing more reaches the handset.

@@ -47,3 +47,5 @@ std::uint32_t PortRead(PortHandle, std::uint8_t* buffer, std::uint32_t capacity,
 
 void PortClose(PortHandle handle) { ForgetHeldPort(handle); }
 void PortReleaseForExit(PortHandle /*handle*/) {}
+
+std::string PortDevice(const std::string& name) { return name; }

@@ -25,6 +25,7 @@
 #include <thread>
 
 #include "download/control_ids.h"
+#include "download/download_record.h"
 #include "download/download_worker.h"
 #include "download/messages.h"
 #include "download/window_link.h"
@@ -274,6 +275,47 @@ class DownloadDlgTest : public QObject {
     QVERIFY(stats.image == file);
     QVERIFY(stats.endFcsMatched);
     Close(dlg);
+  }
+
+  // A download from the window leaves one record, with its outcome and port, and its trace.
+  void WholeDownload_LeavesOneRecordAndOneTrace() {
+    const QString stateHome = m_dir.path() + QStringLiteral("/state-window");
+    qputenv("XDG_STATE_HOME", stateHome.toUtf8());
+    SetDownloadRecording("corvanel", nullptr);
+    StartSim({Terminal()});
+    CTestDownloadDlg dlg;
+    Open(dlg);
+    const std::string path = WriteFile(m_dir.path(), "recorded.ldr", 2500, 6);
+    dlg.m_pathEdit.SetWindowText(path);
+    dlg.OnCommand(IDC_BROWSE);
+    dlg.OnCommand(IDC_DOWNLOAD);
+    QCOMPARE(PressOk(), CQtWindowLink::DisplayText(kBoxTransferDone));
+    Close(dlg);  // the worker has returned, and with it the record's end
+    SetDownloadRecording(nullptr, nullptr);
+    qunsetenv("XDG_STATE_HOME");
+
+    const std::string folder = stateHome.toStdString() + "/corvanel";
+    std::ifstream in(folder + "/upgrades.jsonl");
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    QCOMPARE(lines.size(), std::size_t{1});
+    DownloadRecord r;
+    QVERIFY(ReadRecordLine(lines[0], r));
+    QCOMPARE(r.program, std::string("corvanel"));
+    QCOMPARE(r.outcome, std::string("completed"));
+    QCOMPARE(r.status, std::string(kStatusTransferDone));
+    QCOMPARE(r.port, std::string("\\\\.\\COM9"));
+    QCOMPARE(r.file, path);
+    QCOMPARE(r.fileBytes, std::optional<std::uint64_t>(2500));
+    QCOMPARE(r.fileFcs, std::optional<std::uint16_t>(m_sim->Find(9)->Stats().imageFcs));
+    QCOMPARE(r.blocks, 3u);
+    std::ifstream trace(folder + "/" + r.trace);
+    std::vector<std::string> events;
+    for (std::string line; std::getline(trace, line);) events.push_back(line);
+    QVERIFY(events.size() > 10);
+    QVERIFY2(events.front().find(" open  \\\\.\\COM9") != std::string::npos,
+             events.front().c_str());
+    QVERIFY2(events.back().find(" close \\\\.\\COM9") != std::string::npos, events.back().c_str());
   }
 
   // A file chosen in Browse whose name has letters of three scripts, or a byte that is not UTF-8

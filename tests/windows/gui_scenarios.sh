@@ -86,6 +86,9 @@ for k in $(seq 40 99); do rm -f "$WINEPREFIX/dosdevices/com$k"; done
 #   COM52  terminal and handset; block 2's answer comes 4 s late (within the read's 5.17 s
 #          time-out): the moment to close the window in
 #   COM53  terminal and handset that take the download of a file with a Unicode name
+# The output file exists before the simulator starts: the wait below reads it at once, and a
+# failed read ends the script (set -e).
+: >"$work/gui-sim.out"
 "$sim_exe" --pace \
   --com 50 --fault data:5=delay:1500 --save-image "$work/gui-received.ldr" \
   --com 51 --fault begin=silence \
@@ -283,6 +286,13 @@ fi
 if [[ $ran == *" unicode_path "* ]] && { ! cmp -s "$sample" "$work/gui-unicode-received.ldr" ||
   ! grep -q "COM53: .*end request FCS 0x[0-9A-F]* matched" "$work/gui-sim.err"; }; then
   say "FAIL the handset did not receive the file with the Unicode name byte for byte"
+  failed=1
+fi
+# The window records its downloads too, in the prefix's %LOCALAPPDATA%\Corvanel.
+records=$(find "$WINEPREFIX/drive_c/users" -path '*/AppData/Local/Corvanel/upgrades.jsonl')
+if [[ $ran == *" download "* ]] &&
+  ! grep -q '"program":"corvanel",.*"outcome":"completed"' $records /dev/null; then
+  say "FAIL the window's download left no record"
   failed=1
 fi
 if [[ $ran == *" close_in_transfer "* ]] && ! grep -q "COM52: .*no end request" "$work/gui-sim.err"; then

@@ -1,27 +1,24 @@
-#include "cli/port_trace.h"
+#include "download/port_trace.h"
 
 #include <array>
+#include <atomic>
 #include <chrono>
 #include <cstring>
 
-#include "serial/serial_port.h"
+#include "download/trace_recorder.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// Largest escaped frame: every byte of the largest packet escaped, with flags and FCS.
-constexpr std::size_t kMaxEventBytes = 4096;
-// Room for one line: time, direction and count, three characters a byte in hex, one as text.
-constexpr std::size_t kLineCapacity = 64 + kMaxEventBytes * 4;
-
 std::FILE* g_trace = nullptr;
 Clock::time_point g_start;
 // Filled on the thread that uses the port; the port's own order keeps them apart.
-std::array<char, 256> g_openName{};
+std::array<char, kTracedNameCapacity> g_openName{};
 std::array<std::uint8_t, kReplyBufferSize> g_lastReply{};
 std::uint32_t g_lastReplyCount = 0;
-std::array<char, kLineCapacity> g_line{};
+std::array<char, kTraceLineCapacity> g_line{};
+std::atomic<CTraceRecorder*> g_recorder{nullptr};
 
 const char* Direction(PortEvent event) {
   switch (event) {
@@ -37,19 +34,39 @@ const char* Direction(PortEvent event) {
   return "?";
 }
 
-void WriteLine(PortEvent event, const char* name, const std::uint8_t* bytes, std::uint32_t count) {
-  const double ms = std::chrono::duration<double, std::milli>(Clock::now() - g_start).count();
-  char* out = g_line.data();
-  char* const end = out + g_line.size();
-  if (event == PortEvent::Open || event == PortEvent::Close) {
-    std::snprintf(out, g_line.size(), "%10.3f %-5s %s\n", ms, Direction(event), name);
-    std::fputs(out, g_trace);
-    std::fflush(g_trace);
-    return;
+void OnPortEvent(PortEvent event, const char* name, const std::uint8_t* bytes,
+                 std::uint32_t count) {
+  if (event == PortEvent::Open) {
+    std::strncpy(g_openName.data(), name, g_openName.size() - 1);
+  } else if (event == PortEvent::Read) {
+    g_lastReplyCount = count < g_lastReply.size() ? count : g_lastReply.size();
+    std::memcpy(g_lastReply.data(), bytes, g_lastReplyCount);
   }
-  out += std::snprintf(out, g_line.size(), "%10.3f %-5s %5u ", ms, Direction(event),
+  if (CTraceRecorder* recorder = g_recorder.load(std::memory_order_acquire)) {
+    recorder->Append(event, name, bytes, count);
+  }
+  if (g_trace != nullptr) {
+    const double ms = std::chrono::duration<double, std::milli>(Clock::now() - g_start).count();
+    const std::size_t length = FormatTraceLine(g_line.data(), ms, event, name, bytes, count);
+    std::fwrite(g_line.data(), 1, length, g_trace);
+    std::fflush(g_trace);
+  }
+}
+
+}  // namespace
+
+std::size_t FormatTraceLine(char* out, double ms, PortEvent event, const char* name,
+                            const std::uint8_t* bytes, std::uint32_t count) {
+  if (event == PortEvent::Open || event == PortEvent::Close) {
+    const int n =
+        std::snprintf(out, kTraceLineCapacity, "%10.3f %-5s %s\n", ms, Direction(event), name);
+    return n > 0 ? static_cast<std::size_t>(n) : 0;
+  }
+  char* const begin = out;
+  char* const end = out + kTraceLineCapacity;
+  out += std::snprintf(out, kTraceLineCapacity, "%10.3f %-5s %5u ", ms, Direction(event),
                        static_cast<unsigned>(count));
-  const std::uint32_t shown = count < kMaxEventBytes ? count : kMaxEventBytes;
+  const std::uint32_t shown = count < kMaxTracedBytes ? count : kMaxTracedBytes;
   constexpr char kHex[] = "0123456789ABCDEF";
   for (std::uint32_t i = 0; i < shown && end - out > 4; ++i) {
     *out++ = ' ';
@@ -67,24 +84,8 @@ void WriteLine(PortEvent event, const char* name, const std::uint8_t* bytes, std
   }
   *out++ = '|';
   *out++ = '\n';
-  std::fwrite(g_line.data(), 1, static_cast<std::size_t>(out - g_line.data()), g_trace);
-  std::fflush(g_trace);
+  return static_cast<std::size_t>(out - begin);
 }
-
-void OnPortEvent(PortEvent event, const char* name, const std::uint8_t* bytes,
-                 std::uint32_t count) {
-  if (event == PortEvent::Open) {
-    std::strncpy(g_openName.data(), name, g_openName.size() - 1);
-  } else if (event == PortEvent::Read) {
-    g_lastReplyCount = count < g_lastReply.size() ? count : g_lastReply.size();
-    std::memcpy(g_lastReply.data(), bytes, g_lastReplyCount);
-  }
-  if (g_trace != nullptr) {
-    WriteLine(event, name, bytes, count);
-  }
-}
-
-}  // namespace
 
 void StartPortTrace(std::FILE* trace) {
   g_trace = trace;
@@ -116,4 +117,13 @@ std::string LastOpenedPort() { return g_openName.data(); }
 
 std::string LastReply() {
   return std::string(reinterpret_cast<const char*>(g_lastReply.data()), g_lastReplyCount);
+}
+
+void SetPortTraceRecorder(CTraceRecorder* recorder) {
+  g_recorder.store(recorder, std::memory_order_release);
+  SetTerminalPortObserver(OnPortEvent);
+}
+
+bool ClearPortTraceRecorder(CTraceRecorder* expected) {
+  return g_recorder.compare_exchange_strong(expected, nullptr, std::memory_order_acq_rel);
 }

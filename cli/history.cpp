@@ -1,0 +1,61 @@
+#include "cli/history.h"
+
+#include <cstdio>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "download/download_record.h"
+
+namespace {
+
+constexpr const char* kRowFormat = "%-24s  %-12s  %-10s  %-18s  %4s  %7s  %8s  %s\n";
+constexpr std::string_view kDevicePrefix = "\\\\.\\";  // "\\.\" before a COM name
+
+// The port as an operator names it: COM9 rather than \\.\COM9.
+std::string ShortPort(const std::string& port) {
+  if (port.empty()) {
+    return "-";
+  }
+  return std::string_view(port).starts_with(kDevicePrefix) ? port.substr(kDevicePrefix.size())
+                                                           : port;
+}
+
+std::string BaseName(const std::string& path) {
+  const std::size_t slash = path.find_last_of("/\\");
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+}  // namespace
+
+void PrintHistory(std::size_t count, bool json) {
+  std::vector<std::string> lines;
+  std::string folder;
+  if (!LastRecordLines(count, lines, folder)) {
+    std::fprintf(stderr, "No download recorded: the environment names no state folder.\n");
+    return;
+  }
+  if (lines.empty()) {
+    std::fprintf(stderr, "No download recorded in %s.\n", folder.c_str());
+    return;
+  }
+  if (json) {
+    for (const std::string& line : lines) {
+      std::printf("%s\n", line.c_str());
+    }
+    return;
+  }
+  std::printf(kRowFormat, "START (UTC)", "PROGRAM", "PORT", "OUTCOME", "CODE", "RETRIES", "SECONDS",
+              "FILE");
+  for (const std::string& line : lines) {
+    DownloadRecord r;
+    if (!ReadRecordLine(line, r)) {
+      continue;  // not a record of ours (cut short by a full disk, say)
+    }
+    char seconds[32];
+    std::snprintf(seconds, sizeof seconds, "%.1f", r.seconds);
+    std::printf(kRowFormat, r.start.c_str(), r.program.c_str(), ShortPort(r.port).c_str(),
+                r.outcome.c_str(), std::to_string(r.code).c_str(),
+                std::to_string(r.retries).c_str(), seconds, BaseName(r.file).c_str());
+  }
+}
