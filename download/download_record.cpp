@@ -15,9 +15,9 @@
 #include "download/json_text.h"
 #include "download/messages.h"
 #include "download/record_platform.h"
-#include "serial/serial_backend.h"
 #include "download/trace_recorder.h"
 #include "download/upgrade_file.h"
+#include "serial/serial_backend.h"
 
 namespace {
 

@@ -72,4 +72,3 @@ void LowerThreadPriority() {
   const int now = getpriority(PRIO_PROCESS, thread);
   (void)setpriority(PRIO_PROCESS, thread, now + kLowerPriority);
 }
-

@@ -59,4 +59,3 @@ std::FILE* OpenFile(const std::filesystem::path& path, const char* mode) {
 void LowerThreadPriority() {
   (void)SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_BELOW_NORMAL);
 }
-
