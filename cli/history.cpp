@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "download/download_record.h"
+#include "download/json_text.h"
 
 namespace {
 
@@ -24,6 +25,24 @@ std::string ShortPort(const std::string& port) {
 std::string BaseName(const std::string& path) {
   const std::size_t slash = path.find_last_of("/\\");
   return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// A field as the table shows it: a control character (a line feed or an escape sequence in a
+// file name) is written as \xNN, never raw, so that no record can rewrite the terminal.
+std::string Shown(const std::string& text) {
+  constexpr unsigned char kDelete = 0x7F;
+  std::string out;
+  for (const char c : text) {
+    const auto b = static_cast<unsigned char>(c);
+    if (b < ' ' || b == kDelete) {
+      char escape[8];
+      std::snprintf(escape, sizeof escape, "\\x%02X", static_cast<unsigned>(b));
+      out += escape;
+    } else {
+      out += c;
+    }
+  }
+  return out;
 }
 
 }  // namespace
@@ -49,13 +68,10 @@ void PrintHistory(std::size_t count, bool json) {
               "FILE");
   for (const std::string& line : lines) {
     DownloadRecord r;
-    if (!ReadRecordLine(line, r)) {
-      continue;  // not a record of ours (cut short by a full disk, say)
-    }
-    char seconds[32];
-    std::snprintf(seconds, sizeof seconds, "%.1f", r.seconds);
-    std::printf(kRowFormat, r.start.c_str(), r.program.c_str(), ShortPort(r.port).c_str(),
-                r.outcome.c_str(), std::to_string(r.code).c_str(),
-                std::to_string(r.retries).c_str(), seconds, BaseName(r.file).c_str());
+    (void)ReadRecordLine(line, r);  // every line given is one that reads
+    std::printf(kRowFormat, Shown(r.start).c_str(), Shown(r.program).c_str(),
+                Shown(ShortPort(r.port)).c_str(), Shown(r.outcome).c_str(),
+                std::to_string(r.code).c_str(), std::to_string(r.retries).c_str(),
+                FixedText(r.seconds, 1).c_str(), Shown(BaseName(r.file)).c_str());
   }
 }

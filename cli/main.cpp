@@ -136,8 +136,10 @@ std::string FailureJson(const FailureDetail& failure) {
   }
   const std::string block = failure.block ? std::to_string(*failure.block) : "null";
   const std::string attempt = failure.attempt != 0 ? std::to_string(failure.attempt) : "null";
+  const std::string reason =
+      failure.reason != FailureReason::None ? JsonString(ReasonName(failure.reason)) : "null";
   return "{\"stage\":" + JsonString(StageName(failure.stage)) + ",\"block\":" + block +
-         ",\"attempt\":" + attempt + ",\"reason\":" + JsonString(ReasonName(failure.reason)) + "}";
+         ",\"attempt\":" + attempt + ",\"reason\":" + reason + "}";
 }
 
 void PrintJson(const Run& run, const char* outcome, int exitCode, const std::string& port,
@@ -147,13 +149,13 @@ void PrintJson(const Run& run, const char* outcome, int exitCode, const std::str
   std::printf(
       "{\"outcome\":%s,\"exit_code\":%d,\"file\":%s,\"file_bytes\":%llu,\"port\":%s,"
       "\"device\":%s,\"bytes\":%llu,\"blocks\":%u,\"retries\":%u,\"result\":%u,"
-      "\"failure\":%s,\"seconds\":%.3f}\n",
+      "\"failure\":%s,\"seconds\":%s}\n",
       JsonString(outcome).c_str(), exitCode, JsonString(run.options.file).c_str(),
       static_cast<unsigned long long>(run.fileSize),
       port.empty() ? "null" : JsonString(port).c_str(),
       port.empty() ? "null" : JsonString(PortDevice(port)).c_str(),
       static_cast<unsigned long long>(bytes), blocks, retries, report.transferResult,
-      FailureJson(report.failure).c_str(), seconds);
+      FailureJson(report.failure).c_str(), FixedText(seconds, 3).c_str());
   std::fflush(stdout);
 }
 
@@ -166,14 +168,14 @@ void OnDownloadReport(const DownloadReport& report) {
                            report.outcome == DownloadOutcome::Completed;
   const bool portUsed = transferRan || report.outcome == DownloadOutcome::TerminalNotReady ||
                         report.outcome == DownloadOutcome::DialFailed;
-  const std::uint32_t blocks = transferRan ? g_transferCounts.acknowledged : 0;
+  const std::uint32_t blocks = report.blocks;
   const std::uint64_t bytes =
       std::min<std::uint64_t>(static_cast<std::uint64_t>(blocks) * kBlockSize, run.fileSize);
   TraceFailure(report.failure,
                transferRan ? std::optional<std::uint16_t>(report.transferResult) : std::nullopt);
   if (run.options.json) {
     PrintJson(run, outcome.name, outcome.exitCode, portUsed ? LastOpenedPort() : std::string(),
-              bytes, blocks, transferRan ? g_transferCounts.retries : 0, report);
+              bytes, blocks, report.retries, report);
   }
   if (report.outcome == DownloadOutcome::FileReopenFailed) {
     return;  // the worker ends the process with its own code 1 right after this
@@ -222,11 +224,11 @@ int RunDetect(const CliOptions& options, std::FILE* out) {
     const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
     std::printf(
         "{\"outcome\":%s,\"exit_code\":%d,\"port\":%s,\"device\":%s,\"answer\":%s,"
-        "\"seconds\":%.3f}\n",
+        "\"seconds\":%s}\n",
         found ? "\"found\"" : "\"no-terminal\"", found ? EXIT_OK : EXIT_NO_TERMINAL,
         found ? JsonString(port).c_str() : "null",
         found ? JsonString(PortDevice(port)).c_str() : "null",
-        found ? JsonString(answer).c_str() : "null", seconds);
+        found ? JsonString(answer).c_str() : "null", FixedText(seconds, 3).c_str());
     std::fflush(stdout);
   }
   return found ? EXIT_OK : EXIT_NO_TERMINAL;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <charconv>
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
@@ -10,7 +11,6 @@
 #include <system_error>
 #include <thread>
 
-#include "download/block_transfer.h"
 #include "download/frame_codec.h"
 #include "download/json_text.h"
 #include "download/messages.h"
@@ -26,7 +26,9 @@ using SystemClock = std::chrono::system_clock;
 
 constexpr const char* kTracePrefix = "trace-";
 constexpr const char* kTraceSuffix = ".txt";
-constexpr int kTraceNameTries = 9;  // names for traces begun in the same millisecond
+// Names for traces begun in the same millisecond: the second is "trace-<UTC>_2.txt", and '_'
+// sorts after '.', so the names sort as the traces were begun.
+constexpr int kTraceNameTries = 9;
 constexpr std::size_t kFileReadBytes = std::size_t{64} * 1024;  // files are read in pieces
 constexpr int kDecimal = 10;
 
@@ -135,7 +137,25 @@ std::optional<std::uint64_t> Number(const JsonObject& object, const char* key) {
   if (it == object.end() || it->second.kind != JsonValue::Kind::Number) {
     return std::nullopt;
   }
-  return std::strtoull(it->second.text.c_str(), nullptr, kDecimal);
+  std::uint64_t value = 0;
+  const std::string& text = it->second.text;
+  const std::from_chars_result read =
+      std::from_chars(text.data(), text.data() + text.size(), value, kDecimal);
+  if (read.ec != std::errc() || read.ptr != text.data() + text.size()) {
+    return std::nullopt;
+  }
+  return value;
+}
+
+// The path as support can use it: absolute (a relative one names nothing on another day); as
+// given when it cannot be made so.
+std::string AbsolutePath(const std::string& path) {
+  if (path.empty()) {
+    return path;
+  }
+  std::error_code ec;
+  const std::filesystem::path absolute = std::filesystem::absolute(NativePath(path), ec);
+  return ec ? path : PathText(absolute.lexically_normal());
 }
 
 std::string ErrorText(int error) {
@@ -157,19 +177,30 @@ std::atomic<bool> g_warned{false};
 // The record this thread will end.
 thread_local DownloadRecording t_recording;
 
+// Records being finished (EndDownloadRecord under way), which a program's end waits for.
+struct Ending {
+  std::mutex mutex;
+  std::condition_variable changed;
+  int count = 0;
+};
+Ending& TheEnding() {
+  static Ending ending;
+  return ending;
+}
+
 }  // namespace
 
 // One download's record: its trace in memory, the writer that writes it out, and the line.
 class CRecordSession {
  public:
-  CRecordSession(std::string program, RecordWarning warning)
+  CRecordSession(std::string program, RecordWarning warning, const std::string& file)
       : m_pressed(Clock::now()), m_trace(m_pressed), m_warning(warning) {
     const SystemClock::time_point now = SystemClock::now();
     m_record.start = UtcText(now, false);
     m_stamp = UtcText(now, true);
     m_record.program = std::move(program);
     m_record.version = CorvanelVersion();
-    m_record.file = g_downloadPath.data();
+    m_record.file = AbsolutePath(file);
   }
 
   // The writer's whole work, on a thread of its own (or inline, when none could be started).
@@ -214,11 +245,13 @@ class CRecordSession {
 
 bool CRecordSession::MakeFolder(const std::filesystem::path& folder) {
   std::error_code ec;
-  if (std::filesystem::create_directories(folder, ec)) {
-    // What was downloaded where is the user's own business.
+  std::filesystem::create_directories(folder, ec);
+  if (!ec && std::filesystem::is_directory(folder, ec)) {
+    // What was downloaded where is the user's own business: private every time, also a folder
+    // that something else made.
+    std::error_code ignored;
     std::filesystem::permissions(folder, std::filesystem::perms::owner_all,
-                                 std::filesystem::perm_options::replace, ec);
-    ec.clear();
+                                 std::filesystem::perm_options::replace, ignored);
   }
   if (ec || !std::filesystem::is_directory(folder, ec)) {
     Problem("cannot make the folder " + PathText(folder) +
@@ -233,7 +266,7 @@ std::FILE* CRecordSession::NewTrace(const std::filesystem::path& folder, std::st
     name = kTracePrefix;
     name += m_stamp;
     if (i > 1) {
-      name += "-" + std::to_string(i);
+      name += "_" + std::to_string(i);
     }
     name += kTraceSuffix;
     errno = 0;
@@ -271,8 +304,11 @@ void CRecordSession::WriteTrace(std::FILE* trace, const std::string& name) {
     return;
   }
   if (m_trace.Lost() > 0) {
-    std::fprintf(trace, "%10.3f lost  %5llu events: the trace fell behind the port\n",
-                 std::chrono::duration<double, std::milli>(Clock::now() - m_pressed).count(),
+    char ms[kTraceTimeWidth + 1];
+    FormatFixed(ms, sizeof ms,
+                std::chrono::duration<double, std::milli>(Clock::now() - m_pressed).count(), 3,
+                kTraceTimeWidth);
+    std::fprintf(trace, "%s lost  %5llu events: the trace fell behind the port\n", ms,
                  static_cast<unsigned long long>(m_trace.Lost()));
   }
   if (std::fclose(trace) != 0) {
@@ -303,16 +339,8 @@ void CRecordSession::FileFacts(DownloadRecord& record) {
 }
 
 void CRecordSession::AppendLine(const std::filesystem::path& file, const std::string& line) {
-  std::FILE* out = OpenFile(file, "ab");
-  bool written = false;
-  if (out != nullptr) {
-    // Unbuffered, so the line goes out in one write: lines of two programs stay whole.
-    std::setvbuf(out, nullptr, _IONBF, 0);
-    written = std::fwrite(line.data(), 1, line.size(), out) == line.size();
-    written = std::fclose(out) == 0 && written;
-  }
-  if (!written) {
-    Problem("cannot write " + PathText(file) + " (" + ErrorText(errno) + ")");
+  if (const int error = AppendWholeLine(file, line); error != 0) {
+    Problem("cannot write " + PathText(file) + " (" + ErrorText(error) + ")");
   }
 }
 
@@ -327,10 +355,11 @@ void CRecordSession::Prune(const std::filesystem::path& folder, const std::strin
   }
   // The times in the names sort as the traces were begun; this download's own is never one of
   // those removed, even when a clock set back makes it look older.
+  // A trace that another download still writes stays.
   std::sort(traces.begin(), traces.end());
   const std::size_t keep = own.empty() ? kKeptTraces : kKeptTraces - 1;
   for (std::size_t i = 0; i + keep < traces.size(); ++i) {
-    std::filesystem::remove(traces[i], ec);
+    (void)RemoveUnlessWritten(traces[i]);
   }
 }
 
@@ -381,18 +410,18 @@ void CRecordSession::Complete(const DownloadReport& report) {
   const bool terminalReached = transferRan || report.outcome == DownloadOutcome::TerminalNotReady ||
                                report.outcome == DownloadOutcome::DialFailed;
   if (transferRan) {
-    m_record.blocks = g_transferCounts.acknowledged;
-    m_record.retries = g_transferCounts.retries;
+    m_record.blocks = report.blocks;
+    m_record.retries = report.retries;
   }
   if (terminalReached) {
     m_record.port = m_trace.Port();
     m_record.device = PortDevice(m_record.port);
     m_record.answer = m_trace.Answer();
   }
-  if (report.outcome == DownloadOutcome::Completed) {
+  if (report.imageBytes && report.imageFcs) {
     // Exactly what the handset took.
-    m_record.fileBytes = g_sizeCounter;
-    m_record.fileFcs = g_imageFcs;
+    m_record.fileBytes = report.imageBytes;
+    m_record.fileFcs = report.imageFcs;
   }
 }
 
@@ -425,8 +454,7 @@ std::string FormatRecordLine(const DownloadRecord& r) {
   if (r.fileFcs) {
     std::snprintf(fcs, sizeof fcs, "\"0x%04X\"", static_cast<unsigned>(*r.fileFcs));
   }
-  char seconds[32];
-  std::snprintf(seconds, sizeof seconds, "%.3f", r.seconds);
+  const std::string seconds = FixedText(r.seconds, 3);
   return "{\"start\":" + JsonString(r.start) + ",\"program\":" + JsonString(r.program) +
          ",\"version\":" + JsonString(r.version) + ",\"port\":" + Optional(r.port) +
          ",\"device\":" + Optional(r.device) + ",\"answer\":" + Optional(r.answer) +
@@ -475,7 +503,7 @@ bool ReadRecordLine(std::string_view line, DownloadRecord& r) {
   r.retries = static_cast<std::uint32_t>(Number(object, "retries").value_or(0));
   if (const auto it = object.find("seconds");
       it != object.end() && it->second.kind == JsonValue::Kind::Number) {
-    r.seconds = std::strtod(it->second.text.c_str(), nullptr);
+    (void)ParseJsonNumber(it->second.text, r.seconds);
   }
   r.trace = Text(object, "trace");
   return true;
@@ -492,7 +520,7 @@ void SetDownloadRecording(const char* program, RecordWarning warning) {
   settings.warning = warning;
 }
 
-DownloadRecording BeginDownloadRecord() {
+DownloadRecording BeginDownloadRecord(const std::string& file) {
   Settings& settings = TheSettings();
   std::string program;
   RecordWarning warning = nullptr;
@@ -504,7 +532,7 @@ DownloadRecording BeginDownloadRecord() {
   if (program.empty()) {
     return nullptr;
   }
-  auto session = std::make_shared<CRecordSession>(std::move(program), warning);
+  auto session = std::make_shared<CRecordSession>(std::move(program), warning, file);
   try {
     session->m_writer = std::thread([session] { session->Write(true); });
   } catch (const std::system_error&) {
@@ -522,6 +550,11 @@ void EndDownloadRecord(const DownloadReport& report) {
   if (!session) {
     return;
   }
+  Ending& ending = TheEnding();
+  {
+    std::lock_guard<std::mutex> lock(ending.mutex);
+    ++ending.count;
+  }
   // The port is closed: nothing more comes for this trace, and a download started meanwhile
   // has put its own in its place.
   ClearPortTraceRecorder(&session->m_trace);
@@ -538,6 +571,17 @@ void EndDownloadRecord(const DownloadReport& report) {
   if (!problem.empty() && session->m_warning != nullptr && !g_warned.exchange(true)) {
     session->m_warning(("recording this download failed: " + problem).c_str());
   }
+  {
+    std::lock_guard<std::mutex> lock(ending.mutex);
+    --ending.count;
+  }
+  ending.changed.notify_all();
+}
+
+bool WaitForEndingRecords(std::chrono::milliseconds limit) {
+  Ending& ending = TheEnding();
+  std::unique_lock<std::mutex> lock(ending.mutex);
+  return ending.changed.wait_for(lock, limit, [&ending] { return ending.count == 0; });
 }
 
 bool LastRecordLines(std::size_t count, std::vector<std::string>& lines, std::string& folder) {
@@ -563,7 +607,8 @@ bool LastRecordLines(std::size_t count, std::vector<std::string>& lines, std::st
     if (end == std::string::npos) end = text.size();
     std::string line = text.substr(begin, end - begin);
     if (!line.empty() && line.back() == '\r') line.pop_back();
-    if (!line.empty()) lines.push_back(std::move(line));
+    DownloadRecord record;
+    if (ReadRecordLine(line, record)) lines.push_back(std::move(line));
     begin = end + 1;
   }
   if (lines.size() > count) {

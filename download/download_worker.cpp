@@ -14,6 +14,7 @@
 #include "download/block_transfer.h"
 #include "download/control_ids.h"
 #include "download/download_record.h"
+#include "download/frame_codec.h"
 #include "download/messages.h"
 #include "download/process_exit.h"
 #include "download/upgrade_file.h"
@@ -71,18 +72,22 @@ void PassStartGate(StartGate* gate) {
 FileOpener g_fileOpener = nullptr;
 std::atomic<DownloadReportHook> g_reportHook{nullptr};
 
-void Report(DownloadOutcome outcome, std::uint16_t transferResult = 0,
-            const FailureDetail& failure = {}) {
+DownloadReport MakeReport(DownloadOutcome outcome, const FailureDetail& failure = {}) {
   DownloadReport report;
   report.outcome = outcome;
-  report.transferResult = transferResult;
   report.failure = failure;
+  return report;
+}
+
+void Report(const DownloadReport& report) {
   EndDownloadRecord(report);
   const DownloadReportHook hook = g_reportHook.load();
   if (hook != nullptr) {
     hook(report);
   }
 }
+
+void Report(DownloadOutcome outcome) { Report(MakeReport(outcome)); }
 
 // Whether the second scan of this worker's download found a terminal (true without a gate).
 bool TerminalFound(const StartGate* gate) { return gate == nullptr || gate->m_terminalFound; }
@@ -233,7 +238,7 @@ void StartDownload() {
   // The worker, held at its gate until this handler has returned. The download's record begins
   // here, and the thread that reports its end ends it.
   auto gate = std::make_shared<StartGate>();
-  const DownloadRecording record = BeginDownloadRecord();
+  const DownloadRecording record = BeginDownloadRecord(g_downloadPath.data());
   const bool started = Starter()([gate, record] {
     AdoptDownloadRecord(record);
     DownloadWorker(gate.get());
@@ -311,8 +316,11 @@ std::uint32_t DownloadWorker(void* argument) {
     ShowMessageBox(*link, BoxOwner::None, kBoxNotResponding);
     CloseUpgradeFile();
     CloseTerminalPort();
-    Report(TerminalFound(gate) ? DownloadOutcome::TerminalNotReady : DownloadOutcome::NoTerminal, 0,
-           failure);
+    // Without a terminal the check asked nothing of any port: the scan is where it failed.
+    Report(TerminalFound(gate) ? MakeReport(DownloadOutcome::TerminalNotReady, failure)
+                               : MakeReport(DownloadOutcome::NoTerminal,
+                                            FailureDetail{DownloadStage::Scan, std::nullopt, 0,
+                                                          FailureReason::None}));
     return 0;
   }
   // The dial.
@@ -320,7 +328,7 @@ std::uint32_t DownloadWorker(void* argument) {
     link->SetItemText(IDC_STATUS, kStatusDialFailed);
     ShowMessageBox(*link, BoxOwner::None, kBoxNotInDownloadMode);
     HandBack(*link, kCaptionAfterDial, kBoxNotInDownloadMode);
-    Report(DownloadOutcome::DialFailed, 0, failure);
+    Report(MakeReport(DownloadOutcome::DialFailed, failure));
     return 0;
   }
   // The transfer and its report.
@@ -335,9 +343,19 @@ std::uint32_t DownloadWorker(void* argument) {
     link->SetItemText(IDC_MESSAGE, kPaneTransferDone);
     ShowMessageBox(*link, BoxOwner::None, kBoxTransferDone, kBoxTransferDoneCaption);
   }
-  // The window back to the operator.
+  // The report is taken before the window goes back: a press right after it starts a transfer
+  // that resets these.
+  DownloadReport report = MakeReport(
+      result != TRANSFER_OK ? DownloadOutcome::TransferFailed : DownloadOutcome::Completed,
+      g_transferFailure);
+  report.transferResult = result;
+  report.blocks = g_transferCounts.acknowledged;
+  report.retries = g_transferCounts.retries;
+  if (result == TRANSFER_OK) {
+    report.imageBytes = g_sizeCounter;
+    report.imageFcs = g_imageFcs;
+  }
   HandBack(*link, kCaptionAfterTransfer);
-  Report(result != TRANSFER_OK ? DownloadOutcome::TransferFailed : DownloadOutcome::Completed,
-         result, g_transferFailure);
+  Report(report);
   return 0;
 }

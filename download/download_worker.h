@@ -25,6 +25,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <functional>
+#include <optional>
 
 #include "download/failure_detail.h"
 #include "download/utf8_text.h"
@@ -68,8 +69,16 @@ enum class DownloadOutcome : std::uint8_t {
 struct DownloadReport {
   DownloadOutcome outcome = DownloadOutcome::Completed;
   std::uint16_t transferResult = 0;  // RunTransfer's result; 0 when it did not run
-  // Where the AT check, the dial or the transfer failed (stage None for the other outcomes).
+  // Where the scan, the AT check, the dial or the transfer failed (stage None for the other
+  // outcomes). A scan that found no terminal is stage Scan with no attempt and no reason.
   FailureDetail failure;
+  // What the transfer did, taken before the window is handed back (a next press resets the
+  // transfer's counts): data blocks acknowledged and frames sent again; 0 when it did not run.
+  std::uint32_t blocks = 0;
+  std::uint32_t retries = 0;
+  // After a completed transfer, exactly what the handset took: the image's bytes and FCS-16.
+  std::optional<std::uint64_t> imageBytes;
+  std::optional<std::uint16_t> imageFcs;
 };
 // Called on the thread that ends the download (the UI thread for StartDownload's refusals),
 // after the operator's box, after the file and the port are closed and after the download's

@@ -1,7 +1,10 @@
 #include "download/json_text.h"
 
+#include <charconv>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
+#include <system_error>
 
 #include "download/utf8_text.h"
 
@@ -22,7 +25,8 @@ constexpr unsigned kPayloadBits = 6;         // carried by each following byte
 constexpr unsigned kSixBits = 0x3F;          // the payload of a following byte
 constexpr unsigned kFirstHexLetter = 10;     // the value of 'a' and 'A'
 constexpr unsigned kLead2 = 0xC0, kLead3 = 0xE0, kLead4 = 0xF0;
-constexpr int kMaxDepth = 8;  // nested objects: ours go two deep
+constexpr int kMaxDepth = 8;               // nested objects: ours go two deep
+constexpr std::size_t kFixedDigits = 352;  // any double in fixed notation with a few decimals
 
 void AppendUtf8(std::string& out, unsigned code) {
   const auto byte = [&out](unsigned b) { out.push_back(static_cast<char>(b)); };
@@ -250,4 +254,35 @@ bool ReadJsonObject(std::string_view text, JsonObject& object) {
   object.clear();
   CReader reader(text);
   return reader.Object(object, 0) && reader.AtEnd();
+}
+
+std::size_t FormatFixed(char* out, std::size_t size, double value, int decimals, int width) {
+  char digits[kFixedDigits];
+  const std::to_chars_result written =
+      std::to_chars(digits, digits + sizeof digits, value, std::chars_format::fixed, decimals);
+  if (written.ec != std::errc()) {
+    return 0;
+  }
+  const auto length = static_cast<std::size_t>(written.ptr - digits);
+  const std::size_t pad = width > 0 && static_cast<std::size_t>(width) > length
+                              ? static_cast<std::size_t>(width) - length
+                              : 0;
+  if (pad + length >= size) {
+    return 0;
+  }
+  std::memset(out, ' ', pad);
+  std::memcpy(out + pad, digits, length);
+  out[pad + length] = '\0';
+  return pad + length;
+}
+
+std::string FixedText(double value, int decimals) {
+  char text[kFixedDigits];
+  return std::string(text, FormatFixed(text, sizeof text, value, decimals));
+}
+
+bool ParseJsonNumber(std::string_view text, double& value) {
+  const char* const end = text.data() + text.size();
+  const std::from_chars_result read = std::from_chars(text.data(), end, value);
+  return read.ec == std::errc() && read.ptr == end;
 }

@@ -6,9 +6,22 @@
 // bytes can be told back exactly. Reading turns \udcXX back into that byte.
 #pragma once
 
+#include <cstddef>
 #include <map>
 #include <string>
 #include <string_view>
+
+// Numbers for a machine to read (records, traces, --json) are written and read without the C
+// library's locale: a desktop program runs under the desktop's (Qt sets it), where printf("%f")
+// would write a decimal comma and strtod would stop at a point.
+//
+// `value` in fixed notation with `decimals` digits after a '.', padded on the left with blanks
+// to `width` characters, into `out` (`size` bytes, a terminating zero included). Returns the
+// length; 0 when it does not fit. Allocates nothing.
+std::size_t FormatFixed(char* out, std::size_t size, double value, int decimals, int width = 0);
+std::string FixedText(double value, int decimals);
+// A JSON number's spelling as a double; false when `text` is not one whole.
+bool ParseJsonNumber(std::string_view text, double& value);
 
 // `text` as a JSON string, quotes included.
 std::string JsonString(std::string_view text);

@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cstring>
 
+#include "download/json_text.h"
 #include "download/trace_recorder.h"
 
 namespace {
@@ -57,14 +58,17 @@ void OnPortEvent(PortEvent event, const char* name, const std::uint8_t* bytes,
 
 std::size_t FormatTraceLine(char* out, double ms, PortEvent event, const char* name,
                             const std::uint8_t* bytes, std::uint32_t count) {
+  // The time without the C library's locale: a desktop's would write a decimal comma.
+  char time[kTraceTimeWidth + 1];
+  FormatFixed(time, sizeof time, ms, 3, kTraceTimeWidth);
   if (event == PortEvent::Open || event == PortEvent::Close) {
     const int n =
-        std::snprintf(out, kTraceLineCapacity, "%10.3f %-5s %s\n", ms, Direction(event), name);
+        std::snprintf(out, kTraceLineCapacity, "%s %-5s %s\n", time, Direction(event), name);
     return n > 0 ? static_cast<std::size_t>(n) : 0;
   }
   char* const begin = out;
   char* const end = out + kTraceLineCapacity;
-  out += std::snprintf(out, kTraceLineCapacity, "%10.3f %-5s %5u ", ms, Direction(event),
+  out += std::snprintf(out, kTraceLineCapacity, "%s %-5s %5u ", time, Direction(event),
                        static_cast<unsigned>(count));
   const std::uint32_t shown = count < kMaxTracedBytes ? count : kMaxTracedBytes;
   constexpr char kHex[] = "0123456789ABCDEF";
@@ -97,15 +101,20 @@ void TraceFailure(const FailureDetail& failure, std::optional<std::uint16_t> res
   if (g_trace == nullptr || !failure.Failed()) {
     return;
   }
-  const double ms = std::chrono::duration<double, std::milli>(Clock::now() - g_start).count();
-  std::fprintf(g_trace, "%10.3f %-5s stage %s", ms, "fail", StageName(failure.stage));
+  char time[kTraceTimeWidth + 1];
+  FormatFixed(time, sizeof time,
+              std::chrono::duration<double, std::milli>(Clock::now() - g_start).count(), 3,
+              kTraceTimeWidth);
+  std::fprintf(g_trace, "%s %-5s stage %s", time, "fail", StageName(failure.stage));
   if (failure.block) {
     std::fprintf(g_trace, " block %u", static_cast<unsigned>(*failure.block));
   }
   if (failure.attempt != 0) {
     std::fprintf(g_trace, " attempt %u", static_cast<unsigned>(failure.attempt));
   }
-  std::fprintf(g_trace, " reason %s", ReasonName(failure.reason));
+  if (failure.reason != FailureReason::None) {
+    std::fprintf(g_trace, " reason %s", ReasonName(failure.reason));
+  }
   if (result) {
     std::fprintf(g_trace, " result %u", static_cast<unsigned>(*result));
   }

@@ -13,9 +13,10 @@
 // shows printable ASCII as it is and every other byte as '.'. At most kMaxTracedBytes bytes of
 // one event are shown; COUNT is always the whole count.
 // A failed download ends corvanel-cli's --trace with where it failed, after the port's close:
-//   TIME_MS fail  stage STAGE [block N] [attempt N] reason REASON [result N]
-// (the names of download/failure_detail.h; a block for the data stage only, an attempt where an
-// exchange failed, a result where the transfer ran). The record keeps the same in its line.
+//   TIME_MS fail  stage STAGE [block N] [attempt N] [reason REASON] [result N]
+// (the names of download/failure_detail.h; a block for the data stage only, an attempt and a
+// reason where an exchange failed, a result where the transfer ran; a scan that found no
+// terminal is "stage scan" alone). The record keeps the same in its line.
 #pragma once
 
 #include <cstddef>
@@ -35,6 +36,8 @@ inline constexpr std::size_t kMaxTracedBytes = 4096;
 inline constexpr std::size_t kTracedNameCapacity = 256;
 // Room for one line: time, direction and count, three characters a byte in hex, one as text.
 inline constexpr std::size_t kTraceLineCapacity = 64 + kMaxTracedBytes * 4;
+// A line's time: milliseconds with three decimals, right-aligned in this many characters.
+inline constexpr int kTraceTimeWidth = 10;
 
 // Starts watching the terminal port; `trace` (may be null) receives the lines. Call once, before
 // the port is used. Watching without a trace file costs a copy of each reply.

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <string>
+#include <string_view>
 
 // The folder for Corvanel's state: $XDG_STATE_HOME/corvanel, by default
 // ~/.local/state/corvanel, on POSIX; %LOCALAPPDATA%\Corvanel on Windows. Empty when the
@@ -19,8 +20,22 @@ std::filesystem::path StateFolder();
 std::filesystem::path NativePath(const std::string& text);
 std::string PathText(const std::filesystem::path& path);
 
-// A new file for writing; null when it exists already (errno EEXIST) or cannot be made.
+// A new file for writing, private to the user; null when it exists already (errno EEXIST) or
+// cannot be made. While it is open it counts as written (RemoveUnlessWritten leaves it), for
+// every process.
 std::FILE* CreateNewFile(const std::filesystem::path& path);
+// Removes a file unless a process still has it open from CreateNewFile; false when it stays.
+bool RemoveUnlessWritten(const std::filesystem::path& path);
+
+// Appends `line` (its '\n' included) to the file at `path`, made private to the user when
+// missing, as one whole line or not at all, also with other processes appending at once:
+// - one append-only write, so that two writers never overwrite each other;
+// - a write that comes up short (a full disk) is cut back off the file, unless another
+//   writer has appended since;
+// - when the file does not end with a line feed (a fragment some earlier writer left), the line
+//   is written after one, so that it reads whole.
+// A link in the last place of `path` is not followed. Returns 0, or the errno-style reason.
+int AppendWholeLine(const std::filesystem::path& path, std::string_view line);
 // A file opened for appending (made when missing), or for reading ("rb"); null when it cannot be.
 std::FILE* OpenFile(const std::filesystem::path& path, const char* mode);
 

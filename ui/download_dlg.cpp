@@ -1,5 +1,6 @@
 #include "ui/download_dlg.h"
 
+#include "download/download_record.h"
 #include "download/download_worker.h"
 #include "download/messages.h"
 #include "download/process_exit.h"
@@ -99,8 +100,10 @@ void CDownloadDlg::RunAboutBox() {
 
 void CDownloadDlg::OnClose() {
   // The title bar's close, the system menu's Close and Alt+F4: the process ends here, also in
-  // the middle of a download, with the port closed on the way out.
+  // the middle of a download, with the port closed on the way out. A download that has just
+  // ended is given a moment to finish its record.
   Default();
+  (void)WaitForEndingRecords(kRecordEndWait);
   EndProcess(0);
 }
 

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "download/download_worker.h"
+#include "download/record_platform.h"
 
 #ifdef _WIN32
 #include <windows.h>
@@ -72,17 +73,20 @@ TEST(DownloadRecordTest, TwentyFirstTrace_RemovesTheOldestAndRecordsTheFile) {
   const fs::path file = home / Utf8Path("obraz-\xD0\xBE\xD0\xB1\xD1\x80\xD0\xB0\xD0\xB7.ldr");
   std::ofstream(file, std::ios::binary) << "abc";
   const std::string path = CoreText(file);
-  ASSERT_LT(path.size(), g_downloadPath.size());
-  std::memset(g_downloadPath.data(), 0, g_downloadPath.size());
-  std::memcpy(g_downloadPath.data(), path.data(), path.size());
+  // A trace older than all of them is still being written by another download: it stays.
+  std::FILE* held = CreateNewFile(folder / "trace-20200101T000000.000Z_2.txt");
+  ASSERT_NE(held, nullptr);
 
   SetStateHome(home);
   SetDownloadRecording("test", nullptr);
-  AdoptDownloadRecord(BeginDownloadRecord());
+  AdoptDownloadRecord(BeginDownloadRecord(path));
+  // As the worker reports a second scan that found no terminal.
   DownloadReport report;
   report.outcome = DownloadOutcome::NoTerminal;
+  report.failure.stage = DownloadStage::Scan;
   EndDownloadRecord(report);
   SetDownloadRecording(nullptr, nullptr);
+  std::fclose(held);
 
   std::ifstream in(folder / kRecordFileName);
   std::string line, more;
@@ -95,14 +99,21 @@ TEST(DownloadRecordTest, TwentyFirstTrace_RemovesTheOldestAndRecordsTheFile) {
   EXPECT_EQ(r.status, "Terminal not ready.");
   ASSERT_TRUE(r.failure.has_value());
   EXPECT_EQ(r.failure->stage, "scan");
+  EXPECT_FALSE(r.failure->attempt.has_value());
+  EXPECT_EQ(r.failure->reason, "");
+  EXPECT_NE(line.find("\"failure\":{\"stage\":\"scan\",\"block\":null,\"attempt\":null,"
+                      "\"reason\":null}"),
+            std::string::npos)
+      << line;
   EXPECT_EQ(r.file, path);
   EXPECT_EQ(r.fileBytes, 3u);
   EXPECT_EQ(r.fileFcs, 0x9E25);
   EXPECT_EQ(r.port, "");
 
   const std::vector<std::string> traces = Traces(folder);
-  ASSERT_EQ(traces.size(), 20u);
-  EXPECT_EQ(traces.front(), "trace-20200101T000001.000Z.txt");
+  ASSERT_EQ(traces.size(), 21u);
+  EXPECT_EQ(traces[0], "trace-20200101T000000.000Z_2.txt");
+  EXPECT_EQ(traces[1], "trace-20200101T000001.000Z.txt");
   EXPECT_EQ(traces.back(), r.trace);
   std::error_code ec;
   fs::remove_all(home, ec);
