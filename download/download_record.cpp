@@ -177,17 +177,6 @@ std::atomic<bool> g_warned{false};
 // The record this thread will end.
 thread_local DownloadRecording t_recording;
 
-// Records being finished (EndDownloadRecord under way), which a program's end waits for.
-struct Ending {
-  std::mutex mutex;
-  std::condition_variable changed;
-  int count = 0;
-};
-Ending& TheEnding() {
-  static Ending ending;
-  return ending;
-}
-
 }  // namespace
 
 // One download's record: its trace in memory, the writer that writes it out, and the line.
@@ -550,11 +539,6 @@ void EndDownloadRecord(const DownloadReport& report) {
   if (!session) {
     return;
   }
-  Ending& ending = TheEnding();
-  {
-    std::lock_guard<std::mutex> lock(ending.mutex);
-    ++ending.count;
-  }
   // The port is closed: nothing more comes for this trace, and a download started meanwhile
   // has put its own in its place.
   ClearPortTraceRecorder(&session->m_trace);
@@ -571,17 +555,6 @@ void EndDownloadRecord(const DownloadReport& report) {
   if (!problem.empty() && session->m_warning != nullptr && !g_warned.exchange(true)) {
     session->m_warning(("recording this download failed: " + problem).c_str());
   }
-  {
-    std::lock_guard<std::mutex> lock(ending.mutex);
-    --ending.count;
-  }
-  ending.changed.notify_all();
-}
-
-bool WaitForEndingRecords(std::chrono::milliseconds limit) {
-  Ending& ending = TheEnding();
-  std::unique_lock<std::mutex> lock(ending.mutex);
-  return ending.changed.wait_for(lock, limit, [&ending] { return ending.count == 0; });
 }
 
 bool LastRecordLines(std::size_t count, std::vector<std::string>& lines, std::string& folder) {

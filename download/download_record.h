@@ -18,8 +18,8 @@
 //   not finish in time costs the record only; the warning function (corvanel-cli's standard
 //   error; the window has none) hears of it once per process.
 // - A download ended with the process (the title bar's close, a signal) leaves the trace written
-//   so far and no line; one whose end is being recorded as the program ends is waited for
-//   (WaitForEndingRecords, a second at most).
+//   so far and no line; the window's Close waits a moment for a download past its last box
+//   (WaitForDownloadEnding in download_worker.h), so that its line is written.
 // - Numbers are written without the C library's locale (json_text.h); lines are appended whole
 //   or not at all (record_platform.h AppendWholeLine) and a reader passes by a torn one.
 #pragma once
@@ -92,11 +92,6 @@ DownloadRecording BeginDownloadRecord(const std::string& file);
 void AdoptDownloadRecord(DownloadRecording recording);
 // Does nothing on a thread that has adopted no record (a refusal before any worker started).
 void EndDownloadRecord(const DownloadReport& report);
-// Waits, at most `limit`, until no download's record is being finished: a program that ends
-// right after a download's end (the window's Close pressed the moment its last box went)
-// would otherwise lose the line. False when one still was after `limit`.
-bool WaitForEndingRecords(std::chrono::milliseconds limit);
-inline constexpr std::chrono::seconds kRecordEndWait{1};  // what a program's end waits for it
 
 // The last `count` records of upgrades.jsonl (fewer when there are fewer), oldest first, as their
 // lines: only lines that read as records count (a line torn by a full disk is passed by);

@@ -69,6 +69,32 @@ void PassStartGate(StartGate* gate) {
   }
 }
 
+// Downloads between their last box and the end of their report.
+struct Ending {
+  std::mutex mutex;
+  std::condition_variable changed;
+  int count = 0;
+};
+Ending g_ending;
+
+// Marks one download as ending for as long as it lives.
+class EndingMark {
+ public:
+  EndingMark() {
+    std::lock_guard<std::mutex> lock(g_ending.mutex);
+    ++g_ending.count;
+  }
+  ~EndingMark() {
+    {
+      std::lock_guard<std::mutex> lock(g_ending.mutex);
+      --g_ending.count;
+    }
+    g_ending.changed.notify_all();
+  }
+  EndingMark(const EndingMark&) = delete;
+  EndingMark& operator=(const EndingMark&) = delete;
+};
+
 FileOpener g_fileOpener = nullptr;
 std::atomic<DownloadReportHook> g_reportHook{nullptr};
 
@@ -197,6 +223,11 @@ void SetFileOpener(FileOpener opener) { g_fileOpener = opener; }
 
 void SetDownloadReportHook(DownloadReportHook hook) { g_reportHook.store(hook); }
 
+bool WaitForDownloadEnding(std::chrono::milliseconds limit) {
+  std::unique_lock<std::mutex> lock(g_ending.mutex);
+  return g_ending.changed.wait_for(lock, limit, [] { return g_ending.count == 0; });
+}
+
 void StartDownload() {
   CWindowLink* link = GetMainWindowLink();
   if (link == nullptr) {
@@ -314,6 +345,7 @@ std::uint32_t DownloadWorker(void* argument) {
   if (!CheckTerminal(*link, failure)) {
     link->SetItemText(IDC_STATUS, kStatusNotReady);
     ShowMessageBox(*link, BoxOwner::None, kBoxNotResponding);
+    const EndingMark ending;
     CloseUpgradeFile();
     CloseTerminalPort();
     // Without a terminal the check asked nothing of any port: the scan is where it failed.
@@ -327,6 +359,7 @@ std::uint32_t DownloadWorker(void* argument) {
   if (!DialHandset(*link, failure)) {
     link->SetItemText(IDC_STATUS, kStatusDialFailed);
     ShowMessageBox(*link, BoxOwner::None, kBoxNotInDownloadMode);
+    const EndingMark ending;
     HandBack(*link, kCaptionAfterDial, kBoxNotInDownloadMode);
     Report(MakeReport(DownloadOutcome::DialFailed, failure));
     return 0;
@@ -343,6 +376,7 @@ std::uint32_t DownloadWorker(void* argument) {
     link->SetItemText(IDC_MESSAGE, kPaneTransferDone);
     ShowMessageBox(*link, BoxOwner::None, kBoxTransferDone, kBoxTransferDoneCaption);
   }
+  const EndingMark ending;
   // The report is taken before the window goes back: a press right after it starts a transfer
   // that resets these.
   DownloadReport report = MakeReport(

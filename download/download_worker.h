@@ -22,6 +22,7 @@
 #pragma once
 
 #include <array>
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <functional>
@@ -80,6 +81,13 @@ struct DownloadReport {
   std::optional<std::uint64_t> imageBytes;
   std::optional<std::uint16_t> imageFcs;
 };
+// Waits, at most `limit`, until no download is between its last box and the end of its report
+// (the file and port closed, the window handed back, the record written, the hook told): a
+// program that ends the moment the operator has pressed OK would otherwise cut that short.
+// False when one still was after `limit`.
+bool WaitForDownloadEnding(std::chrono::milliseconds limit);
+inline constexpr std::chrono::seconds kDownloadEndingWait{1};  // the window's Close waits this
+
 // Called on the thread that ends the download (the UI thread for StartDownload's refusals),
 // after the operator's box, after the file and the port are closed and after the download's
 // record is written (download_record.h). Set it before the first download; null removes it.

@@ -1,6 +1,5 @@
 #include "ui/download_dlg.h"
 
-#include "download/download_record.h"
 #include "download/download_worker.h"
 #include "download/messages.h"
 #include "download/process_exit.h"
@@ -100,10 +99,10 @@ void CDownloadDlg::RunAboutBox() {
 
 void CDownloadDlg::OnClose() {
   // The title bar's close, the system menu's Close and Alt+F4: the process ends here, also in
-  // the middle of a download, with the port closed on the way out. A download that has just
-  // ended is given a moment to finish its record.
+  // the middle of a download, with the port closed on the way out. A download whose last box
+  // has just been answered is given a moment to hand back and write its record.
   Default();
-  (void)WaitForEndingRecords(kRecordEndWait);
+  (void)WaitForDownloadEnding(kDownloadEndingWait);
   EndProcess(0);
 }
 

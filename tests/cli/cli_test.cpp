@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -494,11 +495,15 @@ TEST_F(CliTest, Download_LeavesOneRecordAndItsTrace) {
 }
 
 // `history` shows each download with its outcome, oldest first; N limits it; --json gives the
-// records' own lines.
+// records' own lines. A scan that found no terminal is where that download failed, in --json
+// and in the record alike: no attempt and no reason, for nothing was asked of any port.
 TEST_F(CliTest, History_ShowsEachDownloadWithItsOutcome) {
   StartTerminal();
   const std::string file = MakeFile(Bytes("LDR"));
-  EXPECT_EQ(Run({"--port", "5", "download", file}).exitCode, 4);
+  const CliResult none = Run({"--json", "--port", "5", "download", file});
+  EXPECT_EQ(none.exitCode, 4);
+  const std::string scan = R"({"stage":"scan","block":null,"attempt":null,"reason":null})";
+  EXPECT_NE(none.out.find("\"failure\":" + scan + ","), std::string::npos) << none.out;
   EXPECT_EQ(Run({"download", file}).exitCode, 0);
 
   const CliResult table = Run({"history"});
@@ -520,8 +525,66 @@ TEST_F(CliTest, History_ShowsEachDownloadWithItsOutcome) {
 
   const std::vector<std::string> lines = RecordLines();
   ASSERT_EQ(lines.size(), 2u);
+  EXPECT_NE(lines[0].find("\"failure\":" + scan), std::string::npos) << lines[0];
   EXPECT_EQ(Run({"history", "--json"}).out, lines[0] + "\n" + lines[1] + "\n");
 }
+
+// `history N` shows the last N records that read, passing by a line torn by a full disk, and
+// shows a control character in a file name escaped, never raw; --json gives only lines that read.
+TEST_F(CliTest, History_PassesTornLinesAndEscapesControlCharacters) {
+  DownloadRecord record;
+  record.start = "2026-12-08T03:15:15.213Z";
+  record.outcome = "completed";
+  record.file = "/tmp/first.ldr";
+  const std::string first = FormatRecordLine(record);
+  record.file = "/tmp/x\x1B[2Jy\n.ldr";
+  const std::string second = FormatRecordLine(record);
+  std::filesystem::create_directories(RecordFolder());
+  std::ofstream(RecordFolder() + "/upgrades.jsonl", std::ios::binary)
+      << first << "\n{\"start\":\"2026-12\n"
+      << second << "\n"
+      << first.substr(0, 30);
+
+  const CliResult table = Run({"history", "2"});
+  EXPECT_EQ(table.exitCode, 0) << table.err;
+  EXPECT_EQ(std::count(table.out.begin(), table.out.end(), '\n'), 3) << table.out;
+  EXPECT_NE(table.out.find(" first.ldr\n"), std::string::npos) << table.out;
+  EXPECT_NE(table.out.find(" x\\x1B[2Jy\\x0A.ldr\n"), std::string::npos) << table.out;
+  EXPECT_EQ(table.out.find('\x1B'), std::string::npos) << table.out;
+  EXPECT_EQ(Run({"history", "--json"}).out, first + "\n" + second + "\n");
+}
+
+// Under a desktop's locale that writes a decimal comma, what is written for a machine keeps its
+// point: --json's seconds, the record, and history reads it back.
+class CliLocaleTest : public CliTest, public ::testing::WithParamInterface<const char*> {
+ protected:
+  void TearDown() override {
+    unsetenv("LC_ALL");
+    CliTest::TearDown();
+  }
+};
+
+TEST_P(CliLocaleTest, JsonRecordAndHistory_KeepTheDecimalPoint) {
+  setenv("LC_ALL", GetParam(), 1);
+  StartTerminal();
+  const CliResult result = Run({"--json", "download", MakeFile(Bytes("LDR"))});
+  EXPECT_EQ(result.exitCode, 0) << result.err;
+  const std::string seconds = JsonField(result.out, "seconds");
+  EXPECT_EQ(seconds.find_first_not_of("0123456789."), std::string::npos) << result.out;
+  EXPECT_EQ(seconds.size() - seconds.find('.'), 4u) << result.out;
+  const std::vector<std::string> lines = RecordLines();
+  ASSERT_EQ(lines.size(), 1u);
+  DownloadRecord r;
+  EXPECT_TRUE(ReadRecordLine(lines[0], r)) << lines[0];
+  const CliResult table = Run({"history"});
+  EXPECT_NE(table.out.find(" completed "), std::string::npos) << table.out;
+}
+
+std::string LocaleName(const ::testing::TestParamInfo<const char*>& param) {
+  return std::string(param.param).substr(0, 5);
+}
+INSTANTIATE_TEST_SUITE_P(Desktops, CliLocaleTest, ::testing::Values("de_DE.UTF-8", "tr_TR.UTF-8"),
+                         LocaleName);
 
 // A state folder that cannot be made costs the record, not the download, and says so once.
 TEST_F(CliTest, UnwritableStateFolder_DownloadsAndSaysSoOnce) {

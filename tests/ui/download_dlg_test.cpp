@@ -2,8 +2,13 @@
 // downloads through the simulator, the About item's mask, Help, and the ways of closing.
 #include "ui/download_dlg.h"
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
 #include <QAbstractButton>
 #include <QApplication>
+#include <QDir>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
@@ -17,6 +22,7 @@
 #include <QtTest>
 #include <atomic>
 #include <chrono>
+#include <clocale>
 #include <cstdlib>
 #include <fstream>
 #include <memory>
@@ -277,8 +283,13 @@ class DownloadDlgTest : public QObject {
     Close(dlg);
   }
 
-  // A download from the window leaves one record, with its outcome and port, and its trace.
+  // A download from the window leaves one record, with its outcome and port, and its trace. The
+  // suite runs this again under desktops' locales that write a decimal comma (Qt takes the C
+  // library's locale from them): the line still reads and the trace's times keep their point.
   void WholeDownload_LeavesOneRecordAndOneTrace() {
+    if (const QByteArray point = qgetenv("CORVANEL_TEST_DECIMAL_POINT"); !point.isEmpty()) {
+      QCOMPARE(QByteArray(std::localeconv()->decimal_point), point);
+    }
     const QString stateHome = m_dir.path() + QStringLiteral("/state-window");
     qputenv("XDG_STATE_HOME", stateHome.toUtf8());
     SetDownloadRecording("corvanel", nullptr);
@@ -315,6 +326,9 @@ class DownloadDlgTest : public QObject {
     QVERIFY(events.size() > 10);
     QVERIFY2(events.front().find(" open  \\\\.\\COM9") != std::string::npos,
              events.front().c_str());
+    const std::string time = events.front().substr(0, events.front().find(" open"));
+    QVERIFY2(time.find('.') == time.size() - 4 && time.find(',') == std::string::npos,
+             time.c_str());
     QVERIFY2(events.back().find(" close \\\\.\\COM9") != std::string::npos, events.back().c_str());
   }
 
@@ -584,21 +598,66 @@ class DownloadDlgTest : public QObject {
     QCOMPARE(child.exitStatus(), QProcess::NormalExit);
     QCOMPARE(child.exitCode(), 0);
   }
+
+  // Close pressed the moment the last box is answered still leaves the download's record: the
+  // window's close waits (a second at most) for the download to hand back and write it. The
+  // record's file is held locked here until the child closes, as a slow disk would hold it.
+  void CloseRightAfterTheLastBox_LeavesTheRecord() {
+    const QString stateHome = m_dir.path() + QStringLiteral("/state-close");
+    const std::string records = stateHome.toStdString() + "/corvanel/upgrades.jsonl";
+    QVERIFY(QDir().mkpath(stateHome + QStringLiteral("/corvanel")));
+    const int held = ::open(records.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    QVERIFY(held >= 0 && ::flock(held, LOCK_EX) == 0);
+    QProcess child;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("CORVANEL_TEST_CHILD"), QStringLiteral("close-after-last-box"));
+    env.insert(QStringLiteral("CORVANEL_TEST_DIR"), m_dir.path());
+    env.insert(QStringLiteral("XDG_STATE_HOME"), stateHome);
+    child.setProcessEnvironment(env);
+    child.start(QCoreApplication::applicationFilePath(), {});
+    QString out;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (!out.contains(QStringLiteral("closing after the last box")) &&
+           std::chrono::steady_clock::now() < deadline && child.waitForReadyRead(1000)) {
+      out += QString::fromUtf8(child.readAllStandardOutput());
+    }
+    // The disk catches up a moment later: well within the close's second, long after a close
+    // that would not wait.
+    QTest::qWait(200);
+    ::close(held);
+    QVERIFY(child.state() == QProcess::NotRunning || child.waitForFinished(60000));
+    out += QString::fromUtf8(child.readAllStandardOutput()) +
+           QString::fromUtf8(child.readAllStandardError());
+    QVERIFY2(out.contains(QStringLiteral("closing after the last box")), qPrintable(out));
+    QCOMPARE(child.exitCode(), 0);
+    std::ifstream in(records);
+    std::string line;
+    QVERIFY2(std::getline(in, line), "no record line");
+    DownloadRecord r;
+    QVERIFY(ReadRecordLine(line, r));
+    QCOMPARE(r.outcome, std::string("completed"));
+  }
 };
 
 namespace {
 
 // The child of TitleBarCloseDuringDownload: a slow, paced transfer, closed from the "title bar"
-// (the window system's close) once it is under way.
-int RunCloseDuringDownload(int argc, char** argv) {
+// (the window system's close) once it is under way. With `afterLastBox` (the child of
+// CloseRightAfterTheLastBox) a quick, recorded one, closed as soon as its last box is answered
+// and the window is handed back.
+int RunCloseDuringDownload(int argc, char** argv, bool afterLastBox) {
   QApplication app(argc, argv);
   sim::DeviceConfig config;
   config.comNumber = 9;
-  config.pacing = true;
-  sim::Fault slow;
   std::string error;
-  sim::ParseFault("data=delay:100", slow, error);
-  config.faults.push_back(slow);
+  if (afterLastBox) {
+    SetDownloadRecording("corvanel", nullptr);
+  } else {
+    config.pacing = true;
+    sim::Fault slow;
+    sim::ParseFault("data=delay:100", slow, error);
+    config.faults.push_back(slow);
+  }
   sim::CSimulator sim;
   sim.Add(config);
   if (!sim.Start(error)) return 3;
@@ -608,13 +667,25 @@ int RunCloseDuringDownload(int argc, char** argv) {
   SetMainWindowLink(&dlg.Link());
   dlg.Create();
   dlg.ShowWindow(true);
-  const std::string path =
-      WriteFile(qEnvironmentVariable("CORVANEL_TEST_DIR"), "long.ldr", 60 * 1024, 5);
+  const std::string path = WriteFile(qEnvironmentVariable("CORVANEL_TEST_DIR"), "long.ldr",
+                                     afterLastBox ? 1500 : 60 * 1024, 5);
   dlg.m_pathEdit.SetWindowText(path);
   dlg.OnCommand(IDC_BROWSE);
   dlg.OnCommand(IDC_DOWNLOAD);
   QTimer poll;
+  bool answered = false;
   QObject::connect(&poll, &QTimer::timeout, [&] {
+    if (afterLastBox) {
+      if (QMessageBox* box = FindBox(); box != nullptr && !answered) {
+        box->button(QMessageBox::Ok)->click();
+        answered = true;
+      } else if (answered && QtDlgItem(dlg, IDC_DOWNLOAD)->isEnabled()) {
+        std::printf("closing after the last box\n");
+        std::fflush(stdout);
+        QtWindow(dlg)->close();
+      }
+      return;
+    }
     auto* bar = qobject_cast<QProgressBar*>(QtDlgItem(dlg, IDC_PROGRESS));
     if (GetWindowText(QtDlgItem(dlg, IDC_STATUS)) == QString::fromUtf8(kStatusTransferring) &&
         bar->value() >= 2) {
@@ -632,8 +703,10 @@ int RunCloseDuringDownload(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (qEnvironmentVariable("CORVANEL_TEST_CHILD") == QStringLiteral("close-during-download")) {
-    return RunCloseDuringDownload(argc, argv);
+  const QString child = qEnvironmentVariable("CORVANEL_TEST_CHILD");
+  if (child == QStringLiteral("close-during-download") ||
+      child == QStringLiteral("close-after-last-box")) {
+    return RunCloseDuringDownload(argc, argv, child == QStringLiteral("close-after-last-box"));
   }
   QApplication app(argc, argv);
   DownloadDlgTest test;
