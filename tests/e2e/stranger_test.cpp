@@ -4,10 +4,12 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <string>
 #include <vector>
 
@@ -18,13 +20,23 @@
 
 namespace {
 
+// Far beyond the download it disturbs: the stranger never outlives its test by more.
+constexpr auto kStrangerLifetime = std::chrono::seconds(120);
+
 // A process that opens the device twice and closes both, over and over, until it is killed.
 // Two opens in a row come to the simulator as one event when it has not read the first yet.
+// It ends with the test's process too (and after kStrangerLifetime at the latest), so that it
+// never opens another test's pty under the same name.
 pid_t StartStranger(const std::string& path) {
+  const pid_t parent = ::getpid();
   const pid_t pid = ::fork();
   if (pid == 0) {
+    if (::prctl(PR_SET_PDEATHSIG, SIGKILL) != 0 || ::getppid() != parent) {
+      ::_exit(0);  // the test is gone already
+    }
     const timespec pause{0, 500000};
-    for (;;) {
+    const auto end = std::chrono::steady_clock::now() + kStrangerLifetime;
+    while (std::chrono::steady_clock::now() < end) {
       const int first = ::open(path.c_str(), O_RDONLY | O_NOCTTY | O_NONBLOCK);
       const int second = ::open(path.c_str(), O_RDONLY | O_NOCTTY | O_NONBLOCK);
       ::close(first);
@@ -32,6 +44,7 @@ pid_t StartStranger(const std::string& path) {
       ::close(second);
       ::nanosleep(&pause, nullptr);
     }
+    ::_exit(0);
   }
   return pid;
 }
