@@ -197,8 +197,8 @@ Options:
   --json           print one JSON object on standard output at the end (outcome, port, bytes,
                    blocks, retries, result code of the transfer, failure, seconds); the stage
                    lines then go to standard error. The failure, null after a success, names
-                   where the download failed: its stage (terminal-check, dial, begin, data,
-                   end), the data block, the attempt and what was wrong with the last reply
+                   where the download failed: its stage (scan, terminal-check, dial, begin,
+                   data, end), the data block, the attempt and what was wrong with the last reply
                    (no-reply, cut-reply, bad-frame, other-sequence, other-code, other-answer,
                    or a file-too-large, file-unreadable or file-changed upgrade file). Texts
                    are UTF-8; each byte XX of a file name that is not valid UTF-8 is written
@@ -211,7 +211,7 @@ Records:
   Every download, from this program and from the Corvanel window alike, is recorded in the
   state folder, $XDG_STATE_HOME/corvanel (by default ~/.local/state/corvanel; on Windows
   %LOCALAPPDATA%\Corvanel): one JSON line in upgrades.jsonl (start time in UTC, program and
-  version, port and device, the terminal's answer, the file's name, size and FCS-16, the outcome
+  version, port and device, the terminal's answer, the file's path, size and FCS-16, the outcome
   with its text and code, where a failure happened, retries, seconds) and the download's trace
   as --trace writes it in trace-<time>.txt, the last 20 kept. Nothing is sent anywhere. After a
   failure, send support the record's line and the trace it names. A folder that cannot be
