@@ -14,6 +14,7 @@
 #include "download/block_transfer.h"
 #include "download/control_ids.h"
 #include "download/download_record.h"
+#include "download/fine_timer.h"
 #include "download/frame_codec.h"
 #include "download/messages.h"
 #include "download/process_exit.h"
@@ -299,6 +300,8 @@ void StartDownload() {
 
 std::uint32_t DownloadWorker(void* argument) {
   auto* const gate = static_cast<StartGate*>(argument);
+  // Each reply ends 50 ms after its last byte, not at the next timer tick after that.
+  const CFineTimer fineTimer;
   CWindowLink* link = GetMainWindowLink();
 
   // The file must still open.

@@ -28,6 +28,7 @@
 
 #include "download/control_ids.h"
 #include "download/download_worker.h"
+#include "download/fine_timer.h"
 #include "download/messages.h"
 #include "download/window_link.h"
 #include "serial/serial_port.h"
@@ -275,6 +276,17 @@ TEST_F(SerialProbeTest, Download_DeliversTheImageAndEndsWithTheSuccessBox) {
   EXPECT_EQ(link.Text(IDC_STATUS), kStatusTransferDone);
   EXPECT_EQ(link.ProgressPos(), link.ProgressUpper());
   EXPECT_FALSE(g_terminalPort.IsOpen());
+  EXPECT_EQ(FineTimerHolders(), 0);  // the download's 1 ms ticks are given back
+}
+
+// A download asks the system for 1 ms timer ticks and gives them back at its end.
+TEST(FineTimerTest, OneMillisecondTicks_AskedForAndGivenBack) {
+  {
+    const CFineTimer timer;
+    EXPECT_TRUE(timer.Granted());
+    EXPECT_EQ(FineTimerHolders(), 1);
+  }
+  EXPECT_EQ(FineTimerHolders(), 0);
 }
 
 }  // namespace
