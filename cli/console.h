@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <string_view>
 #include <vector>
 
 // A reader that goes away (the other end of a pipe closed) must not end the download: writes to
@@ -23,3 +24,10 @@ std::FILE* OpenForWriting(const std::string& path);
 
 // Whether `stream` writes to an interactive terminal (where a live progress line makes sense).
 bool IsTerminal(std::FILE* stream);
+
+// Writes UTF-8 text to `stream` so that it reads right where it goes: as it is to a file, a pipe
+// or a POSIX terminal; to a Windows console with the wide console calls (a console shows its
+// own code page, in which UTF-8 bytes come out garbled). The stream is flushed first.
+void WriteText(std::FILE* stream, std::string_view text);
+// printf to `stream` through WriteText.
+[[gnu::format(printf, 2, 3)]] void PrintText(std::FILE* stream, const char* format, ...);

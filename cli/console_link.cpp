@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "cli/console.h"
 #include "download/block_transfer.h"
 #include "download/control_ids.h"
 
@@ -116,8 +117,7 @@ void CConsoleLink::Line(const std::string& text) {
     std::fputc('\n', m_out);
     m_drawn = 0;
   }
-  std::fputs(text.c_str(), m_out);
-  std::fputc('\n', m_out);
+  WriteText(m_out, text + "\n");
   std::fflush(m_out);
 }
 
@@ -146,7 +146,7 @@ void CConsoleLink::DrawProgress() {
   const auto length = static_cast<std::size_t>(std::max(n, 0));
   // Blanks over whatever the last drawing left beyond this one.
   const std::size_t pad = m_drawn > length ? m_drawn - length : 0;
-  std::fprintf(m_out, "\r%s%*s", text, static_cast<int>(pad), "");
+  PrintText(m_out, "\r%s%*s", text, static_cast<int>(pad), "");
   std::fflush(m_out);
   m_drawn = length;
 }

@@ -21,3 +21,7 @@ std::FILE* OpenForWriting(const std::string& path) { return std::fopen(path.c_st
 void KeepRunningWhenOutputCloses() { (void)::signal(SIGPIPE, SIG_IGN); }
 
 bool IsTerminal(std::FILE* stream) { return isatty(fileno(stream)) == 1; }
+
+void WriteText(std::FILE* stream, std::string_view text) {
+  std::fwrite(text.data(), 1, text.size(), stream);
+}

@@ -36,9 +36,27 @@ std::FILE* OpenForWriting(const std::string& path) { return _wfopen(Utf16(path).
 // A write to a closed pipe fails with an error here; no signal ends the process.
 void KeepRunningWhenOutputCloses() {}
 
-bool IsTerminal(std::FILE* stream) {
-  // A console, not merely a character device such as NUL.
+namespace {
+
+// The console behind `stream`; null when it writes to a file, a pipe or a device such as NUL.
+HANDLE ConsoleOf(std::FILE* stream) {
   const auto handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream)));
   DWORD mode = 0;
-  return handle != INVALID_HANDLE_VALUE && GetConsoleMode(handle, &mode) != 0;
+  return handle != INVALID_HANDLE_VALUE && GetConsoleMode(handle, &mode) != 0 ? handle : nullptr;
+}
+
+}  // namespace
+
+bool IsTerminal(std::FILE* stream) { return ConsoleOf(stream) != nullptr; }
+
+void WriteText(std::FILE* stream, std::string_view text) {
+  const HANDLE console = ConsoleOf(stream);
+  if (console == nullptr) {
+    std::fwrite(text.data(), 1, text.size(), stream);
+    return;
+  }
+  std::fflush(stream);  // what the runtime holds goes first
+  const std::wstring wide = Utf16(std::string(text));
+  DWORD written = 0;
+  (void)WriteConsoleW(console, wide.data(), static_cast<DWORD>(wide.size()), &written, nullptr);
 }

@@ -5,6 +5,7 @@
 #include <string_view>
 #include <vector>
 
+#include "cli/console.h"
 #include "download/download_record.h"
 #include "download/json_text.h"
 
@@ -55,23 +56,23 @@ void PrintHistory(std::size_t count, bool json) {
     return;
   }
   if (lines.empty()) {
-    std::fprintf(stderr, "No download recorded in %s.\n", folder.c_str());
+    PrintText(stderr, "No download recorded in %s.\n", folder.c_str());
     return;
   }
   if (json) {
     for (const std::string& line : lines) {
-      std::printf("%s\n", line.c_str());
+      PrintText(stdout, "%s\n", line.c_str());
     }
     return;
   }
-  std::printf(kRowFormat, "START (UTC)", "PROGRAM", "PORT", "OUTCOME", "CODE", "RETRIES", "SECONDS",
-              "FILE");
+  PrintText(stdout, kRowFormat, "START (UTC)", "PROGRAM", "PORT", "OUTCOME", "CODE", "RETRIES",
+            "SECONDS", "FILE");
   for (const std::string& line : lines) {
     DownloadRecord r;
     (void)ReadRecordLine(line, r);  // every line given is one that reads
-    std::printf(kRowFormat, Shown(r.start).c_str(), Shown(r.program).c_str(),
-                Shown(ShortPort(r.port)).c_str(), Shown(r.outcome).c_str(),
-                std::to_string(r.code).c_str(), std::to_string(r.retries).c_str(),
-                FixedText(r.seconds, 1).c_str(), Shown(BaseName(r.file)).c_str());
+    PrintText(stdout, kRowFormat, Shown(r.start).c_str(), Shown(r.program).c_str(),
+              Shown(ShortPort(r.port)).c_str(), Shown(r.outcome).c_str(),
+              std::to_string(r.code).c_str(), std::to_string(r.retries).c_str(),
+              FixedText(r.seconds, 1).c_str(), Shown(BaseName(r.file)).c_str());
   }
 }
