@@ -167,6 +167,14 @@ std::string ReadBackRefusal(int fd, const termios& asked) {
   return JudgeLineSettings(asked, got, probed, pseudoTerminal);
 }
 
+// A serial port's node with no hardware behind it (the 8250's ports beyond those the machine
+// has) opens, yet fails every request with EIO, as a USB device that has gone does: it is absent,
+// not a device that refuses the line settings.
+bool NoDeviceBehind(int fd) {
+  termios t;
+  return ::tcgetattr(fd, &t) != 0 && errno == EIO;
+}
+
 // Takes what is already waiting, without waiting for more: the last look of a read whose
 // deadline has passed. A reading thread that the scheduler held up past its deadline then still
 // returns the bytes that arrived in time instead of cutting the reply.
@@ -276,7 +284,7 @@ PortHandle PortOpenExclusive(const char* name) {
   // flock holds against every other open, root's included; TIOCEXCL keeps out other
   // programs that do not lock (it does not stop root). A non-tty path refuses TIOCEXCL and
   // then fails in the configuration steps instead.
-  if (::flock(fd, LOCK_EX | LOCK_NB) != 0 || DeviceHeldElsewhere(fd)) {
+  if (NoDeviceBehind(fd) || ::flock(fd, LOCK_EX | LOCK_NB) != 0 || DeviceHeldElsewhere(fd)) {
     ForgetHeldPort(static_cast<PortHandle>(fd));
     ::close(fd);
     return kInvalidPortHandle;
