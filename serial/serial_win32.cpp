@@ -84,8 +84,9 @@ bool PortSetLineSettings(PortHandle handle, const SerialLineSettings& settings,
   if (SetCommState(HandleOf(handle), &dcb) != 0) {
     return true;
   }
+  const DWORD error = GetLastError();
   if (refusal != nullptr) {
-    *refusal = "line settings refused (error " + std::to_string(GetLastError()) + ")";
+    *refusal = "line settings refused (error " + std::to_string(error) + ")";
   }
   return false;
 }
