@@ -179,7 +179,8 @@ Corvanel window.
 
 Commands:
   detect           find the terminal (COM2 to COM100, asked with AT+CGMM, then AT+GMI) and show
-                   its port, the device it maps to and its answer
+                   its port, the device it maps to and its answer; when none answers, name on
+                   standard error each port whose device refused the line settings, and why
   download FILE    download the upgrade file FILE (.ldr) to the handset: the file checks, the
                    scan, the AT check, the dial and the transfer, with the stage texts of the
                    window; a live progress line when the output is a terminal. Each download
@@ -192,7 +193,8 @@ Options:
                    (e.g. /dev/serial/by-id/...); it must still answer as a terminal
   --trace FILE     write every open, write, read and close of the port to FILE: the time in ms
                    since the start, the direction, the byte count, the bytes in hex and as text;
-                   a failed download ends it with a "fail" line that says where it failed
+                   a port whose device refused the line settings gives a "refused" line that
+                   says why; a failed download ends it with a "fail" line that says where
   --no-record      download: leave no record and no trace in the state folder
   --json           print one JSON object on standard output at the end (outcome, port, bytes,
                    blocks, retries, result code of the transfer, failure, seconds); the stage

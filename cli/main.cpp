@@ -108,6 +108,28 @@ std::string DeviceText(const std::string& port) {
   return device;
 }
 
+// The ports passed by because their devices refused the line settings, one line each, for an
+// operator who expected the terminal on one of them.
+void PrintRefusals(std::FILE* out) {
+  for (const PortRefusal& refusal : RefusedPorts()) {
+    std::fprintf(out, "%s (device %s): %s\n", refusal.port.c_str(),
+                 DeviceText(refusal.port).c_str(), refusal.reason.c_str());
+  }
+  std::fflush(out);
+}
+
+// The same as a JSON array of {"port", "device", "reason"}.
+std::string RefusalsJson() {
+  std::string json = "[";
+  for (const PortRefusal& refusal : RefusedPorts()) {
+    const std::string device = PortDevice(refusal.port);
+    json += (json.size() > 1 ? ",{\"port\":" : "{\"port\":") + JsonString(refusal.port) +
+            ",\"device\":" + (device.empty() ? "null" : JsonString(device)) +
+            ",\"reason\":" + JsonString(refusal.reason) + "}";
+  }
+  return json + "]";
+}
+
 // A record that could not be written costs the record, not the download: said once.
 void WarnOfRecord(const char* text) {
   std::fprintf(stderr, "corvanel-cli: %s\n", text);
@@ -173,6 +195,9 @@ void OnDownloadReport(const DownloadReport& report) {
       std::min<std::uint64_t>(static_cast<std::uint64_t>(blocks) * kBlockSize, run.fileSize);
   TraceFailure(report.failure,
                transferRan ? std::optional<std::uint16_t>(report.transferResult) : std::nullopt);
+  if (report.outcome == DownloadOutcome::NoTerminal) {
+    PrintRefusals(stderr);
+  }
   if (run.options.json) {
     PrintJson(run, outcome.name, outcome.exitCode, portUsed ? LastOpenedPort() : std::string(),
               bytes, blocks, report.retries, report);
@@ -220,15 +245,19 @@ int RunDetect(const CliOptions& options, std::FILE* out) {
     std::fprintf(out, "%s\n", kNoTerminalMessage);
   }
   std::fflush(out);
+  if (!found) {
+    PrintRefusals(stderr);
+  }
   if (options.json) {
     const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
     std::printf(
         "{\"outcome\":%s,\"exit_code\":%d,\"port\":%s,\"device\":%s,\"answer\":%s,"
-        "\"seconds\":%s}\n",
+        "\"refused\":%s,\"seconds\":%s}\n",
         found ? "\"found\"" : "\"no-terminal\"", found ? EXIT_OK : EXIT_NO_TERMINAL,
         found ? JsonString(port).c_str() : "null",
         found ? JsonString(PortDevice(port)).c_str() : "null",
-        found ? JsonString(answer).c_str() : "null", FixedText(seconds, 3).c_str());
+        found ? JsonString(answer).c_str() : "null", RefusalsJson().c_str(),
+        FixedText(seconds, 3).c_str());
     std::fflush(stdout);
   }
   return found ? EXIT_OK : EXIT_NO_TERMINAL;

@@ -1,9 +1,11 @@
 #include "download/port_trace.h"
 
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <chrono>
 #include <cstring>
+#include <utility>
 
 #include "download/json_text.h"
 #include "download/trace_recorder.h"
@@ -20,6 +22,19 @@ std::array<std::uint8_t, kReplyBufferSize> g_lastReply{};
 std::uint32_t g_lastReplyCount = 0;
 std::array<char, kTraceLineCapacity> g_line{};
 std::atomic<CTraceRecorder*> g_recorder{nullptr};
+std::vector<PortRefusal> g_refusals;
+
+// Keeps the port's latest refusal, one entry per port.
+void KeepRefusal(const char* name, const std::uint8_t* reason, std::uint32_t count) {
+  std::string text(reinterpret_cast<const char*>(reason), count);
+  for (PortRefusal& refusal : g_refusals) {
+    if (refusal.port == name) {
+      refusal.reason = std::move(text);
+      return;
+    }
+  }
+  g_refusals.push_back({name, std::move(text)});
+}
 
 const char* Direction(PortEvent event) {
   switch (event) {
@@ -31,6 +46,8 @@ const char* Direction(PortEvent event) {
       return "read";
     case PortEvent::Close:
       return "close";
+    case PortEvent::Refused:
+      return "refused";
   }
   return "?";
 }
@@ -42,6 +59,8 @@ void OnPortEvent(PortEvent event, const char* name, const std::uint8_t* bytes,
   } else if (event == PortEvent::Read) {
     g_lastReplyCount = count < g_lastReply.size() ? count : g_lastReply.size();
     std::memcpy(g_lastReply.data(), bytes, g_lastReplyCount);
+  } else if (event == PortEvent::Refused) {
+    KeepRefusal(name, bytes, count);
   }
   if (CTraceRecorder* recorder = g_recorder.load(std::memory_order_acquire)) {
     recorder->Append(event, name, bytes, count);
@@ -61,9 +80,17 @@ std::size_t FormatTraceLine(char* out, double ms, PortEvent event, const char* n
   // The time without the C library's locale: a desktop's would write a decimal comma.
   char time[kTraceTimeWidth + 1];
   FormatFixed(time, sizeof time, ms, 3, kTraceTimeWidth);
-  if (event == PortEvent::Open || event == PortEvent::Close) {
+  if (event == PortEvent::Open || event == PortEvent::Close || event == PortEvent::Refused) {
     const int n =
         std::snprintf(out, kTraceLineCapacity, "%s %-5s %s\n", time, Direction(event), name);
+    if (event == PortEvent::Refused && n > 0) {
+      // The reason before the line's end (cut, like bytes, at kMaxTracedBytes: both fit).
+      const std::size_t at = static_cast<std::size_t>(n) - 1;
+      const std::uint32_t shown = std::min<std::uint32_t>(count, kMaxTracedBytes);
+      const int r = std::snprintf(out + at, kTraceLineCapacity - at, " %.*s\n",
+                                  static_cast<int>(shown), reinterpret_cast<const char*>(bytes));
+      return r > 0 ? at + static_cast<std::size_t>(r) : 0;
+    }
     return n > 0 ? static_cast<std::size_t>(n) : 0;
   }
   char* const begin = out;
@@ -123,6 +150,8 @@ void TraceFailure(const FailureDetail& failure, std::optional<std::uint16_t> res
 }
 
 std::string LastOpenedPort() { return g_openName.data(); }
+
+std::vector<PortRefusal> RefusedPorts() { return g_refusals; }
 
 std::string LastReply() {
   return std::string(reinterpret_cast<const char*>(g_lastReply.data()), g_lastReplyCount);

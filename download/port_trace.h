@@ -11,7 +11,10 @@
 // TIME_MS is monotonic, in milliseconds since the trace began, with three decimals; DIRECTION is
 // "open", "write", "read" or "close" (open and close give the port name instead of bytes); TEXT
 // shows printable ASCII as it is and every other byte as '.'. At most kMaxTracedBytes bytes of
-// one event are shown; COUNT is always the whole count.
+// one event are shown; COUNT is always the whole count. A port passed by because its device
+// refused the line settings gives its name and why:
+//   TIME_MS refused NAME REASON
+// e.g. "   812.345 refused \\.\COM2 line settings refused: asked 230400, got 9600".
 // A failed download ends corvanel-cli's --trace with where it failed, after the port's close:
 //   TIME_MS fail  stage STAGE [block N] [attempt N] [reason REASON] [result N]
 // (the names of download/failure_detail.h; a block for the data stage only, an attempt and a
@@ -24,6 +27,7 @@
 #include <cstdio>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "download/failure_detail.h"
 #include "serial/serial_port.h"
@@ -52,6 +56,15 @@ std::string LastOpenedPort();
 // The bytes of the last read from the terminal port.
 std::string LastReply();
 
+// A port whose open was refused (PortEvent::Refused) and why.
+struct PortRefusal {
+  std::string port;    // the name it was opened with
+  std::string reason;  // "line settings refused: asked 230400, got 9600"
+};
+// The ports refused since the watching began, each once with its latest reason, in the order
+// they were first refused. Read on the thread that uses the port, or one ordered after it.
+std::vector<PortRefusal> RefusedPorts();
+
 // Hands every event from now on to `recorder` as well (null: to none), watching the port if
 // StartPortTrace has not. Set by the thread that uses the port next, before it does; the
 // recorder must outlive its time here.
@@ -60,6 +73,6 @@ void SetPortTraceRecorder(CTraceRecorder* recorder);
 bool ClearPortTraceRecorder(CTraceRecorder* expected);
 
 // One event as one trace line, '\n' included, into `out` (kTraceLineCapacity bytes); returns
-// its length. `name` is the port's name for an open or a close, else unused.
+// its length. `name` is the port's name for an open, a close or a refusal, else unused.
 std::size_t FormatTraceLine(char* out, double ms, PortEvent event, const char* name,
                             const std::uint8_t* bytes, std::uint32_t count);

@@ -22,7 +22,8 @@ void CTraceRecorder::Get(std::uint64_t position, void* bytes, std::size_t count)
 
 void CTraceRecorder::Append(PortEvent event, const char* name, const std::uint8_t* bytes,
                             std::uint32_t count) {
-  const bool named = event == PortEvent::Open || event == PortEvent::Close;
+  const bool named =
+      event == PortEvent::Open || event == PortEvent::Close || event == PortEvent::Refused;
   if (event == PortEvent::Open) {
     std::strncpy(m_port.data(), name, m_port.size() - 1);
     m_answerPending = true;
@@ -41,11 +42,18 @@ void CTraceRecorder::Append(PortEvent event, const char* name, const std::uint8_
     m_lastTraffic = header.nanoseconds;
   }
   const void* payload = bytes;
+  std::uint32_t nameLength = 0;
   if (named) {
-    header.stored = static_cast<std::uint32_t>(strnlen(name, kTracedNameCapacity - 1));
+    nameLength = static_cast<std::uint32_t>(strnlen(name, kTracedNameCapacity - 1));
+    header.stored = nameLength;
     payload = name;
   } else {
     header.stored = std::min<std::uint32_t>(count, kMaxTracedBytes);
+  }
+  if (event == PortEvent::Refused) {
+    // The reason follows the name and its zero.
+    header.count = std::min<std::uint32_t>(count, kMaxTracedBytes - nameLength - 1);
+    header.stored = nameLength + 1 + header.count;
   }
   const std::uint64_t head = m_head.load(std::memory_order_relaxed);
   const std::uint64_t tail = m_tail.load(std::memory_order_acquire);
@@ -55,7 +63,14 @@ void CTraceRecorder::Append(PortEvent event, const char* name, const std::uint8_
     return;
   }
   Put(head, &header, sizeof header);
-  Put(head + sizeof header, payload, header.stored);
+  if (event == PortEvent::Refused) {
+    const std::uint64_t at = head + sizeof header;
+    Put(at, name, nameLength);
+    Put(at + nameLength, "", 1);
+    Put(at + nameLength + 1, bytes, header.count);
+  } else {
+    Put(head + sizeof header, payload, header.stored);
+  }
   m_head.store(head + size, std::memory_order_release);
 }
 
@@ -75,9 +90,13 @@ bool CTraceRecorder::WriteOut(std::FILE* out) {
     const double ms =
         std::chrono::duration<double, std::milli>(std::chrono::nanoseconds(header.nanoseconds))
             .count();
+    const char* name = reinterpret_cast<char*>(m_payload.data());
+    const std::uint8_t* bytes = m_payload.data();
+    if (header.event == PortEvent::Refused) {
+      bytes += std::strlen(name) + 1;  // the reason after the name
+    }
     const std::size_t length =
-        FormatTraceLine(m_line.data(), ms, header.event, reinterpret_cast<char*>(m_payload.data()),
-                        m_payload.data(), header.count);
+        FormatTraceLine(m_line.data(), ms, header.event, name, bytes, header.count);
     written = std::fwrite(m_line.data(), 1, length, out) == length && written;
   }
   m_tail.store(tail, std::memory_order_release);

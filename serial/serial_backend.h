@@ -8,6 +8,7 @@
 //   storage, never from a device's current state, so every backend applies the same values.
 // - PortOpenExclusive gives kInvalidPortHandle when the device is absent, held by another open,
 //   or refused. Each PortSet... reports success; CSerialPort maps the failures to its codes.
+//   PortSetLineSettings also says why it failed, in words for the operator and support.
 // - PortRead follows the read-completion rule of the time-outs; PortWrite gives up at the write
 //   time-out. Neither reports an error: a read gives the bytes it got, 0 when none.
 #pragma once
@@ -83,7 +84,11 @@ std::string PortDevice(const std::string& name);
 PortHandle PortOpenExclusive(const char* name);
 bool PortClearEventMask(PortHandle handle);
 bool PortSetTimeouts(PortHandle handle, const SerialTimeouts& timeouts);
-bool PortSetLineSettings(PortHandle handle, const SerialLineSettings& settings);
+// Applies the line settings and the DTR and RTS states. On failure `refusal` (when given)
+// receives why, as one line that starts with what was refused: "line settings refused: asked
+// 230400, got 9600" (a driver that kept another speed), "modem lines refused: ..." and so on.
+bool PortSetLineSettings(PortHandle handle, const SerialLineSettings& settings,
+                         std::string* refusal = nullptr);
 // Hands over up to count bytes; gives up at the write time-out. The time-outs are those the port
 // was configured with (a backend whose driver keeps them may ignore the argument).
 void PortWrite(PortHandle handle, const std::uint8_t* bytes, std::uint32_t count,

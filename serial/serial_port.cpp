@@ -63,13 +63,14 @@ constexpr char kDeviceNamespace[] = "\\\\.\\";  // "\\.\" opens a device by its 
 }  // namespace
 
 CSerialPort::CSerialPort()
-    : m_portName{}, m_baudRate(0), m_parityMode(0), m_handle(kInvalidPortHandle) {}
+    : m_portName{}, m_baudRate(0), m_parityMode(0), m_handle(kInvalidPortHandle), m_refusal() {}
 
 CSerialPort::~CSerialPort() { Close(); }
 
 std::uint16_t CSerialPort::Open(const char* name, std::int32_t baudRate, std::int32_t parityMode) {
   // Whatever happens below, the device open before is released first.
   Close();
+  m_refusal.clear();
   if (name == nullptr) {
     return PORT_ERR_NONAME;  // the stored name, speed and parity stay as they were
   }
@@ -105,8 +106,13 @@ std::uint16_t CSerialPort::Open(const char* name, std::int32_t baudRate, std::in
   if (!PortSetTimeouts(handle, BuildTerminalTimeouts())) {
     result = PORT_ERR_TIMEOUTS;
   }
-  if (!PortSetLineSettings(handle, settings)) {
+  if (!PortSetLineSettings(handle, settings, &m_refusal)) {
     result = PORT_ERR_COMMSTATE;
+    if (m_refusal.empty()) {
+      m_refusal = "line settings refused";
+    }
+  } else {
+    m_refusal.clear();
   }
   if (result != PORT_OK) {
     PortClose(handle);
@@ -157,9 +163,16 @@ void SetTerminalPortObserver(PortObserver observer) { g_portObserver.store(obser
 
 std::uint16_t OpenTerminalPort(const char* name) {
   const std::uint16_t result = g_terminalPort.Open(name, kTerminalBaudRate, kTerminalParity);
-  if (result == PORT_OK && g_portObserver.load(std::memory_order_relaxed) != nullptr) {
+  const bool observed = result == PORT_OK || result == PORT_ERR_COMMSTATE;
+  if (observed && g_portObserver.load(std::memory_order_relaxed) != nullptr) {
     std::strncpy(g_observedName, name, sizeof g_observedName - 1);
-    Observe(PortEvent::Open, nullptr, 0);
+    if (result == PORT_OK) {
+      Observe(PortEvent::Open, nullptr, 0);
+    } else {
+      const std::string& reason = g_terminalPort.RefusalText();
+      Observe(PortEvent::Refused, reinterpret_cast<const std::uint8_t*>(reason.data()),
+              static_cast<std::uint32_t>(reason.size()));
+    }
   }
   return result;
 }

@@ -16,6 +16,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 #include "serial/serial_backend.h"
 
@@ -62,12 +63,16 @@ class CSerialPort {
   const char* PortName() const { return m_portName; }
   std::int32_t BaudRate() const { return m_baudRate; }
   std::int32_t ParityMode() const { return m_parityMode; }
+  // Why the last Open gave PORT_ERR_COMMSTATE, for the operator ("line settings refused: asked
+  // 230400, got 9600"); empty after any other result.
+  const std::string& RefusalText() const { return m_refusal; }
 
  private:
   char m_portName[kPortNameCapacity + 1];
   std::int32_t m_baudRate;
   std::int32_t m_parityMode;
   PortHandle m_handle;
+  std::string m_refusal;
 };
 
 extern CSerialPort g_terminalPort;
@@ -83,8 +88,10 @@ std::uint16_t ReadTerminal(std::uint8_t* buffer);  // Read(buffer, 512)
 // the thread that uses the port, after each successful open, each write and read while the port
 // is open (a read with the count it received, 0 included) and each close of an open port; it must
 // not use the port itself. `name` is the name the port was opened with. Set it before the port is
-// used; null removes it.
-enum class PortEvent : std::uint8_t { Open, Write, Read, Close };
+// used; null removes it. An open that failed because the device refused the line settings
+// (PORT_ERR_COMMSTATE) is a Refused event with `name` and the reason's text as the bytes (no
+// zero at its end); an absent or busy device is none.
+enum class PortEvent : std::uint8_t { Open, Write, Read, Close, Refused };
 using PortObserver = void (*)(PortEvent event, const char* name, const std::uint8_t* bytes,
                               std::uint32_t count);
 void SetTerminalPortObserver(PortObserver observer);

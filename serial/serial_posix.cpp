@@ -16,8 +16,10 @@
 
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include "serial/com_mapping_posix.h"
 #include "serial/held_ports.h"
@@ -50,16 +52,127 @@ int MillisecondsUntil(Clock::time_point deadline) {
   return ms > kLongestPollMs ? static_cast<int>(kLongestPollMs) : static_cast<int>(ms);
 }
 
-// DTR and RTS on or off. A device without modem lines (a pseudo-terminal) refuses the request
-// with ENOTTY or EINVAL; that is no failure, there is simply nothing to hold off.
-bool SetModemLines(int fd, int lines, bool on) {
-  if (lines == 0) {
-    return true;
+// DTR and RTS on or off: 0 when done, else the errno of the refusal. A device without modem
+// lines (a pseudo-terminal) refuses the request with ENOTTY or EINVAL; that is no failure, there
+// is simply nothing to hold off.
+int SetModemLines(int fd, int lines, bool on) {
+  if (lines == 0 || ::ioctl(fd, on ? TIOCMBIS : TIOCMBIC, &lines) == 0) {
+    return 0;
   }
-  if (::ioctl(fd, on ? TIOCMBIS : TIOCMBIC, &lines) == 0) {
-    return true;
+  const int error = errno;
+  return error == ENOTTY || error == EINVAL ? 0 : error;
+}
+
+// An errno by its name ("ENOTTY"): the words of a refusal are the same in every locale.
+std::string ErrnoName(int error) {
+  const char* name = ::strerrorname_np(error);
+  return name != nullptr ? std::string(name) : "errno " + std::to_string(error);
+}
+
+// The termios parts the read-back compares. The terminal layer keeps the raw mode (the input,
+// output and local flags, CREAD and CLOCAL) for every driver; the rest of the control flags and
+// the speeds are the driver's to take or keep.
+constexpr tcflag_t kFormat = CSIZE | PARENB | PARODD;
+constexpr tcflag_t kControl = CSTOPB | CRTSCTS | CLOCAL | CREAD;
+constexpr tcflag_t kTerminalLayerControl = CLOCAL | CREAD;
+constexpr tcflag_t kInput = IGNBRK | BRKINT | IGNPAR | PARMRK | INPCK | ISTRIP | INLCR | IGNCR |
+                            ICRNL | IXON | IXANY | IXOFF;
+constexpr tcflag_t kLocal = ICANON | ECHO | ECHONL | ISIG | IEXTEN;
+constexpr tcflag_t kFlowControl = IXON | IXANY | IXOFF;  // with CRTSCTS of the control flags
+
+bool SameRawMode(const termios& a, const termios& b) {
+  return (a.c_iflag & kInput) == (b.c_iflag & kInput) &&
+         (a.c_lflag & kLocal) == (b.c_lflag & kLocal) &&
+         (a.c_oflag & OPOST) == (b.c_oflag & OPOST) &&
+         (a.c_cflag & kTerminalLayerControl) == (b.c_cflag & kTerminalLayerControl);
+}
+
+// The driver's part: both speeds and every control flag but those of the terminal layer (HUPCL
+// is the terminal layer's as well).
+bool SameLine(const termios& a, const termios& b) {
+  constexpr tcflag_t kNotLine = kTerminalLayerControl | HUPCL;
+  return ::cfgetispeed(&a) == ::cfgetispeed(&b) && ::cfgetospeed(&a) == ::cfgetospeed(&b) &&
+         (a.c_cflag & ~kNotLine) == (b.c_cflag & ~kNotLine);
+}
+
+std::string SpeedText(speed_t speed) {
+  for (const SpeedEntry& entry : kSpeeds) {
+    if (entry.speed == speed) {
+      return std::to_string(entry.baudRate);
+    }
   }
-  return errno == ENOTTY || errno == EINVAL;
+  return "speed code " + std::to_string(speed);
+}
+
+// "8N1": data bits, parity, stop bits.
+std::string FormatText(const termios& t) {
+  const tcflag_t size = t.c_cflag & CSIZE;
+  const char bits = size == CS5 ? '5' : size == CS6 ? '6' : size == CS7 ? '7' : '8';
+  const char parity = (t.c_cflag & PARENB) == 0 ? 'N' : (t.c_cflag & PARODD) != 0 ? 'O' : 'E';
+  return {bits, parity, (t.c_cflag & CSTOPB) != 0 ? '2' : '1'};
+}
+
+std::string FlowText(const termios& t) {
+  const bool hardware = (t.c_cflag & CRTSCTS) != 0;
+  const bool software = (t.c_iflag & kFlowControl) != 0;
+  if (hardware && software) {
+    return "RTS/CTS and XON/XOFF flow control";
+  }
+  return hardware ? "RTS/CTS flow control"
+                  : (software ? "XON/XOFF flow control" : "no flow control");
+}
+
+std::string FlagsText(const termios& t) {
+  char text[128];
+  std::snprintf(text, sizeof text, "cflag 0x%X iflag 0x%X oflag 0x%X lflag 0x%X",
+                static_cast<unsigned>(t.c_cflag), static_cast<unsigned>(t.c_iflag),
+                static_cast<unsigned>(t.c_oflag), static_cast<unsigned>(t.c_lflag));
+  return text;
+}
+
+// What of the request the device did not take, the first difference in the order an operator
+// can act on: the speed, the character format, flow control, then the flags themselves.
+std::string RefusalText(const termios& asked, const termios& got, bool pseudoTerminal) {
+  const std::string refused = "line settings refused: asked ";
+  if (::cfgetospeed(&got) != ::cfgetospeed(&asked)) {
+    return refused + SpeedText(::cfgetospeed(&asked)) + ", got " + SpeedText(::cfgetospeed(&got));
+  }
+  if (!pseudoTerminal && FormatText(got) != FormatText(asked)) {
+    return refused + FormatText(asked) + ", got " + FormatText(got);
+  }
+  if (FlowText(got) != FlowText(asked)) {
+    return refused + FlowText(asked) + ", got " + FlowText(got);
+  }
+  return refused + FlagsText(asked) + ", got " + FlagsText(got);
+}
+
+// Reads the settings back after a request and judges them (JudgeLineSettings); when they are not
+// what was asked, the driver is probed with another speed, and the probe is undone.
+std::string ReadBackRefusal(int fd, const termios& asked) {
+  termios got;
+  struct stat st {};
+  if (::tcgetattr(fd, &got) != 0 || ::fstat(fd, &st) != 0) {
+    return "line settings refused: reading them back failed (" + ErrnoName(errno) + ")";
+  }
+  const bool pseudoTerminal = PtySlaveIndex(st.st_rdev) >= 0;
+  if (TermiosTaken(asked, got, pseudoTerminal)) {
+    return {};
+  }
+  const termios probe = SpeedProbe(got);
+  termios probed;
+  if (::tcsetattr(fd, TCSANOW, &probe) != 0 || ::tcgetattr(fd, &probed) != 0) {
+    probed = probe;  // a probe that cannot be made tells nothing: the refusal stands
+  }
+  (void)::tcsetattr(fd, TCSANOW, &got);
+  return JudgeLineSettings(asked, got, probed, pseudoTerminal);
+}
+
+// A serial port's node with no hardware behind it (the 8250's ports beyond those the machine
+// has) opens, yet fails every request with EIO, as a USB device that has gone does: it is absent,
+// not a device that refuses the line settings.
+bool NoDeviceBehind(int fd) {
+  termios t;
+  return ::tcgetattr(fd, &t) != 0 && errno == EIO;
 }
 
 // Takes what is already waiting, without waiting for more: the last look of a read whose
@@ -171,7 +284,7 @@ PortHandle PortOpenExclusive(const char* name) {
   // flock holds against every other open, root's included; TIOCEXCL keeps out other
   // programs that do not lock (it does not stop root). A non-tty path refuses TIOCEXCL and
   // then fails in the configuration steps instead.
-  if (::flock(fd, LOCK_EX | LOCK_NB) != 0 || DeviceHeldElsewhere(fd)) {
+  if (NoDeviceBehind(fd) || ::flock(fd, LOCK_EX | LOCK_NB) != 0 || DeviceHeldElsewhere(fd)) {
     ForgetHeldPort(static_cast<PortHandle>(fd));
     ::close(fd);
     return kInvalidPortHandle;
@@ -207,11 +320,6 @@ bool PortSetTimeouts(PortHandle handle, const SerialTimeouts& /*timeouts*/) {
 }
 
 bool TermiosTaken(const termios& asked, const termios& got, bool pseudoTerminal) {
-  constexpr tcflag_t kFormat = CSIZE | PARENB | PARODD;
-  constexpr tcflag_t kControl = CSTOPB | CRTSCTS | CLOCAL | CREAD;
-  constexpr tcflag_t kInput = IGNBRK | BRKINT | IGNPAR | PARMRK | INPCK | ISTRIP | INLCR | IGNCR |
-                              ICRNL | IXON | IXANY | IXOFF;
-  constexpr tcflag_t kLocal = ICANON | ECHO | ECHONL | ISIG | IEXTEN;
   const tcflag_t control = pseudoTerminal ? kControl : kControl | kFormat;
   return ::cfgetispeed(&got) == ::cfgetispeed(&asked) &&
          ::cfgetospeed(&got) == ::cfgetospeed(&asked) &&
@@ -221,26 +329,55 @@ bool TermiosTaken(const termios& asked, const termios& got, bool pseudoTerminal)
          (got.c_oflag & OPOST) == (asked.c_oflag & OPOST);
 }
 
-bool PortSetLineSettings(PortHandle handle, const SerialLineSettings& settings) {
-  const int fd = FdOf(handle);
-  termios t;
-  bool ok = LineSettingsToTermios(settings, &t);
-  if (ok) {
-    ok = ::tcsetattr(fd, TCSANOW, &t) == 0;
+termios SpeedProbe(const termios& current) {
+  termios probe = current;
+  const speed_t speed = ::cfgetospeed(&current) == B9600 ? B19200 : B9600;
+  (void)::cfsetispeed(&probe, speed);
+  (void)::cfsetospeed(&probe, speed);
+  return probe;
+}
+
+std::string JudgeLineSettings(const termios& asked, const termios& got, const termios& probed,
+                              bool pseudoTerminal) {
+  if (TermiosTaken(asked, got, pseudoTerminal)) {
+    return {};
   }
-  // tcsetattr succeeds when the driver took any part of the request: read it back.
-  if (ok) {
-    termios got;
-    struct stat st {};
-    ok = ::tcgetattr(fd, &got) == 0 && ::fstat(fd, &st) == 0 &&
-         TermiosTaken(t, got, PtySlaveIndex(st.st_rdev) >= 0);
+  // A driver that took not even the probe takes no line settings at all.
+  if (SameRawMode(asked, got) && SameLine(got, probed)) {
+    return {};
+  }
+  return RefusalText(asked, got, pseudoTerminal);
+}
+
+bool PortSetLineSettings(PortHandle handle, const SerialLineSettings& settings,
+                         std::string* refusal) {
+  const int fd = FdOf(handle);
+  std::string why;
+  termios asked;
+  if (!LineSettingsToTermios(settings, &asked)) {
+    why = "line settings refused: asked " + std::to_string(settings.BaudRate) + " " +
+          FormatText(asked) + ", which termios does not offer here";
+  } else if (::tcsetattr(fd, TCSANOW, &asked) != 0) {
+    why = "line settings refused: tcsetattr failed (" + ErrnoName(errno) + ")";
+  } else {
+    // tcsetattr succeeds when the driver took any part of the request: read it back.
+    why = ReadBackRefusal(fd, asked);
   }
   int off = 0;
   int on = 0;
   (settings.fDtrControl == kDtrControlEnable ? on : off) |= TIOCM_DTR;
   (settings.fRtsControl == kRtsControlEnable ? on : off) |= TIOCM_RTS;
-  const bool linesOk = SetModemLines(fd, off, false) && SetModemLines(fd, on, true);
-  return ok && linesOk;
+  int linesError = SetModemLines(fd, off, false);
+  if (linesError == 0) {
+    linesError = SetModemLines(fd, on, true);
+  }
+  if (why.empty() && linesError != 0) {
+    why = "modem lines refused: setting DTR and RTS failed (" + ErrnoName(linesError) + ")";
+  }
+  if (refusal != nullptr) {
+    *refusal = why;
+  }
+  return why.empty();
 }
 
 void PortWrite(PortHandle handle, const std::uint8_t* bytes, std::uint32_t count,

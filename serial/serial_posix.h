@@ -4,6 +4,8 @@
 
 #include <termios.h>
 
+#include <string>
+
 #include "serial/serial_backend.h"
 
 // Raw termios for the line settings, built from zeroed storage: no echo, no line editing, no
@@ -17,3 +19,23 @@ bool LineSettingsToTermios(const SerialLineSettings& settings, termios* out);
 // speed stays at its previous speed), so only a read-back shows it. A pseudo-terminal has no line
 // and forces 8 bits without parity whatever is asked; its character format is not compared.
 bool TermiosTaken(const termios& asked, const termios& got, bool pseudoTerminal);
+
+// The probe that tells apart two drivers that both read back their old speed when asked 230400
+// (see JudgeLineSettings): `current`, what the device reads back now, at another standard speed:
+// 9600, or 19200 when the device is at 9600 already. Every UART takes those.
+termios SpeedProbe(const termios& current);
+
+// The verdict on a line-settings request: empty when the port can be used, else why not, for
+// the operator ("line settings refused: asked 230400, got 9600"). `got` is what the device read
+// back after the request; `probed` what it read back after SpeedProbe(got), looked at only when
+// `got` is not what was asked (TermiosTaken).
+// A read-back that is not what was asked still leaves the port usable when its driver takes no
+// line settings at all: the USB serial core's default without set_termios (usbserial_generic,
+// the modem-module drivers) and n_gsm copy the old speed and format back whatever is asked, the
+// probe included, and on a USB bulk pipe they mean nothing. A driver that takes the probe but
+// kept its old settings for the request really runs its line at those (an 8250 at baud base
+// 115200 asked 230400): refused. The raw mode (input, output and local flags) is kept by the
+// terminal layer for every driver, so a read-back that differs there is refused whatever the
+// probe shows.
+std::string JudgeLineSettings(const termios& asked, const termios& got, const termios& probed,
+                              bool pseudoTerminal);

@@ -3,6 +3,8 @@
 // COMMTIMEOUTS, so PortRead and PortWrite are single ReadFile and WriteFile calls.
 #include <windows.h>
 
+#include <string>
+
 #include "serial/held_ports.h"
 
 static_assert(sizeof(DCB) == kDcbLength, "the line settings record is the Win32 DCB");
@@ -76,9 +78,17 @@ bool PortSetTimeouts(PortHandle handle, const SerialTimeouts& timeouts) {
   return SetCommTimeouts(HandleOf(handle), &c) != 0;
 }
 
-bool PortSetLineSettings(PortHandle handle, const SerialLineSettings& settings) {
+bool PortSetLineSettings(PortHandle handle, const SerialLineSettings& settings,
+                         std::string* refusal) {
   DCB dcb = ToDcb(settings);
-  return SetCommState(HandleOf(handle), &dcb) != 0;
+  if (SetCommState(HandleOf(handle), &dcb) != 0) {
+    return true;
+  }
+  const DWORD error = GetLastError();
+  if (refusal != nullptr) {
+    *refusal = "line settings refused (error " + std::to_string(error) + ")";
+  }
+  return false;
 }
 
 void PortWrite(PortHandle handle, const std::uint8_t* bytes, std::uint32_t count,

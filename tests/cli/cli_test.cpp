@@ -356,6 +356,28 @@ TEST_F(CliTest, PortNumber_LimitsTheScanToThatPort) {
   EXPECT_EQ(Run({"detect", "--port", "5"}).exitCode, 4);
 }
 
+// A port that refuses the line settings (here a file that is no terminal) is named with why,
+// on standard error, while standard output and the exit code stay those of no terminal.
+TEST_F(CliTest, DetectWithARefusedPort_NamesItAndWhy) {
+  StartTerminal();
+  std::ofstream(m_sim.ComDir() + "/COM5") << "not a terminal\n";
+  const std::string reason = "line settings refused: tcsetattr failed (ENOTTY)";
+  const CliResult result = Run({"detect", "--port", "5"});
+  EXPECT_EQ(result.exitCode, 4);
+  EXPECT_EQ(result.out.find("No terminal connected.\n"), 0u) << result.out;
+  EXPECT_EQ(result.out.find("COM5"), std::string::npos) << result.out;
+  EXPECT_EQ(result.err.find("\\\\.\\COM5 (device " + m_sim.ComDir() + "/COM5"), 0u) << result.err;
+  EXPECT_NE(result.err.find("): " + reason + "\n"), std::string::npos) << result.err;
+  EXPECT_EQ(std::count(result.err.begin(), result.err.end(), '\n'), 1) << result.err;
+
+  const CliResult json = Run({"--json", "detect", "--port", "5"});
+  EXPECT_EQ(json.exitCode, 4);
+  EXPECT_NE(json.out.find("\"refused\":[{\"port\":\"\\\\\\\\.\\\\COM5\",\"device\":\"" +
+                          m_sim.ComDir() + "/COM5\",\"reason\":\"" + reason + "\"}],"),
+            std::string::npos)
+      << json.out;
+}
+
 // --port DEVICE reaches a device outside the COM mapping, and the whole download runs on it.
 TEST_F(CliTest, PortDevicePath_DownloadsThroughThatDevice) {
   sim::DeviceConfig low, high;
@@ -451,6 +473,8 @@ TEST_F(CliTest, OnATerminal_ShowsALiveProgressLine) {
 // very events --trace wrote.
 TEST_F(CliTest, Download_LeavesOneRecordAndItsTrace) {
   StartTerminal();
+  // A port the scan passes by, refused, before the terminal.
+  std::ofstream(m_sim.ComDir() + "/COM5") << "not a terminal\n";
   std::vector<std::uint8_t> bytes = RandomBytes(3000, 21);
   bytes[0] = 'L';
   const std::string file = MakeFile(bytes);
@@ -492,6 +516,9 @@ TEST_F(CliTest, Download_LeavesOneRecordAndItsTrace) {
   const std::vector<std::string> traced = events(ReadFile(TracePath()));
   EXPECT_EQ(events(ReadFile(RecordFolder() + "/" + r.trace)), traced);
   EXPECT_GT(traced.size(), 10u);
+  EXPECT_NE(std::find(traced.begin(), traced.end(),
+                      "refused \\\\.\\COM5 line settings refused: tcsetattr failed (ENOTTY)"),
+            traced.end());
 }
 
 // `history` shows each download with its outcome, oldest first; N limits it; --json gives the

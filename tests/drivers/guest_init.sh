@@ -10,7 +10,7 @@ mount -t sysfs sys /sys
 mount -t devtmpfs dev /dev
 
 echo 1 >/proc/sys/kernel/printk
-# The gadget (g_serial) is loaded later, when the cdc_acm scenarios plug it in.
+# The gadget (g_serial) is loaded later, when the cdc_acm and the bulk-mode scenarios plug it in.
 for m in $(cat /lib/modules/order); do
   insmod "/lib/modules/$m.ko" || echo "@@FAIL insmod $m"
 done

@@ -31,7 +31,7 @@ PortHandle PortOpenExclusive(const char* name) {
 
 bool PortClearEventMask(PortHandle) { return true; }
 bool PortSetTimeouts(PortHandle, const SerialTimeouts&) { return true; }
-bool PortSetLineSettings(PortHandle, const SerialLineSettings&) { return true; }
+bool PortSetLineSettings(PortHandle, const SerialLineSettings&, std::string*) { return true; }
 
 void PortWrite(PortHandle, const std::uint8_t* bytes, std::uint32_t count, const SerialTimeouts&) {
   g_events.push_back({true, std::vector<std::uint8_t>(bytes, bytes + count)});

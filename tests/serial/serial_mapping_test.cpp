@@ -210,6 +210,70 @@ INSTANTIATE_TEST_SUITE_P(
                     false, true},
         ReadBackRow{"two stop bits", [](termios& r) { r.c_cflag |= CSTOPB; }, false, false}));
 
+TEST(SpeedProbeTest, AsksAnotherSpeedThanTheDevicesAndChangesNothingElse) {
+  termios current{};
+  ASSERT_TRUE(LineSettingsToTermios(BuildLineSettings(9600, 0), &current));
+  termios probe = SpeedProbe(current);
+  EXPECT_EQ(cfgetospeed(&probe), static_cast<speed_t>(B19200));
+  EXPECT_EQ(cfgetispeed(&probe), static_cast<speed_t>(B19200));
+  EXPECT_EQ(probe.c_cflag & ~static_cast<tcflag_t>(CBAUD | CBAUDEX),
+            current.c_cflag & ~static_cast<tcflag_t>(CBAUD | CBAUDEX));
+  cfsetspeed(&current, B115200);
+  probe = SpeedProbe(current);
+  EXPECT_EQ(cfgetospeed(&probe), static_cast<speed_t>(B9600));
+}
+
+// What a device reads back after the terminal's request (230400 8N1, raw) and after the speed
+// probe, and the verdict: accepted (""), or refused with the reason the operator sees.
+struct VerdictRow {
+  const char* device;
+  void (*apply)(termios&);  // the read-back after the request
+  bool probeTaken;          // the read-back after the probe: the probe, or the same as before
+  bool pseudoTerminal;
+  const char* refusal;
+};
+std::ostream& operator<<(std::ostream& out, const VerdictRow& row) { return out << row.device; }
+
+class JudgeLineSettingsTest : public ::testing::TestWithParam<VerdictRow> {};
+
+TEST_P(JudgeLineSettingsTest, AcceptsWhatWasTakenAndADriverThatTakesNothing) {
+  termios asked{};
+  ASSERT_TRUE(LineSettingsToTermios(BuildLineSettings(230400, 0), &asked));
+  termios got = asked;
+  GetParam().apply(got);
+  const termios probed = GetParam().probeTaken ? SpeedProbe(got) : got;
+  EXPECT_EQ(JudgeLineSettings(asked, got, probed, GetParam().pseudoTerminal), GetParam().refusal);
+}
+
+constexpr auto kOldSpeed = [](termios& r) { cfsetspeed(&r, B9600); };
+
+INSTANTIATE_TEST_SUITE_P(
+    Devices, JudgeLineSettingsTest,
+    ::testing::Values(
+        VerdictRow{"a driver that took it all", [](termios&) {}, true, false, ""},
+        VerdictRow{"an 8250 at baud base 115200", kOldSpeed, true, false,
+                   "line settings refused: asked 230400, got 9600"},
+        VerdictRow{"a driver that takes no line settings", kOldSpeed, false, false, ""},
+        VerdictRow{"a driver that takes no line settings, its old format kept",
+                   [](termios& r) {
+                     cfsetspeed(&r, B9600);
+                     r.c_cflag = (r.c_cflag & ~CSIZE) | CS7 | PARENB | CRTSCTS;
+                   },
+                   false, false, ""},
+        VerdictRow{"the speed taken, not the format",
+                   [](termios& r) { r.c_cflag = (r.c_cflag & ~CSIZE) | CS7 | PARENB | PARODD; },
+                   true, false, "line settings refused: asked 8N1, got 7O1"},
+        VerdictRow{"flow control forced on", [](termios& r) { r.c_cflag |= CRTSCTS; }, true, false,
+                   "line settings refused: asked no flow control, got RTS/CTS flow control"},
+        VerdictRow{"line editing kept, whatever the probe", [](termios& r) { r.c_lflag |= ICANON; },
+                   false, false,
+                   "line settings refused: asked cflag 0x18B3 iflag 0x0 oflag 0x0 lflag 0x0, got "
+                   "cflag 0x18B3 iflag 0x0 oflag 0x0 lflag 0x2"},
+        VerdictRow{"a pseudo-terminal that forces its format",
+                   [](termios& r) { r.c_cflag = (r.c_cflag & ~CSIZE) | CS7; }, true, true, ""},
+        VerdictRow{"a pseudo-terminal that kept another speed", kOldSpeed, true, true,
+                   "line settings refused: asked 230400, got 9600"}));
+
 TEST(TimeoutsTest, TerminalTimeouts_AreTheFixedValues) {
   const SerialTimeouts t = BuildTerminalTimeouts();
   EXPECT_EQ(t.ReadIntervalTimeout, 50u);

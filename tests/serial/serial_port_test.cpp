@@ -291,10 +291,12 @@ TEST_F(SerialPortTest, Open_WhileOpen_ReleasesTheOldDevice) {
   EXPECT_FALSE(DeviceIsFree(ComName(6)));
 }
 
-// A plain file opens, but neither time-outs nor line settings apply: the last failure wins.
-TEST_F(SerialPortTest, Open_DeviceThatTakesNoSettings_Returns4AndReleasesIt) {
+// A plain file opens, but neither time-outs nor line settings apply: the last failure wins,
+// with its reason.
+TEST_F(SerialPortTest, Open_FileThatIsNoTerminal_Returns4SaysWhyAndReleasesIt) {
   m_dir.AddPlainFile(7);
   EXPECT_EQ(m_port.Open("\\\\.\\COM7", 230400, 0), PORT_ERR_COMMSTATE);
+  EXPECT_EQ(m_port.RefusalText(), "line settings refused: tcsetattr failed (ENOTTY)");
   EXPECT_FALSE(m_port.IsOpen());
   // Released: a second attempt fails the same way, not as a held device.
   EXPECT_EQ(m_port.Open("\\\\.\\COM7", 230400, 0), PORT_ERR_COMMSTATE);

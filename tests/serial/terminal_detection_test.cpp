@@ -256,4 +256,32 @@ TEST_F(TerminalDetectionTest, RunAgainWhileOpenOnCom5_ReleasesItAndScansFromCom2
   EXPECT_TRUE(DeviceIsFree(5));
 }
 
+// What the terminal port's observer saw, as "EVENT NAME[ TEXT]" lines.
+std::vector<std::string> g_observed;
+void ObservePort(PortEvent event, const char* name, const std::uint8_t* bytes,
+                 std::uint32_t count) {
+  if (event == PortEvent::Open) {
+    g_observed.push_back(std::string("open ") + name);
+  } else if (event == PortEvent::Refused) {
+    g_observed.push_back(std::string("refused ") + name + " " +
+                         std::string(reinterpret_cast<const char*>(bytes), count));
+  }
+}
+
+// The scan names the port that refused the line settings, each time it tries it, and says
+// nothing of the absent ones.
+TEST_F(TerminalDetectionTest, PortThatRefusesTheSettings_IsObservedWithItsReason) {
+  m_dir.AddPlainFile(3);
+  AddDevice(9, "ERROR\r\n", "+GMI: VOLK\r\n");
+  g_observed.clear();
+  SetTerminalPortObserver(ObservePort);
+  EXPECT_EQ(DetectTerminal(), DETECT_FOUND);
+  SetTerminalPortObserver(nullptr);
+  const std::string refused =
+      "refused \\\\.\\COM3 line settings refused: tcsetattr failed (ENOTTY)";
+  const std::vector<std::string> expected = {refused, "open \\\\.\\COM9", refused,
+                                             "open \\\\.\\COM9"};
+  EXPECT_EQ(g_observed, expected);
+}
+
 }  // namespace

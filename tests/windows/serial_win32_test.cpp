@@ -67,6 +67,7 @@ TEST(SerialWin32Test, DeviceThatIsNoSerialPort_Returns4AndStaysClosed) {
   CloseHandle(probe);
   CSerialPort port;
   EXPECT_EQ(port.Open("\\\\.\\NUL", kTerminalBaudRate, kTerminalParity), PORT_ERR_COMMSTATE);
+  EXPECT_EQ(port.RefusalText().rfind("line settings refused (error ", 0), 0u) << port.RefusalText();
   EXPECT_FALSE(port.IsOpen());
   // Closed again: the device can be opened exclusively by someone else at once.
   const HANDLE again = CreateFileA("\\\\.\\NUL", GENERIC_READ | GENERIC_WRITE, 0, nullptr,
