@@ -112,8 +112,8 @@ std::string DeviceText(const std::string& port) {
 // operator who expected the terminal on one of them.
 void PrintRefusals(std::FILE* out) {
   for (const PortRefusal& refusal : RefusedPorts()) {
-    std::fprintf(out, "%s (device %s): %s\n", refusal.port.c_str(),
-                 DeviceText(refusal.port).c_str(), refusal.reason.c_str());
+    PrintText(out, "%s (device %s): %s\n", refusal.port.c_str(), DeviceText(refusal.port).c_str(),
+              refusal.reason.c_str());
   }
   std::fflush(out);
 }
@@ -132,7 +132,7 @@ std::string RefusalsJson() {
 
 // A record that could not be written costs the record, not the download: said once.
 void WarnOfRecord(const char* text) {
-  std::fprintf(stderr, "corvanel-cli: %s\n", text);
+  PrintText(stderr, "corvanel-cli: %s\n", text);
   std::fflush(stderr);
 }
 
@@ -168,16 +168,16 @@ void PrintJson(const Run& run, const char* outcome, int exitCode, const std::str
                std::uint64_t bytes, std::uint32_t blocks, std::uint32_t retries,
                const DownloadReport& report) {
   const double seconds = std::chrono::duration<double>(Clock::now() - run.start).count();
-  std::printf(
-      "{\"outcome\":%s,\"exit_code\":%d,\"file\":%s,\"file_bytes\":%llu,\"port\":%s,"
-      "\"device\":%s,\"bytes\":%llu,\"blocks\":%u,\"retries\":%u,\"result\":%u,"
-      "\"failure\":%s,\"seconds\":%s}\n",
-      JsonString(outcome).c_str(), exitCode, JsonString(run.options.file).c_str(),
-      static_cast<unsigned long long>(run.fileSize),
-      port.empty() ? "null" : JsonString(port).c_str(),
-      port.empty() ? "null" : JsonString(PortDevice(port)).c_str(),
-      static_cast<unsigned long long>(bytes), blocks, retries, report.transferResult,
-      FailureJson(report.failure).c_str(), FixedText(seconds, 3).c_str());
+  PrintText(stdout,
+            "{\"outcome\":%s,\"exit_code\":%d,\"file\":%s,\"file_bytes\":%llu,\"port\":%s,"
+            "\"device\":%s,\"bytes\":%llu,\"blocks\":%u,\"retries\":%u,\"result\":%u,"
+            "\"failure\":%s,\"seconds\":%s}\n",
+            JsonString(outcome).c_str(), exitCode, JsonString(run.options.file).c_str(),
+            static_cast<unsigned long long>(run.fileSize),
+            port.empty() ? "null" : JsonString(port).c_str(),
+            port.empty() ? "null" : JsonString(PortDevice(port)).c_str(),
+            static_cast<unsigned long long>(bytes), blocks, retries, report.transferResult,
+            FailureJson(report.failure).c_str(), FixedText(seconds, 3).c_str());
   std::fflush(stdout);
 }
 
@@ -238,11 +238,11 @@ int RunDetect(const CliOptions& options, std::FILE* out) {
   if (found) {
     // The window's own words for it, then what only a command line shows.
     const std::string_view connected(kConnectedMessage);
-    std::fprintf(out, "%s\nPort: %s (device %s)\nAnswer: %s\n",
-                 std::string(connected.substr(0, connected.find('\n'))).c_str(), port.c_str(),
-                 DeviceText(port).c_str(), Printable(answer).c_str());
+    PrintText(out, "%s\nPort: %s (device %s)\nAnswer: %s\n",
+              std::string(connected.substr(0, connected.find('\n'))).c_str(), port.c_str(),
+              DeviceText(port).c_str(), Printable(answer).c_str());
   } else {
-    std::fprintf(out, "%s\n", kNoTerminalMessage);
+    PrintText(out, "%s\n", kNoTerminalMessage);
   }
   std::fflush(out);
   if (!found) {
@@ -250,14 +250,14 @@ int RunDetect(const CliOptions& options, std::FILE* out) {
   }
   if (options.json) {
     const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
-    std::printf(
-        "{\"outcome\":%s,\"exit_code\":%d,\"port\":%s,\"device\":%s,\"answer\":%s,"
-        "\"refused\":%s,\"seconds\":%s}\n",
-        found ? "\"found\"" : "\"no-terminal\"", found ? EXIT_OK : EXIT_NO_TERMINAL,
-        found ? JsonString(port).c_str() : "null",
-        found ? JsonString(PortDevice(port)).c_str() : "null",
-        found ? JsonString(answer).c_str() : "null", RefusalsJson().c_str(),
-        FixedText(seconds, 3).c_str());
+    PrintText(stdout,
+              "{\"outcome\":%s,\"exit_code\":%d,\"port\":%s,\"device\":%s,\"answer\":%s,"
+              "\"refused\":%s,\"seconds\":%s}\n",
+              found ? "\"found\"" : "\"no-terminal\"", found ? EXIT_OK : EXIT_NO_TERMINAL,
+              found ? JsonString(port).c_str() : "null",
+              found ? JsonString(PortDevice(port)).c_str() : "null",
+              found ? JsonString(answer).c_str() : "null", RefusalsJson().c_str(),
+              FixedText(seconds, 3).c_str());
     std::fflush(stdout);
   }
   return found ? EXIT_OK : EXIT_NO_TERMINAL;
@@ -276,15 +276,15 @@ int main(int argc, char* argv[]) {
     args.push_back(argument.c_str());
   }
   if (!ParseCliOptions(static_cast<int>(args.size()), args.data(), options, error)) {
-    std::fprintf(stderr, "corvanel-cli: %s\nTry 'corvanel-cli --help'.\n", error.c_str());
+    PrintText(stderr, "corvanel-cli: %s\nTry 'corvanel-cli --help'.\n", error.c_str());
     return EXIT_USAGE;
   }
   if (options.command == CliCommand::Help) {
-    std::fputs(CliHelpText(), stdout);
+    WriteText(stdout, CliHelpText());
     return EXIT_OK;
   }
   if (options.command == CliCommand::Version) {
-    std::printf("corvanel-cli %s\n", CorvanelVersion());
+    PrintText(stdout, "corvanel-cli %s\n", CorvanelVersion());
     return EXIT_OK;
   }
   if (options.command == CliCommand::History) {
@@ -303,8 +303,8 @@ int main(int argc, char* argv[]) {
   if (!options.tracePath.empty()) {
     trace = OpenForWriting(options.tracePath);
     if (trace == nullptr) {
-      std::fprintf(stderr, "corvanel-cli: cannot write the trace file %s\n",
-                   options.tracePath.c_str());
+      PrintText(stderr, "corvanel-cli: cannot write the trace file %s\n",
+                options.tracePath.c_str());
       return EXIT_USAGE;
     }
   }
