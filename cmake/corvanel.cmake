@@ -1,4 +1,5 @@
-# Shared build settings: warnings as errors for our own code, optional sanitizers.
+# Shared build settings: warnings for our own code (as errors with CORVANEL_WERROR), optional
+# sanitizers.
 
 if(CORVANEL_SANITIZE)
   add_compile_options(-fsanitize=address,undefined -fno-sanitize-recover=undefined -fno-omit-frame-pointer)
@@ -13,19 +14,29 @@ if(CORVANEL_TSAN)
   add_link_options(-fsanitize=thread)
 endif()
 
-# Applied to every target of ours; third-party headers come in as system includes.
+# Applied to every target of ours; third-party headers come in as system includes. Warnings are
+# errors only with CORVANEL_WERROR (the scripts' trees): a user's build with another compiler
+# version must not stop at a warning that version adds.
 function(corvanel_warnings target)
   if(MSVC)
-    target_compile_options(${target} PRIVATE /W4 /WX)
-  else()
-    target_compile_options(${target} PRIVATE -Wall -Wextra -Wpedantic -Wshadow -Wnon-virtual-dtor
-                                             -Wold-style-cast -Wcast-align -Woverloaded-virtual -Werror)
-    # mingw-w64's GCC 12 warns falsely about overlapping copies inside std::string's own code
-    # once it is inlined at -O2 ("literal" + std::string&&, GCC bug 105329; gone in GCC 13).
-    # Only that build: clang-tidy reads the Linux build's flags and knows no such option.
-    if(WIN32 AND CMAKE_CXX_COMPILER_ID STREQUAL "GNU" AND CMAKE_CXX_COMPILER_VERSION VERSION_LESS 13)
-      target_compile_options(${target} PRIVATE -Wno-restrict)
+    target_compile_options(${target} PRIVATE /W4)
+    if(CORVANEL_WERROR)
+      target_compile_options(${target} PRIVATE /WX)
     endif()
+    return()
+  endif()
+  target_compile_options(${target} PRIVATE -Wall -Wextra -Wpedantic -Wshadow -Wnon-virtual-dtor
+                                           -Wold-style-cast -Wcast-align -Woverloaded-virtual)
+  if(CORVANEL_WERROR)
+    target_compile_options(${target} PRIVATE -Werror)
+  endif()
+  # GCC 12 warns falsely about overlapping copies inside std::string's own code once it is
+  # inlined in an optimized build ("literal" + std::string&&, GCC bug 105329; gone in GCC 13):
+  # Release's -O3, Linux and mingw-w64 alike. Only there: clang-tidy reads build/check's
+  # commands (Debug) and knows no such option.
+  if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU" AND CMAKE_CXX_COMPILER_VERSION VERSION_GREATER_EQUAL 12
+     AND CMAKE_CXX_COMPILER_VERSION VERSION_LESS 13)
+    target_compile_options(${target} PRIVATE $<$<NOT:$<CONFIG:Debug>>:-Wno-restrict>)
   endif()
 endfunction()
 

@@ -56,12 +56,16 @@ Bytes TestFrame(const Bytes& packet) {
 
 Bytes DataPacket(std::uint16_t seq, const Bytes& payload) {
   const std::size_t len = payload.size() + 6;
-  Bytes p = {0x0D,
-             0x0D,
-             static_cast<std::uint8_t>(len >> 8),
-             static_cast<std::uint8_t>(len & 0xFF),
-             static_cast<std::uint8_t>(seq >> 8),
-             static_cast<std::uint8_t>(seq & 0xFF)};
+  // Room for the whole packet first: grown from six bytes by the insert, GCC 12 at -O3 (Release)
+  // warns falsely (-Warray-bounds) about the in-place copy it cannot rule out.
+  Bytes p;
+  p.reserve(len);
+  p = {0x0D,
+       0x0D,
+       static_cast<std::uint8_t>(len >> 8),
+       static_cast<std::uint8_t>(len & 0xFF),
+       static_cast<std::uint8_t>(seq >> 8),
+       static_cast<std::uint8_t>(seq & 0xFF)};
   p.insert(p.end(), payload.begin(), payload.end());
   return p;
 }
