@@ -202,10 +202,11 @@ Options:
                    where the download failed: its stage (scan, terminal-check, dial, begin,
                    data, end), the data block, the attempt and what was wrong with the last reply
                    (no-reply, cut-reply, bad-frame, other-sequence, other-code, other-answer,
-                   or a file-too-large, file-unreadable or file-changed upgrade file). Texts
-                   are UTF-8; each byte XX of a file name that is not valid UTF-8 is written
-                   as the escape \udcXX (a lone byte 0xFF as \udcff), which gives the
-                   name's bytes back as Python's surrogateescape does
+                   port-lost for a device unplugged, or a file-too-large, file-unreadable or
+                   file-changed upgrade file). Texts are UTF-8; each byte XX of a file name
+                   that is not valid UTF-8 is written as the escape \udcXX (a lone byte 0xFF
+                   as \udcff), which gives the name's bytes back as Python's surrogateescape
+                   does
   -h, --help       show this help and exit
   --version        show the version and exit
 

@@ -45,8 +45,17 @@ std::uint16_t ReadReply(std::uint16_t expected, std::uint16_t sequence) {
   const std::uint16_t checked = parsed == PARSE_OK
                                     ? CheckReply(g_decodedReply.packet.data(), expected, sequence)
                                     : std::uint16_t{CHECK_OK};
-  g_lastReplyFault = ReplyFault(g_replyBuffer.data(), received, parsed, checked, expected);
-  return parsed != PARSE_OK ? parsed : checked;
+  const std::uint16_t result = parsed != PARSE_OK ? parsed : checked;
+  // A device that went away answers nothing ever again: that is no silent handset.
+  g_lastReplyFault = result != TRANSFER_OK && TerminalPortLost()
+                         ? FailureReason::PortLost
+                         : ReplyFault(g_replyBuffer.data(), received, parsed, checked, expected);
+  return result;
+}
+
+// Whether another attempt could be answered: never once the device is gone.
+bool WorthAnotherAttempt(std::uint16_t attempt, std::uint16_t attempts) {
+  return attempt < attempts && g_lastReplyFault != FailureReason::PortLost;
 }
 
 // Keeps where the transfer failed and passes its result on.
@@ -101,7 +110,7 @@ std::uint16_t RunTransfer() {
     if (result == TRANSFER_OK) {
       return SendImage();
     }
-    if (attempt == kBeginAttempts) {
+    if (!WorthAnotherAttempt(attempt, kBeginAttempts)) {
       return Failed(result, DownloadStage::Begin, attempt, g_lastReplyFault);
     }
     ++g_transferCounts.retries;
@@ -157,7 +166,7 @@ std::uint16_t SendImage() {
       if (result == TRANSFER_OK) {
         break;
       }
-      if (attempt == kDataAttempts) {
+      if (!WorthAnotherAttempt(attempt, kDataAttempts)) {
         return Failed(result, DownloadStage::Data, attempt, g_lastReplyFault, sequence);
       }
       ++g_transferCounts.retries;

@@ -154,10 +154,18 @@ WorkerStarter& Starter() {
 
 const auto* Bytes(const char* text) { return reinterpret_cast<const std::uint8_t*>(text); }
 
-// The last of three failed attempts at the AT check or the dial, and what its reply was.
+// The last failed attempt at the AT check or the dial (the third, or the one that found the
+// port's device gone), and what its reply was.
 FailureDetail FailedAttempts(DownloadStage stage, std::uint16_t count) {
-  return FailureDetail{stage, std::nullopt, kTerminalTries, AnswerFault(count)};
+  const bool lost = TerminalPortLost();
+  return FailureDetail{stage, std::nullopt,
+                       static_cast<std::uint16_t>(kTerminalTries - g_triesLeft + 1),
+                       AnswerFault(count, lost)};
 }
+
+// Whether the AT check or the dial may try again: not after its third attempt, nor once the
+// port's device is gone.
+bool TryAgain() { return --g_triesLeft != 0 && !TerminalPortLost(); }
 
 // The AT check: "AT\r\n" until the reply holds "OK", three attempts with no pause between them.
 bool CheckTerminal(CWindowLink& link, FailureDetail& failure) {
@@ -171,8 +179,8 @@ bool CheckTerminal(CWindowLink& link, FailureDetail& failure) {
       link.SetItemText(IDC_STATUS, kStatusReady);
       return true;
     }
-    if (--g_triesLeft == 0) {
-      failure = FailedAttempts(DownloadStage::TerminalCheck, count);
+    failure = FailedAttempts(DownloadStage::TerminalCheck, count);
+    if (!TryAgain()) {
       return false;
     }
   }
@@ -194,8 +202,8 @@ bool DialHandset(CWindowLink& link, FailureDetail& failure) {
       link.SetItemText(IDC_MESSAGE, kPaneConnected);
       return true;
     }
-    if (--g_triesLeft == 0) {
-      failure = FailedAttempts(DownloadStage::Dial, count);
+    failure = FailedAttempts(DownloadStage::Dial, count);
+    if (!TryAgain()) {
       return false;
     }
   }

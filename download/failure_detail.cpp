@@ -24,6 +24,8 @@ const char* ReasonName(FailureReason reason) {
       return "file-unreadable";
     case FailureReason::FileChanged:
       return "file-changed";
+    case FailureReason::PortLost:
+      return "port-lost";
   }
   return "none";
 }

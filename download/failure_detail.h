@@ -20,6 +20,7 @@ enum class FailureReason : std::uint8_t {
   FileTooLarge,    // the upgrade file no longer fits the image buffer
   FileUnreadable,  // the upgrade file could not be read
   FileChanged,     // the upgrade file changed since its open
+  PortLost,        // the port's device went away (unplugged): no further attempt was made
 };
 
 struct FailureDetail {
@@ -32,7 +33,7 @@ struct FailureDetail {
 };
 
 // "no-reply", "cut-reply", "bad-frame", "other-sequence", "other-code", "other-answer",
-// "file-too-large", "file-unreadable", "file-changed"; "none" for None.
+// "file-too-large", "file-unreadable", "file-changed", "port-lost"; "none" for None.
 const char* ReasonName(FailureReason reason);
 
 // What was wrong with one reply of the transfer, from the `count` bytes read, the result of
@@ -41,8 +42,9 @@ const char* ReasonName(FailureReason reason);
 FailureReason ReplyFault(const std::uint8_t* reply, std::uint16_t count, std::uint16_t parsed,
                          std::uint16_t checked, std::uint16_t expectedCode);
 
-// What was wrong with one answer of the terminal that lacked its word: nothing at all, or
-// something else.
-constexpr FailureReason AnswerFault(std::uint16_t count) {
-  return count == 0 ? FailureReason::NoReply : FailureReason::OtherAnswer;
+// What was wrong with one answer of the terminal that lacked its word: the port's device gone,
+// nothing at all, or something else.
+constexpr FailureReason AnswerFault(std::uint16_t count, bool portLost = false) {
+  return portLost ? FailureReason::PortLost
+                  : (count == 0 ? FailureReason::NoReply : FailureReason::OtherAnswer);
 }

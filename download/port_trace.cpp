@@ -48,6 +48,8 @@ const char* Direction(PortEvent event) {
       return "close";
     case PortEvent::Refused:
       return "refused";
+    case PortEvent::Lost:
+      return "gone";
   }
   return "?";
 }
@@ -80,10 +82,10 @@ std::size_t FormatTraceLine(char* out, double ms, PortEvent event, const char* n
   // The time without the C library's locale: a desktop's would write a decimal comma.
   char time[kTraceTimeWidth + 1];
   FormatFixed(time, sizeof time, ms, 3, kTraceTimeWidth);
-  if (event == PortEvent::Open || event == PortEvent::Close || event == PortEvent::Refused) {
+  if (EventNamesThePort(event)) {
     const int n =
         std::snprintf(out, kTraceLineCapacity, "%s %-5s %s\n", time, Direction(event), name);
-    if (event == PortEvent::Refused && n > 0) {
+    if (EventCarriesReason(event) && n > 0) {
       // The reason before the line's end (cut, like bytes, at kMaxTracedBytes: both fit).
       const std::size_t at = static_cast<std::size_t>(n) - 1;
       const std::uint32_t shown = std::min<std::uint32_t>(count, kMaxTracedBytes);

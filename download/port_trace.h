@@ -11,10 +11,13 @@
 // TIME_MS is monotonic, in milliseconds since the trace began, with three decimals; DIRECTION is
 // "open", "write", "read" or "close" (open and close give the port name instead of bytes); TEXT
 // shows printable ASCII as it is and every other byte as '.'. At most kMaxTracedBytes bytes of
-// one event are shown; COUNT is always the whole count. A port passed by because its device
-// refused the line settings gives its name and why:
+// one event are shown; COUNT is always the whole count. A port passed by although its device is
+// there (its line settings refused, or held by another program), and a port whose device went
+// away while open, give its name and why:
 //   TIME_MS refused NAME REASON
-// e.g. "   812.345 refused \\.\COM2 line settings refused: asked 230400, got 9600".
+//   TIME_MS gone  NAME REASON
+// e.g. "   812.345 refused \\.\COM2 line settings refused: asked 230400, got 9600",
+//      "  4711.042 gone  \\.\COM33 device gone (EIO)".
 // A failed download ends corvanel-cli's --trace with where it failed, after the port's close:
 //   TIME_MS fail  stage STAGE [block N] [attempt N] [reason REASON] [result N]
 // (the names of download/failure_detail.h; a block for the data stage only, an attempt and a
@@ -56,10 +59,10 @@ std::string LastOpenedPort();
 // The bytes of the last read from the terminal port.
 std::string LastReply();
 
-// A port whose open was refused (PortEvent::Refused) and why.
+// A port whose open was refused although its device is there (PortEvent::Refused), and why.
 struct PortRefusal {
   std::string port;    // the name it was opened with
-  std::string reason;  // "line settings refused: asked 230400, got 9600"
+  std::string reason;  // "line settings refused: asked 230400, got 9600", "held by another program"
 };
 // The ports refused since the watching began, each once with its latest reason, in the order
 // they were first refused. Read on the thread that uses the port, or one ordered after it.
@@ -71,6 +74,14 @@ std::vector<PortRefusal> RefusedPorts();
 void SetPortTraceRecorder(CTraceRecorder* recorder);
 // Replaces `expected` with null; false when another recorder has taken its place meanwhile.
 bool ClearPortTraceRecorder(CTraceRecorder* expected);
+
+// Events whose line gives the port's name instead of bytes, and those of them that add a reason.
+constexpr bool EventCarriesReason(PortEvent event) {
+  return event == PortEvent::Refused || event == PortEvent::Lost;
+}
+constexpr bool EventNamesThePort(PortEvent event) {
+  return event == PortEvent::Open || event == PortEvent::Close || EventCarriesReason(event);
+}
 
 // One event as one trace line, '\n' included, into `out` (kTraceLineCapacity bytes); returns
 // its length. `name` is the port's name for an open, a close or a refusal, else unused.

@@ -22,8 +22,7 @@ void CTraceRecorder::Get(std::uint64_t position, void* bytes, std::size_t count)
 
 void CTraceRecorder::Append(PortEvent event, const char* name, const std::uint8_t* bytes,
                             std::uint32_t count) {
-  const bool named =
-      event == PortEvent::Open || event == PortEvent::Close || event == PortEvent::Refused;
+  const bool named = EventNamesThePort(event);
   if (event == PortEvent::Open) {
     std::strncpy(m_port.data(), name, m_port.size() - 1);
     m_answerPending = true;
@@ -50,7 +49,7 @@ void CTraceRecorder::Append(PortEvent event, const char* name, const std::uint8_
   } else {
     header.stored = std::min<std::uint32_t>(count, kMaxTracedBytes);
   }
-  if (event == PortEvent::Refused) {
+  if (EventCarriesReason(event)) {
     // The reason follows the name and its zero.
     header.count = std::min<std::uint32_t>(count, kMaxTracedBytes - nameLength - 1);
     header.stored = nameLength + 1 + header.count;
@@ -63,7 +62,7 @@ void CTraceRecorder::Append(PortEvent event, const char* name, const std::uint8_
     return;
   }
   Put(head, &header, sizeof header);
-  if (event == PortEvent::Refused) {
+  if (EventCarriesReason(event)) {
     const std::uint64_t at = head + sizeof header;
     Put(at, name, nameLength);
     Put(at + nameLength, "", 1);
@@ -92,7 +91,7 @@ bool CTraceRecorder::WriteOut(std::FILE* out) {
             .count();
     const char* name = reinterpret_cast<char*>(m_payload.data());
     const std::uint8_t* bytes = m_payload.data();
-    if (header.event == PortEvent::Refused) {
+    if (EventCarriesReason(header.event)) {
       bytes += std::strlen(name) + 1;  // the reason after the name
     }
     const std::size_t length =

@@ -7,10 +7,15 @@
 // - The records are built by portable code (BuildLineSettings, BuildTerminalTimeouts) from zeroed
 //   storage, never from a device's current state, so every backend applies the same values.
 // - PortOpenExclusive gives kInvalidPortHandle when the device is absent, held by another open,
-//   or refused. Each PortSet... reports success; CSerialPort maps the failures to its codes.
-//   PortSetLineSettings also says why it failed, in words for the operator and support.
+//   or refused; it says why when the device is there (held by another program, ...), and
+//   nothing for an absent one. A scan opens no port that the system knows is absent or a
+//   Bluetooth link (whose open pages the remote device for seconds). Each PortSet... reports
+//   success; CSerialPort maps the failures to its codes. PortSetLineSettings also says why it
+//   failed, in words for the operator and support.
 // - PortRead follows the read-completion rule of the time-outs; PortWrite gives up at the write
-//   time-out. Neither reports an error: a read gives the bytes it got, 0 when none.
+//   time-out. A time-out is no error: a read gives the bytes it got, 0 when none. A device that
+//   is gone (unplugged: every later call fails at once) is told through `lost`, in words, so
+//   that nobody retries a dead handle.
 #pragma once
 
 #include <cstdint>
@@ -81,7 +86,7 @@ SerialTimeouts BuildTerminalTimeouts();
 // The device a port name opens here, for reports and records: the COM mapping (or
 // CORVANEL_COM_DIR's entry) on POSIX, the name itself on Windows. Empty when there is none.
 std::string PortDevice(const std::string& name);
-PortHandle PortOpenExclusive(const char* name);
+PortHandle PortOpenExclusive(const char* name, std::string* refusal = nullptr);
 bool PortClearEventMask(PortHandle handle);
 bool PortSetTimeouts(PortHandle handle, const SerialTimeouts& timeouts);
 // Applies the line settings and the DTR and RTS states. On failure `refusal` (when given)
@@ -91,11 +96,13 @@ bool PortSetLineSettings(PortHandle handle, const SerialLineSettings& settings,
                          std::string* refusal = nullptr);
 // Hands over up to count bytes; gives up at the write time-out. The time-outs are those the port
 // was configured with (a backend whose driver keeps them may ignore the argument).
+// `lost` (when given) receives why when the device is gone ("device gone (EIO)"), else stays.
 void PortWrite(PortHandle handle, const std::uint8_t* bytes, std::uint32_t count,
-               const SerialTimeouts& timeouts);
+               const SerialTimeouts& timeouts, std::string* lost = nullptr);
 // One read of at most capacity bytes under the read-completion rule; returns the count received.
+// `lost` as for PortWrite.
 std::uint32_t PortRead(PortHandle handle, std::uint8_t* buffer, std::uint32_t capacity,
-                       const SerialTimeouts& timeouts);
+                       const SerialTimeouts& timeouts, std::string* lost = nullptr);
 // Releases the device: the exclusive hold ends and the handle is closed. Safe in a signal
 // handler (POSIX) and a console control handler (Windows).
 void PortClose(PortHandle handle);

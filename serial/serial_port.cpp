@@ -93,7 +93,8 @@ std::uint16_t CSerialPort::Open(const char* name, std::int32_t baudRate, std::in
     open = name;
   }
 
-  const PortHandle handle = PortOpenExclusive(open);
+  m_refusal.clear();
+  const PortHandle handle = PortOpenExclusive(open, &m_refusal);
   if (handle == kInvalidPortHandle) {
     return PORT_ERR_CREATE;
   }
@@ -127,20 +128,21 @@ void CSerialPort::Close() {
     PortClose(m_handle);
   }
   m_handle = kInvalidPortHandle;
+  m_lost.clear();
 }
 
 void CSerialPort::Write(const std::uint8_t* bytes, std::uint32_t count) {
-  if (m_handle == kInvalidPortHandle || bytes == nullptr) {
+  if (m_handle == kInvalidPortHandle || bytes == nullptr || Lost()) {
     return;
   }
-  PortWrite(m_handle, bytes, count, BuildTerminalTimeouts());
+  PortWrite(m_handle, bytes, count, BuildTerminalTimeouts(), &m_lost);
 }
 
 std::uint32_t CSerialPort::Read(std::uint8_t* buffer, std::uint32_t capacity) {
-  if (m_handle == kInvalidPortHandle || buffer == nullptr) {
+  if (m_handle == kInvalidPortHandle || buffer == nullptr || Lost()) {
     return 0;
   }
-  return PortRead(m_handle, buffer, capacity, BuildTerminalTimeouts());
+  return PortRead(m_handle, buffer, capacity, BuildTerminalTimeouts(), &m_lost);
 }
 
 namespace {
@@ -163,7 +165,8 @@ void SetTerminalPortObserver(PortObserver observer) { g_portObserver.store(obser
 
 std::uint16_t OpenTerminalPort(const char* name) {
   const std::uint16_t result = g_terminalPort.Open(name, kTerminalBaudRate, kTerminalParity);
-  const bool observed = result == PORT_OK || result == PORT_ERR_COMMSTATE;
+  const bool observed = result == PORT_OK || result == PORT_ERR_COMMSTATE ||
+                        (result == PORT_ERR_CREATE && !g_terminalPort.RefusalText().empty());
   if (observed && g_portObserver.load(std::memory_order_relaxed) != nullptr) {
     std::strncpy(g_observedName, name, sizeof g_observedName - 1);
     if (result == PORT_OK) {
@@ -185,18 +188,33 @@ void CloseTerminalPort() {
   }
 }
 
-void WriteTerminal(const std::uint8_t* bytes, std::uint16_t count) {
-  g_terminalPort.Write(bytes, count);
-  if (g_terminalPort.IsOpen()) {
-    Observe(PortEvent::Write, bytes, count);
+// After a call that found the device gone: the one Lost event, with its reason.
+void ObserveLoss(bool lostBefore) {
+  if (!lostBefore && g_terminalPort.Lost()) {
+    const std::string& reason = g_terminalPort.LostText();
+    Observe(PortEvent::Lost, reinterpret_cast<const std::uint8_t*>(reason.data()),
+            static_cast<std::uint32_t>(reason.size()));
   }
 }
 
+void WriteTerminal(const std::uint8_t* bytes, std::uint16_t count) {
+  const bool lostBefore = g_terminalPort.Lost();
+  g_terminalPort.Write(bytes, count);
+  if (g_terminalPort.IsOpen()) {
+    Observe(PortEvent::Write, bytes, count);
+    ObserveLoss(lostBefore);
+  }
+}
+
+bool TerminalPortLost() { return g_terminalPort.Lost(); }
+
 std::uint16_t ReadTerminal(std::uint8_t* buffer) {
+  const bool lostBefore = g_terminalPort.Lost();
   const auto count = static_cast<std::uint16_t>(
       g_terminalPort.Read(buffer, static_cast<std::uint32_t>(kReplyBufferSize)));
   if (g_terminalPort.IsOpen()) {
     Observe(PortEvent::Read, buffer, count);
+    ObserveLoss(lostBefore);
   }
   return count;
 }

@@ -54,17 +54,22 @@ class CSerialPort {
   // device path opens as given.
   std::uint16_t Open(const char* name, std::int32_t baudRate, std::int32_t parityMode);
   void Close();
-  // One synchronous write; its outcome is not reported. Nothing happens when closed.
+  // One synchronous write; nothing happens when closed or lost.
   void Write(const std::uint8_t* bytes, std::uint32_t count);
-  // One synchronous read of at most capacity bytes; 0 at once when closed.
+  // One synchronous read of at most capacity bytes; 0 at once when closed or lost.
   std::uint32_t Read(std::uint8_t* buffer, std::uint32_t capacity);
+  // Whether the device went away while open (unplugged): from then on the port reads and writes
+  // nothing until it is closed; LostText says why ("device gone (EIO)").
+  bool Lost() const { return !m_lost.empty(); }
+  const std::string& LostText() const { return m_lost; }
 
   bool IsOpen() const { return m_handle != kInvalidPortHandle; }
   const char* PortName() const { return m_portName; }
   std::int32_t BaudRate() const { return m_baudRate; }
   std::int32_t ParityMode() const { return m_parityMode; }
-  // Why the last Open gave PORT_ERR_COMMSTATE, for the operator ("line settings refused: asked
-  // 230400, got 9600"); empty after any other result.
+  // Why the last Open failed although the device is there, for the operator: PORT_ERR_COMMSTATE
+  // ("line settings refused: asked 230400, got 9600") or PORT_ERR_CREATE ("held by another
+  // program"); empty after any other result.
   const std::string& RefusalText() const { return m_refusal; }
 
  private:
@@ -73,6 +78,7 @@ class CSerialPort {
   std::int32_t m_parityMode;
   PortHandle m_handle;
   std::string m_refusal;
+  std::string m_lost;
 };
 
 extern CSerialPort g_terminalPort;
@@ -83,15 +89,17 @@ std::uint16_t OpenTerminalPort(const char* name);  // Open(name, 230400, 0)
 void CloseTerminalPort();
 void WriteTerminal(const std::uint8_t* bytes, std::uint16_t count);
 std::uint16_t ReadTerminal(std::uint8_t* buffer);  // Read(buffer, 512)
+bool TerminalPortLost();                           // g_terminalPort.Lost()
 
 // An observer of the terminal port's traffic (a front-end's trace for support). It is called on
 // the thread that uses the port, after each successful open, each write and read while the port
 // is open (a read with the count it received, 0 included) and each close of an open port; it must
 // not use the port itself. `name` is the name the port was opened with. Set it before the port is
-// used; null removes it. An open that failed because the device refused the line settings
-// (PORT_ERR_COMMSTATE) is a Refused event with `name` and the reason's text as the bytes (no
-// zero at its end); an absent or busy device is none.
-enum class PortEvent : std::uint8_t { Open, Write, Read, Close, Refused };
+// used; null removes it. An open that failed although the device is there (its line settings
+// refused, or held by another program) is a Refused event with `name` and the reason's text as
+// the bytes (no zero at its end); an absent device is none. A device that goes away while open
+// is one Lost event, with its reason likewise, after the read or write that found it gone.
+enum class PortEvent : std::uint8_t { Open, Write, Read, Close, Refused, Lost };
 using PortObserver = void (*)(PortEvent event, const char* name, const std::uint8_t* bytes,
                               std::uint32_t count);
 void SetTerminalPortObserver(PortObserver observer);

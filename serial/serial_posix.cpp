@@ -29,6 +29,15 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
+constexpr const char* kHeldElsewhere = "held by another program";
+
+// What the end of a device that went away is called in a trace: "device gone (EIO)".
+void TellLost(std::string* lost, int error) {
+  if (lost != nullptr && lost->empty()) {
+    *lost = std::string("device gone (") + (error == 0 ? "hung up" : strerrorname_np(error)) + ")";
+  }
+}
+
 struct SpeedEntry {
   std::uint32_t baudRate;
   speed_t speed;
@@ -269,7 +278,7 @@ bool LineSettingsToTermios(const SerialLineSettings& settings, termios* out) {
   return ok && speedFound;
 }
 
-PortHandle PortOpenExclusive(const char* name) {
+PortHandle PortOpenExclusive(const char* name, std::string* refusal) {
   const std::string path = ResolveDevicePath(name, std::getenv(kComDirVariable));
   if (path.empty()) {
     return kInvalidPortHandle;
@@ -277,6 +286,10 @@ PortHandle PortOpenExclusive(const char* name) {
   // Non-blocking from the start: opening a modem port must not wait for carrier.
   const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) {
+    // Another program's exclusive mode (TIOCEXCL) keeps all but root out with EBUSY.
+    if (errno == EBUSY && refusal != nullptr) {
+      *refusal = kHeldElsewhere;
+    }
     return kInvalidPortHandle;
   }
   // Tracked before the exclusive flag is set, so an exit on a signal from here on clears it.
@@ -284,7 +297,11 @@ PortHandle PortOpenExclusive(const char* name) {
   // flock holds against every other open, root's included; TIOCEXCL keeps out other
   // programs that do not lock (it does not stop root). A non-tty path refuses TIOCEXCL and
   // then fails in the configuration steps instead.
-  if (NoDeviceBehind(fd) || ::flock(fd, LOCK_EX | LOCK_NB) != 0 || DeviceHeldElsewhere(fd)) {
+  const bool absent = NoDeviceBehind(fd);
+  if (absent || ::flock(fd, LOCK_EX | LOCK_NB) != 0 || DeviceHeldElsewhere(fd)) {
+    if (!absent && refusal != nullptr) {
+      *refusal = kHeldElsewhere;
+    }
     ForgetHeldPort(static_cast<PortHandle>(fd));
     ::close(fd);
     return kInvalidPortHandle;
@@ -381,7 +398,7 @@ bool PortSetLineSettings(PortHandle handle, const SerialLineSettings& settings,
 }
 
 void PortWrite(PortHandle handle, const std::uint8_t* bytes, std::uint32_t count,
-               const SerialTimeouts& timeouts) {
+               const SerialTimeouts& timeouts, std::string* lost) {
   const int fd = FdOf(handle);
   const std::uint64_t limitMs = std::uint64_t{timeouts.WriteTotalTimeoutMultiplier} * count +
                                 timeouts.WriteTotalTimeoutConstant;
@@ -400,7 +417,8 @@ void PortWrite(PortHandle handle, const std::uint8_t* bytes, std::uint32_t count
       continue;
     }
     if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
-      return;  // the device is gone or refuses; not reported
+      TellLost(lost, errno);  // EIO, ENODEV, ENXIO after an unplug or a hang-up
+      return;
     }
     // The output queue is full: wait for room until the write time-out.
     const int waitMs = limited ? MillisecondsUntil(deadline) : -1;
@@ -413,13 +431,14 @@ void PortWrite(PortHandle handle, const std::uint8_t* bytes, std::uint32_t count
       return;
     }
     if (ready > 0 && (p.revents & POLLOUT) == 0) {
-      return;  // hung up or in error: no room will come
+      TellLost(lost, 0);  // hung up or in error: no room will come
+      return;
     }
   }
 }
 
 std::uint32_t PortRead(PortHandle handle, std::uint8_t* buffer, std::uint32_t capacity,
-                       const SerialTimeouts& timeouts) {
+                       const SerialTimeouts& timeouts, std::string* lost) {
   if (capacity == 0) {
     return 0;
   }
@@ -464,7 +483,8 @@ std::uint32_t PortRead(PortHandle handle, std::uint8_t* buffer, std::uint32_t ca
       continue;  // the loop checks the deadline
     }
     if ((p.revents & POLLIN) == 0) {
-      break;  // POLLHUP, POLLERR or POLLNVAL without data: the device is gone
+      TellLost(lost, 0);  // POLLHUP, POLLERR or POLLNVAL without data: the device is gone
+      break;
     }
     const ssize_t n = ::read(fd, buffer + received, capacity - received);
     if (n > 0) {
@@ -475,7 +495,8 @@ std::uint32_t PortRead(PortHandle handle, std::uint8_t* buffer, std::uint32_t ca
     if (n < 0 && (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK)) {
       continue;
     }
-    break;  // read() == 0 after a readable poll, or EIO: hung up
+    TellLost(lost, n < 0 ? errno : 0);  // read() == 0 after a readable poll, or EIO: hung up
+    break;
   }
   return received;
 }

@@ -78,7 +78,7 @@ INSTANTIATE_TEST_SUITE_P(
         WhereRow{"Cut",
                  {"data:0#1=code", "data:0#2=code", "data:0#3=cut:4:1000"},
                  {Stage::Data, 0, 3, Reason::CutReply}},
-        WhereRow{"HangUp", {"end=hangup"}, {Stage::End, {}, 1, Reason::NoReply}},
+        WhereRow{"HangUp", {"end=hangup"}, {Stage::End, {}, 1, Reason::PortLost}},
         WhereRow{"RetriedOnce", {"data:1#1=seq"}, {}}),
     ByName{});
 
