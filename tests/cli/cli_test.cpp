@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/file.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -376,6 +377,37 @@ TEST_F(CliTest, DetectWithARefusedPort_NamesItAndWhy) {
                           m_sim.ComDir() + "/COM5\",\"reason\":\"" + reason + "\"}],"),
             std::string::npos)
       << json.out;
+}
+
+// A port that another program holds is named as such, not taken for an absent one.
+TEST_F(CliTest, DetectWithAPortHeldElsewhere_NamesIt) {
+  StartTerminal();
+  const int held = ::open((m_sim.ComDir() + "/COM9").c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+  ASSERT_GE(held, 0);
+  ASSERT_EQ(::flock(held, LOCK_EX | LOCK_NB), 0);
+  const CliResult result = Run({"detect", "--port", "9"});
+  ::close(held);
+  EXPECT_EQ(result.exitCode, 4);
+  EXPECT_NE(result.err.find("\\\\.\\COM9 (device "), std::string::npos) << result.err;
+  EXPECT_NE(result.err.find("): held by another program\n"), std::string::npos) << result.err;
+}
+
+// A terminal that goes away mid-transfer ends the download at that attempt with its own reason,
+// and the trace says when and why.
+TEST_F(CliTest, HangUpMidTransfer_IsPortLostAtTheFirstAttempt) {
+  StartTerminal({"data:1=hangup"});
+  const CliResult result =
+      Run({"--json", "--trace", TracePath(), "download", MakeFile(RandomBytes(3000, 3))});
+  EXPECT_EQ(result.exitCode, 7) << result.err;
+  EXPECT_NE(
+      result.out.find(R"("failure":{"stage":"data","block":1,"attempt":1,"reason":"port-lost"})"),
+      std::string::npos)
+      << result.out;
+  const std::string trace = ReadFile(TracePath());
+  EXPECT_NE(trace.find(" gone  \\\\.\\COM9 device gone ("), std::string::npos) << trace;
+  EXPECT_NE(trace.find(" fail  stage data block 1 attempt 1 reason port-lost result "),
+            std::string::npos)
+      << trace;
 }
 
 // --port DEVICE reaches a device outside the COM mapping, and the whole download runs on it.
