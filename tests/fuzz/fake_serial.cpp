@@ -21,7 +21,7 @@ std::vector<PortEvent>& Events() { return g_events; }
 
 }  // namespace fake
 
-PortHandle PortOpenExclusive(const char* name) {
+PortHandle PortOpenExclusive(const char* name, std::string* /*refusal*/) {
   if (name == nullptr || g_openable != name) {
     return kInvalidPortHandle;
   }
@@ -33,12 +33,13 @@ bool PortClearEventMask(PortHandle) { return true; }
 bool PortSetTimeouts(PortHandle, const SerialTimeouts&) { return true; }
 bool PortSetLineSettings(PortHandle, const SerialLineSettings&, std::string*) { return true; }
 
-void PortWrite(PortHandle, const std::uint8_t* bytes, std::uint32_t count, const SerialTimeouts&) {
+void PortWrite(PortHandle, const std::uint8_t* bytes, std::uint32_t count, const SerialTimeouts&,
+               std::string* /*lost*/) {
   g_events.push_back({true, std::vector<std::uint8_t>(bytes, bytes + count)});
 }
 
 std::uint32_t PortRead(PortHandle, std::uint8_t* buffer, std::uint32_t capacity,
-                       const SerialTimeouts&) {
+                       const SerialTimeouts&, std::string* /*lost*/) {
   std::uint32_t n = g_source != nullptr ? g_source(buffer, capacity) : 0;
   n = n > capacity ? capacity : n;
   g_events.push_back({false, std::vector<std::uint8_t>(buffer, buffer + n)});
