@@ -100,6 +100,26 @@ wine_prefix() {
   wine wineboot -i </dev/null >/dev/null 2>&1
 }
 
+# wine_com_ports DIR N...: COM N of the prefix in WINEPREFIX as Windows has its ports: listed
+# in the device map (QueryDosDevice knows it; the program opens no COM name the map does not
+# know), as the link DIR/comN, which the caller points at a device (a simulator's pty) or
+# removes. The registry's Ports key names the links and Wine applies it as its server starts,
+# so the server is started again (persistent) here, with Wine's background processes.
+wine_com_ports() {
+  local dir=$1 n
+  shift
+  mkdir -p "$dir"
+  for n in "$@"; do
+    wine reg add 'HKLM\Software\Wine\Ports' /v "COM$n" /d "$dir/com$n" /f </dev/null >/dev/null 2>&1
+  done
+  wineserver -k 2>/dev/null || true
+  wineserver -w 2>/dev/null || true
+  wineserver -p </dev/null >/dev/null 2>&1
+  # Wine's background processes start now, with their output here: started by a test under
+  # ctest they would keep its pipe open, and ctest would wait for them.
+  wine wineboot </dev/null >/dev/null 2>&1
+}
+
 # wait_window TITLE SECONDS: the X window titled exactly TITLE, once it is mapped; nothing
 # (and status 1) when it does not come in time.
 wait_window() {

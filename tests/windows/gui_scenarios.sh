@@ -58,7 +58,8 @@ sample=testdata/sample.ldr
 sample_blocks=$(( $(stat -c %s "$sample") / 1024 ))
 # The Wine COM port the program finds its terminal on; each scenario links it to its own device.
 com=40
-wine_port=$WINEPREFIX/dosdevices/com$com
+# scripts/test-windows put it in the device map as the link $work/ports/com40.
+wine_port=$work/ports/com$com
 
 sim_pid=""
 app_pid=""
@@ -75,9 +76,9 @@ cleanup() {
 trap cleanup EXIT
 
 wineserver -p </dev/null >/dev/null 2>&1
-# Earlier stages' links may point at ptys that now belong to other devices: COM40 to COM99 are
-# this script's alone.
-for k in $(seq 40 99); do rm -f "$WINEPREFIX/dosdevices/com$k"; done
+# Earlier stages' links may point at ptys that now belong to other devices: the links of COM40
+# to COM99 are this script's alone.
+for k in $(seq 40 99); do rm -f "$work/ports/com$k"; done
 
 # The devices, one per scenario; all paced at 230400 baud.
 #   COM50  terminal and handset that take the download; block 5's answer comes 1.5 s late, so
