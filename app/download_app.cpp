@@ -1,6 +1,6 @@
 #include "app/download_app.h"
 
-#include "download/download_record.h"
+#include "record/download_record.h"
 #include "download/window_link.h"
 #include "ui/dialog.h"
 #include "ui/download_dlg.h"

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "bench/measure.h"
-#include "download/frame_codec.h"
+#include "protocol/frame_codec.h"
 
 namespace {
 

@@ -44,7 +44,7 @@
 #include "bench/transfer_floor.h"
 #include "download/block_transfer.h"
 #include "download/control_ids.h"
-#include "download/download_record.h"
+#include "record/download_record.h"
 #include "download/download_worker.h"
 #include "download/messages.h"
 #include "download/process_exit.h"

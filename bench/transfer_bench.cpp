@@ -27,7 +27,7 @@
 #include "bench/measure.h"
 #include "bench/transfer_floor.h"
 #include "download/block_transfer.h"
-#include "download/frame_codec.h"
+#include "protocol/frame_codec.h"
 #include "download/process_exit.h"
 #include "download/window_link.h"
 #include "serial/com_mapping_posix.h"

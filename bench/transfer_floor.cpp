@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "download/block_transfer.h"
-#include "download/frame_codec.h"
+#include "protocol/frame_codec.h"
 #include "sim/frame_reader.h"
 
 double LineSeconds(std::size_t bytes) {

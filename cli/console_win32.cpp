@@ -8,7 +8,7 @@
 #include <cstdio>
 
 #include "cli/console.h"
-#include "download/wide_text_win32.h"
+#include "text/wide_text_win32.h"
 
 std::vector<std::string> CommandLineArguments(int argc, char* argv[]) {
   int count = 0;

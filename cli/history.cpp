@@ -6,8 +6,8 @@
 #include <vector>
 
 #include "cli/console.h"
-#include "download/download_record.h"
-#include "download/json_text.h"
+#include "record/download_record.h"
+#include "text/json_text.h"
 
 namespace {
 

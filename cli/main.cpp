@@ -17,60 +17,24 @@
 #include "cli/console_link.h"
 #include "cli/history.h"
 #include "download/block_transfer.h"
-#include "download/download_record.h"
 #include "download/download_worker.h"
-#include "download/json_text.h"
 #include "download/messages.h"
-#include "download/port_trace.h"
 #include "download/process_exit.h"
-#include "download/record_platform.h"
+#include "record/download_record.h"
+#include "record/port_trace.h"
+#include "record/record_platform.h"
 #include "serial/serial_backend.h"
 #include "serial/serial_port.h"
 #include "serial/terminal_detection.h"
+#include "text/json_text.h"
 
 namespace {
 
-// Exit codes, as --help lists them.
-enum CliExit : int {
-  EXIT_OK = 0,
-  EXIT_REOPEN_FAILED = 1,  // as the window program's own exit code for it
-  EXIT_USAGE = 2,
-  EXIT_FILE_REFUSED = 3,
-  EXIT_NO_TERMINAL = 4,
-  EXIT_NOT_READY = 5,
-  EXIT_DIAL_FAILED = 6,
-  EXIT_TRANSFER_FAILED = 7,
-};
-
 using Clock = std::chrono::steady_clock;
 
-struct Outcome {
-  const char* name;
-  int exitCode;
-};
-
-Outcome Describe(DownloadOutcome outcome) {
-  switch (outcome) {
-    case DownloadOutcome::FileNotOpened:
-    case DownloadOutcome::FileRefused:
-      return {OutcomeName(outcome), EXIT_FILE_REFUSED};
-    case DownloadOutcome::FileReopenFailed:
-      return {OutcomeName(outcome), EXIT_REOPEN_FAILED};
-    case DownloadOutcome::NoTerminal:
-      return {OutcomeName(outcome), EXIT_NO_TERMINAL};
-    case DownloadOutcome::TerminalNotReady:
-      return {OutcomeName(outcome), EXIT_NOT_READY};
-    case DownloadOutcome::DialFailed:
-      return {OutcomeName(outcome), EXIT_DIAL_FAILED};
-    case DownloadOutcome::Completed:
-      return {OutcomeName(outcome), EXIT_OK};
-    case DownloadOutcome::NoWorker:
-    case DownloadOutcome::TransferFailed:
-    case DownloadOutcome::NoWindow:
-      break;
-  }
-  return {OutcomeName(outcome), EXIT_TRANSFER_FAILED};
-}
+// Exit codes of the command line's own; a download's come from its outcome (FactsOf).
+constexpr int kExitOk = 0;
+constexpr int kExitNoTerminal = 4;  // detect's, as a download's without a terminal
 
 // A reply for a person: printable ASCII as it is, the rest as escapes.
 std::string Printable(const std::string& bytes) {
@@ -142,42 +106,29 @@ struct Run {
   std::FILE* out = stdout;  // stage lines
   CConsoleLink* link = nullptr;
   std::uint64_t fileSize = 0;
-  Clock::time_point start{};
   std::mutex mutex;
   std::condition_variable done;
   bool finished = false;
-  int exitCode = EXIT_TRANSFER_FAILED;
+  int exitCode = FactsOf(DownloadOutcome::TransferFailed).exitCode;
 };
 
 Run* g_run = nullptr;
 
-// Where a download failed, as a JSON object; null when it did not fail in a stage.
-std::string FailureJson(const FailureDetail& failure) {
-  if (!failure.Failed()) {
-    return "null";
-  }
-  const std::string block = failure.block ? std::to_string(*failure.block) : "null";
-  const std::string attempt = failure.attempt != 0 ? std::to_string(failure.attempt) : "null";
-  const std::string reason =
-      failure.reason != FailureReason::None ? JsonString(ReasonName(failure.reason)) : "null";
-  return "{\"stage\":" + JsonString(StageName(failure.stage)) + ",\"block\":" + block +
-         ",\"attempt\":" + attempt + ",\"reason\":" + reason + "}";
-}
-
+// The end object of --json; its fields mean what the record's of the same name mean
+// (record/record_line.h), and the failure is the record's own writer's.
 void PrintJson(const Run& run, const char* outcome, int exitCode, const std::string& port,
-               std::uint64_t bytes, std::uint32_t blocks, std::uint32_t retries,
-               const DownloadReport& report) {
-  const double seconds = std::chrono::duration<double>(Clock::now() - run.start).count();
+               std::uint64_t bytes, const DownloadReport& report) {
   PrintText(stdout,
             "{\"outcome\":%s,\"exit_code\":%d,\"file\":%s,\"file_bytes\":%llu,\"port\":%s,"
             "\"device\":%s,\"bytes\":%llu,\"blocks\":%u,\"retries\":%u,\"result\":%u,"
             "\"failure\":%s,\"seconds\":%s}\n",
             JsonString(outcome).c_str(), exitCode, JsonString(run.options.file).c_str(),
-            static_cast<unsigned long long>(run.fileSize),
+            static_cast<unsigned long long>(report.fileBytes.value_or(run.fileSize)),
             port.empty() ? "null" : JsonString(port).c_str(),
             port.empty() ? "null" : JsonString(PortDevice(port)).c_str(),
-            static_cast<unsigned long long>(bytes), blocks, retries, report.transferResult,
-            FailureJson(report.failure).c_str(), FixedText(seconds, 3).c_str());
+            static_cast<unsigned long long>(bytes), report.blocks, report.retries,
+            report.transferResult, FailureJson(FailureOf(report)).c_str(),
+            FixedText(report.seconds, 3).c_str());
   std::fflush(stdout);
 }
 
@@ -185,7 +136,7 @@ void PrintJson(const Run& run, const char* outcome, int exitCode, const std::str
 void OnDownloadReport(const DownloadReport& report) {
   Run& run = *g_run;
   run.link->EndProgressLine();
-  const Outcome outcome = Describe(report.outcome);
+  const OutcomeFacts& outcome = FactsOf(report.outcome);
   const bool transferRan = report.outcome == DownloadOutcome::TransferFailed ||
                            report.outcome == DownloadOutcome::Completed;
   const bool portUsed = transferRan || report.outcome == DownloadOutcome::TerminalNotReady ||
@@ -200,7 +151,7 @@ void OnDownloadReport(const DownloadReport& report) {
   }
   if (run.options.json) {
     PrintJson(run, outcome.name, outcome.exitCode, portUsed ? LastOpenedPort() : std::string(),
-              bytes, blocks, report.retries, report);
+              bytes, report);
   }
   if (report.outcome == DownloadOutcome::FileReopenFailed) {
     return;  // the worker ends the process with its own code 1 right after this
@@ -222,7 +173,6 @@ int RunDownload(Run& run) {
   SetMainWindowLink(&link);
   SetDownloadReportHook(OnDownloadReport);
 
-  run.start = Clock::now();
   StartDownload();  // the press of the Download button
   std::unique_lock<std::mutex> lock(run.mutex);
   run.done.wait(lock, [&run] { return run.finished; });
@@ -253,14 +203,14 @@ int RunDetect(const CliOptions& options, std::FILE* out) {
     PrintText(stdout,
               "{\"outcome\":%s,\"exit_code\":%d,\"port\":%s,\"device\":%s,\"answer\":%s,"
               "\"refused\":%s,\"seconds\":%s}\n",
-              found ? "\"found\"" : "\"no-terminal\"", found ? EXIT_OK : EXIT_NO_TERMINAL,
+              found ? "\"found\"" : "\"no-terminal\"", found ? kExitOk : kExitNoTerminal,
               found ? JsonString(port).c_str() : "null",
               found ? JsonString(PortDevice(port)).c_str() : "null",
               found ? JsonString(answer).c_str() : "null", RefusalsJson().c_str(),
               FixedText(seconds, 3).c_str());
     std::fflush(stdout);
   }
-  return found ? EXIT_OK : EXIT_NO_TERMINAL;
+  return found ? kExitOk : kExitNoTerminal;
 }
 
 }  // namespace
@@ -277,19 +227,19 @@ int main(int argc, char* argv[]) {
   }
   if (!ParseCliOptions(static_cast<int>(args.size()), args.data(), options, error)) {
     PrintText(stderr, "corvanel-cli: %s\nTry 'corvanel-cli --help'.\n", error.c_str());
-    return EXIT_USAGE;
+    return kExitUsage;
   }
   if (options.command == CliCommand::Help) {
     WriteText(stdout, CliHelpText());
-    return EXIT_OK;
+    return kExitOk;
   }
   if (options.command == CliCommand::Version) {
     PrintText(stdout, "corvanel-cli %s\n", CorvanelVersion());
-    return EXIT_OK;
+    return kExitOk;
   }
   if (options.command == CliCommand::History) {
     PrintHistory(options.historyCount, options.json);
-    return EXIT_OK;
+    return kExitOk;
   }
 
   // Ctrl-C and SIGTERM end the process at once with the port closed: nothing more reaches the
@@ -305,7 +255,7 @@ int main(int argc, char* argv[]) {
     if (trace == nullptr) {
       PrintText(stderr, "corvanel-cli: cannot write the trace file %s\n",
                 options.tracePath.c_str());
-      return EXIT_USAGE;
+      return kExitUsage;
     }
   }
   StartPortTrace(trace);
@@ -318,7 +268,7 @@ int main(int argc, char* argv[]) {
 
   // With --json, standard output holds the JSON object alone.
   std::FILE* out = options.json ? stderr : stdout;
-  int code = EXIT_OK;
+  int code = kExitOk;
   if (options.command == CliCommand::Detect) {
     code = RunDetect(options, out);
   } else {

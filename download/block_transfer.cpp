@@ -4,9 +4,9 @@
 #include <optional>
 
 #include "download/control_ids.h"
-#include "download/frame_codec.h"
 #include "download/messages.h"
 #include "download/window_link.h"
+#include "protocol/frame_codec.h"
 #include "serial/serial_port.h"
 
 std::array<std::uint8_t, kImageBufferSize> g_imageBuffer{};

@@ -31,8 +31,8 @@
 #include <cstdint>
 #include <cstdio>
 
-#include "download/failure_detail.h"
 #include "download/upgrade_file.h"
+#include "protocol/failure_detail.h"
 
 inline constexpr std::size_t kImageBufferSize = 819200;  // largest upgrade file: 800 blocks
 inline constexpr std::size_t kChunkBufferSize = 2048;

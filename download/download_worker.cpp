@@ -1,5 +1,6 @@
 #include "download/download_worker.h"
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -10,19 +11,19 @@
 #include <string>
 #include <system_error>
 #include <thread>
+#include <vector>
 
 #include "download/block_transfer.h"
 #include "download/control_ids.h"
-#include "download/download_record.h"
 #include "download/fine_timer.h"
-#include "download/frame_codec.h"
 #include "download/messages.h"
 #include "download/process_exit.h"
 #include "download/upgrade_file.h"
-#include "download/utf8_text.h"
 #include "download/window_link.h"
+#include "protocol/frame_codec.h"
 #include "serial/serial_port.h"
 #include "serial/terminal_detection.h"
+#include "text/utf8_text.h"
 
 std::array<char, kDownloadPathBytes> g_downloadPath{};
 std::uint16_t g_triesLeft = 0;
@@ -30,6 +31,8 @@ std::array<std::uint8_t, kDialCommandLength> g_dialCommand{};
 std::uint16_t g_dialCommandLength = 0;
 
 namespace {
+
+using Clock = std::chrono::steady_clock;
 
 constexpr const char kAtCommand[] = "AT\r\n";
 constexpr const char kDialText[] = "ATD**60\r\n";
@@ -56,6 +59,9 @@ class StartGate {
   }
   // The second scan's finding, set before the gate opens and read after it.
   bool m_terminalFound = true;
+  // This download's, as its start told the listeners, and the moment Download was pressed.
+  std::uint64_t m_id = 0;
+  Clock::time_point m_pressed = Clock::now();
 
  private:
   std::mutex m_mutex;
@@ -98,23 +104,52 @@ class EndingMark {
 
 FileOpener g_fileOpener = nullptr;
 std::atomic<DownloadReportHook> g_reportHook{nullptr};
+std::vector<CDownloadListener*> g_listeners;  // changed only while no download runs
+std::atomic<std::uint64_t> g_lastDownloadId{0};
 
-DownloadReport MakeReport(DownloadOutcome outcome, const FailureDetail& failure = {}) {
+// What every report of one download carries beyond its outcome.
+struct ReportBasis {
+  std::uint64_t id = 0;
+  Clock::time_point pressed = Clock::now();
+  std::optional<std::uint64_t> fileBytes;
+};
+
+// The report of an outcome decided now: the seconds run to this moment, before the operator's
+// box.
+DownloadReport MakeReport(const ReportBasis& basis, DownloadOutcome outcome,
+                          const FailureDetail& failure = {}) {
   DownloadReport report;
+  report.id = basis.id;
   report.outcome = outcome;
   report.failure = failure;
+  report.fileBytes = basis.fileBytes;
+  report.seconds = std::chrono::duration<double>(Clock::now() - basis.pressed).count();
   return report;
 }
 
 void Report(const DownloadReport& report) {
-  EndDownloadRecord(report);
+  for (CDownloadListener* listener : g_listeners) {
+    listener->OnDownloadReport(report);
+  }
   const DownloadReportHook hook = g_reportHook.load();
   if (hook != nullptr) {
     hook(report);
   }
 }
 
-void Report(DownloadOutcome outcome) { Report(MakeReport(outcome)); }
+void Report(const ReportBasis& basis, DownloadOutcome outcome) {
+  Report(MakeReport(basis, outcome));
+}
+
+// The basis of a worker's reports: its gate's download, or one of its own without a gate.
+ReportBasis BasisOf(const StartGate* gate) {
+  ReportBasis basis;
+  if (gate != nullptr) {
+    basis.id = gate->m_id;
+    basis.pressed = gate->m_pressed;
+  }
+  return basis;
+}
 
 // Whether the second scan of this worker's download found a terminal (true without a gate).
 bool TerminalFound(const StartGate* gate) { return gate == nullptr || gate->m_terminalFound; }
@@ -232,15 +267,29 @@ void SetFileOpener(FileOpener opener) { g_fileOpener = opener; }
 
 void SetDownloadReportHook(DownloadReportHook hook) { g_reportHook.store(hook); }
 
+void AddDownloadListener(CDownloadListener* listener) {
+  if (listener != nullptr &&
+      std::find(g_listeners.begin(), g_listeners.end(), listener) == g_listeners.end()) {
+    g_listeners.push_back(listener);
+  }
+}
+
+void RemoveDownloadListener(CDownloadListener* listener) {
+  g_listeners.erase(std::remove(g_listeners.begin(), g_listeners.end(), listener),
+                    g_listeners.end());
+}
+
 bool WaitForDownloadEnding(std::chrono::milliseconds limit) {
   std::unique_lock<std::mutex> lock(g_ending.mutex);
   return g_ending.changed.wait_for(lock, limit, [] { return g_ending.count == 0; });
 }
 
 void StartDownload() {
+  // The press: the refusals below report from here, a started download from its worker.
+  const ReportBasis press;
   CWindowLink* link = GetMainWindowLink();
   if (link == nullptr) {
-    Report(DownloadOutcome::NoWindow);
+    Report(press, DownloadOutcome::NoWindow);
     return;
   }
   // The path, in UTF-8. One longer than the path area holds (299 characters, however many bytes
@@ -259,7 +308,7 @@ void StartDownload() {
   if (probe == nullptr) {
     ShowMessageBox(*link, BoxOwner::None, kBoxEnterSoftwareFile);
     link->SetItemText(IDC_PATH, "");
-    Report(DownloadOutcome::FileNotOpened);
+    Report(press, DownloadOutcome::FileNotOpened);
     return;
   }
   // A file that begins with ':' is a text image, not an upgrade file; one that cannot fit the
@@ -271,22 +320,23 @@ void StartDownload() {
     ShowMessageBox(*link, BoxOwner::MainWindow, kBoxInvalidFile, kBoxInvalidFileCaption);
     link->EnableItem(IDC_DOWNLOAD, true);
     link->EnableItem(IDC_BROWSE, true);
-    Report(DownloadOutcome::FileRefused);
+    Report(press, DownloadOutcome::FileRefused);
     return;
   }
 
-  // The worker, held at its gate until this handler has returned. The download's record begins
-  // here, and the thread that reports its end ends it.
+  // The download begins: its listeners hear of it before the worker and the second scan run.
+  // The worker is held at its gate until this handler has returned.
   auto gate = std::make_shared<StartGate>();
-  const DownloadRecording record = BeginDownloadRecord(g_downloadPath.data());
-  const bool started = Starter()([gate, record] {
-    AdoptDownloadRecord(record);
-    DownloadWorker(gate.get());
-  });
+  gate->m_id = ++g_lastDownloadId;
+  gate->m_pressed = press.pressed;
+  const DownloadStart start{gate->m_id, g_downloadPath.data()};
+  for (CDownloadListener* listener : g_listeners) {
+    listener->OnDownloadStart(start);
+  }
+  const bool started = Starter()([gate] { DownloadWorker(gate.get()); });
   if (!started) {
     ShowMessageBox(*link, BoxOwner::MainWindow, kBoxNoThread);
-    AdoptDownloadRecord(record);
-    Report(DownloadOutcome::NoWorker);
+    Report(BasisOf(gate.get()), DownloadOutcome::NoWorker);
     return;
   }
 
@@ -311,6 +361,7 @@ std::uint32_t DownloadWorker(void* argument) {
   // Each reply ends 50 ms after its last byte, not at the next timer tick after that.
   const CFineTimer fineTimer;
   CWindowLink* link = GetMainWindowLink();
+  ReportBasis basis = BasisOf(gate);
 
   // The file must still open.
   FileMeasure measure;
@@ -321,7 +372,7 @@ std::uint32_t DownloadWorker(void* argument) {
       ShowMessageBox(*link, BoxOwner::None, kBoxEnterSoftwareFile);
       link->SetItemText(IDC_PATH, "");
     }
-    Report(DownloadOutcome::FileNotOpened);
+    Report(basis, DownloadOutcome::FileNotOpened);
     return 0;
   }
   // The upgrade file, bytes as they are.
@@ -332,7 +383,7 @@ std::uint32_t DownloadWorker(void* argument) {
     if (link != nullptr) {
       ShowMessageBox(*link, BoxOwner::None, kBoxEnterLdrFile);
     }
-    Report(DownloadOutcome::FileReopenFailed);
+    Report(basis, DownloadOutcome::FileReopenFailed);
     EndProcess(1);
   }
   std::setvbuf(g_upgradeFile, g_upgradeFileBuffer, _IOFBF, sizeof g_upgradeFileBuffer);
@@ -340,6 +391,7 @@ std::uint32_t DownloadWorker(void* argument) {
   // the open stream: what is sent is the file as it was here.
   g_upgradeFileMeasure = UpgradeFileMeasure{g_upgradeFile, measure};
   g_sizeCounter = static_cast<std::uint32_t>(measure.size >> kBlockShift);
+  basis.fileBytes = measure.size;
 
   PassStartGate(gate);
   if (link == nullptr) {
@@ -347,36 +399,50 @@ std::uint32_t DownloadWorker(void* argument) {
     // port the second scan opened included), nor a caller waiting for its end.
     CloseUpgradeFile();
     CloseTerminalPort();
-    Report(DownloadOutcome::NoWindow);
+    Report(basis, DownloadOutcome::NoWindow);
     return 0;
   }
 
   // The AT check.
   FailureDetail failure;
   if (!CheckTerminal(*link, failure)) {
+    // Without a terminal the check asked nothing of any port: the scan is where it failed.
+    const DownloadReport report =
+        TerminalFound(gate)
+            ? MakeReport(basis, DownloadOutcome::TerminalNotReady, failure)
+            : MakeReport(basis, DownloadOutcome::NoTerminal,
+                         FailureDetail{DownloadStage::Scan, std::nullopt, 0, FailureReason::None});
     link->SetItemText(IDC_STATUS, kStatusNotReady);
     ShowMessageBox(*link, BoxOwner::None, kBoxNotResponding);
     const EndingMark ending;
     CloseUpgradeFile();
     CloseTerminalPort();
-    // Without a terminal the check asked nothing of any port: the scan is where it failed.
-    Report(TerminalFound(gate) ? MakeReport(DownloadOutcome::TerminalNotReady, failure)
-                               : MakeReport(DownloadOutcome::NoTerminal,
-                                            FailureDetail{DownloadStage::Scan, std::nullopt, 0,
-                                                          FailureReason::None}));
+    Report(report);
     return 0;
   }
   // The dial.
   if (!DialHandset(*link, failure)) {
+    const DownloadReport report = MakeReport(basis, DownloadOutcome::DialFailed, failure);
     link->SetItemText(IDC_STATUS, kStatusDialFailed);
     ShowMessageBox(*link, BoxOwner::None, kBoxNotInDownloadMode);
     const EndingMark ending;
     HandBack(*link, kCaptionAfterDial, kBoxNotInDownloadMode);
-    Report(MakeReport(DownloadOutcome::DialFailed, failure));
+    Report(report);
     return 0;
   }
-  // The transfer and its report.
+  // The transfer and its report, taken before the box (its seconds end with the last exchange)
+  // and before the window goes back (a press right after that resets the transfer's counts).
   const std::uint16_t result = RunTransfer();
+  DownloadReport report = MakeReport(
+      basis, result != TRANSFER_OK ? DownloadOutcome::TransferFailed : DownloadOutcome::Completed,
+      g_transferFailure);
+  report.transferResult = result;
+  report.blocks = g_transferCounts.acknowledged;
+  report.retries = g_transferCounts.retries;
+  if (result == TRANSFER_OK) {
+    report.imageBytes = g_sizeCounter;
+    report.imageFcs = g_imageFcs;
+  }
   if (result != TRANSFER_OK) {
     link->SetItemText(IDC_STATUS, kStatusTransferFailed);
     link->SetItemText(IDC_MESSAGE, kPaneTransferFailed);
@@ -388,18 +454,6 @@ std::uint32_t DownloadWorker(void* argument) {
     ShowMessageBox(*link, BoxOwner::None, kBoxTransferDone, kBoxTransferDoneCaption);
   }
   const EndingMark ending;
-  // The report is taken before the window goes back: a press right after it starts a transfer
-  // that resets these.
-  DownloadReport report = MakeReport(
-      result != TRANSFER_OK ? DownloadOutcome::TransferFailed : DownloadOutcome::Completed,
-      g_transferFailure);
-  report.transferResult = result;
-  report.blocks = g_transferCounts.acknowledged;
-  report.retries = g_transferCounts.retries;
-  if (result == TRANSFER_OK) {
-    report.imageBytes = g_sizeCounter;
-    report.imageFcs = g_imageFcs;
-  }
   HandBack(*link, kCaptionAfterTransfer);
   Report(report);
   return 0;

@@ -27,9 +27,11 @@
 #include <cstdio>
 #include <functional>
 #include <optional>
+#include <string>
 
-#include "download/failure_detail.h"
-#include "download/utf8_text.h"
+#include "download/download_outcome.h"
+#include "protocol/failure_detail.h"
+#include "text/utf8_text.h"
 
 // The path box's text is taken up to 299 characters (as the operator counts them) and a
 // terminator; the path is kept in UTF-8, up to four bytes a character.
@@ -53,21 +55,17 @@ void StartDownload();
 // process with code 1 when the second open of the file fails).
 std::uint32_t DownloadWorker(void* argument);
 
-// How a press of Download ended, told once at its very end to a front-end that asks (the
-// command line takes its exit code from it). The window learns the same from its texts.
-enum class DownloadOutcome : std::uint8_t {
-  FileNotOpened,     // "Please enter the software file.": the path did not open
-  FileRefused,       // the invalid-file box: not an upgrade file
-  NoWorker,          // no worker thread could be started
-  FileReopenFailed,  // the second open failed; the process ends with code 1 right after
-  NoTerminal,        // the second scan found no terminal, so the AT check failed
-  TerminalNotReady,  // no "OK" from the terminal
-  DialFailed,        // no "CONNECT"
-  TransferFailed,    // RunTransfer failed with `transferResult`
-  Completed,         // the handset took the whole file
-  NoWindow,          // no main window to report in: nothing was sent, file and port released
+// A press of Download whose file passed its checks, told to the listeners on the UI thread
+// before the worker starts and before the second scan.
+struct DownloadStart {
+  std::uint64_t id = 0;  // this download's, as its report carries it
+  std::string file;      // the upgrade file's path as the operator gave it (UTF-8 on Windows)
 };
+
+// Everything a listener needs of a download's end: it reads nothing of the worker's or the
+// transfer's globals.
 struct DownloadReport {
+  std::uint64_t id = 0;  // the DownloadStart's; 0 for an end that had no start (a refusal)
   DownloadOutcome outcome = DownloadOutcome::Completed;
   std::uint16_t transferResult = 0;  // RunTransfer's result; 0 when it did not run
   // Where the scan, the AT check, the dial or the transfer failed (stage None for the other
@@ -80,7 +78,28 @@ struct DownloadReport {
   // After a completed transfer, exactly what the handset took: the image's bytes and FCS-16.
   std::optional<std::uint64_t> imageBytes;
   std::optional<std::uint16_t> imageFcs;
+  // The upgrade file's size as the worker measured it at its open; none when it did not open.
+  std::optional<std::uint64_t> fileBytes;
+  // From the press of Download to the download's last exchange with the terminal (the time the
+  // operator leaves the final box open is not the download's).
+  double seconds = 0;
 };
+
+// Hears of each download: its start and its report. The record of every download is one such
+// listener, attached by the program that wants a record; the worker knows none of them.
+class CDownloadListener {
+ public:
+  virtual ~CDownloadListener() = default;
+  // On the UI thread, as StartDownload starts a worker.
+  virtual void OnDownloadStart(const DownloadStart& start) = 0;
+  // On the thread that ends the download (the UI thread for StartDownload's refusals), after
+  // the operator's box, with the file and the port closed.
+  virtual void OnDownloadReport(const DownloadReport& report) = 0;
+};
+// Listeners are told in the order they were added, before the report hook. Add and remove them
+// while no download runs.
+void AddDownloadListener(CDownloadListener* listener);
+void RemoveDownloadListener(CDownloadListener* listener);
 // Waits, at most `limit`, until no download is between its last box and the end of its report
 // (the file and port closed, the window handed back, the record written, the hook told): a
 // program that ends the moment the operator has pressed OK would otherwise cut that short.
@@ -89,8 +108,8 @@ bool WaitForDownloadEnding(std::chrono::milliseconds limit);
 inline constexpr std::chrono::seconds kDownloadEndingWait{1};  // the window's Close waits this
 
 // Called on the thread that ends the download (the UI thread for StartDownload's refusals),
-// after the operator's box, after the file and the port are closed and after the download's
-// record is written (download_record.h). Set it before the first download; null removes it.
+// after the operator's box, after the file and the port are closed and after every listener
+// (the record among them) has had the report. Set it before the first download; null removes it.
 using DownloadReportHook = void (*)(const DownloadReport& report);
 void SetDownloadReportHook(DownloadReportHook hook);
 

@@ -17,7 +17,7 @@
 //     no owner runs its own message loop there);
 //   - the command line's link (cli/console_link.h) does everything on the calling thread.
 // - Texts are UTF-8 in and out on every platform, never the ANSI code page: the Qt link takes
-//   them as QString, the Win32 link gives the W calls their UTF-16 (download/wide_text_win32.h).
+//   them as QString, the Win32 link gives the W calls their UTF-16 (text/wide_text_win32.h).
 // - Progress calls behave like the platform's progress bar (download/progress_model.h): positions
 //   outside the range are clamped into it, and a 0-to-0 range shows an empty bar.
 // - OnStage comes on the thread that runs the stage, as the download enters it, before that
@@ -30,7 +30,7 @@
 #include <cstdint>
 #include <string>
 
-#include "download/download_stage.h"
+#include "protocol/download_stage.h"
 
 // Who owns a message box. An ownerless box leaves the main window usable while it is shown.
 enum class BoxOwner { None, MainWindow };

@@ -17,7 +17,7 @@
 #include <thread>
 #include <vector>
 
-#include "download/download_record.h"
+#include "record/download_record.h"
 #include "sim/frame_reader.h"
 #include "tests/support/sim_fixture.h"
 

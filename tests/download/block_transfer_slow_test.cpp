@@ -1,7 +1,7 @@
 // Transfers that wait out full read time-outs (5.17 s of silence each), and the largest image.
 #include <gtest/gtest.h>
 
-#include "download/frame_codec.h"
+#include "protocol/frame_codec.h"
 #include "serial/serial_port.h"
 #include "tests/download/transfer_fixture.h"
 

@@ -4,7 +4,7 @@
 #include <string>
 
 #include "download/control_ids.h"
-#include "download/frame_codec.h"
+#include "protocol/frame_codec.h"
 #include "serial/serial_port.h"
 #include "tests/download/transfer_fixture.h"
 #include "tests/support/test_names.h"

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "download/block_transfer.h"
-#include "download/trace_recorder.h"
+#include "record/trace_recorder.h"
 #include "tests/download/transfer_fixture.h"
 #include "tests/support/allocation_counter.h"
 #include "tests/support/quiet_link.h"

@@ -29,7 +29,7 @@
 #include "download/block_transfer.h"
 #include "download/control_ids.h"
 #include "download/download_worker.h"
-#include "download/frame_codec.h"
+#include "protocol/frame_codec.h"
 #include "download/messages.h"
 #include "download/window_link.h"
 #include "serial/serial_port.h"

@@ -8,7 +8,7 @@
 #include <cstring>
 #include <vector>
 
-#include "download/frame_codec.h"
+#include "protocol/frame_codec.h"
 
 namespace {
 

@@ -31,7 +31,7 @@
 #include <thread>
 
 #include "download/control_ids.h"
-#include "download/download_record.h"
+#include "record/download_record.h"
 #include "download/download_worker.h"
 #include "download/messages.h"
 #include "download/window_link.h"

@@ -53,7 +53,7 @@
 #include <string>
 #include <vector>
 
-#include "download/wide_text_win32.h"
+#include "text/wide_text_win32.h"
 
 namespace {
 

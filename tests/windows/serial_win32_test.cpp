@@ -23,7 +23,7 @@
 
 #include "download/control_ids.h"
 #include "download/download_worker.h"
-#include "download/failure_detail.h"
+#include "protocol/failure_detail.h"
 #include "download/window_link.h"
 #include "serial/serial_port.h"
 #include "serial/terminal_detection.h"

@@ -15,7 +15,7 @@
 #include <string>
 #include <string_view>
 
-#include "download/wide_text_win32.h"
+#include "text/wide_text_win32.h"
 
 #undef GetWindowText
 #undef SetWindowText

@@ -20,7 +20,7 @@
 //      "  4711.042 gone  \\.\COM33 device gone (EIO)".
 // A failed download ends corvanel-cli's --trace with where it failed, after the port's close:
 //   TIME_MS fail  stage STAGE [block N] [attempt N] [reason REASON] [result N]
-// (the names of download/failure_detail.h; a block for the data stage only, an attempt and a
+// (the names of protocol/failure_detail.h; a block for the data stage only, an attempt and a
 // reason where an exchange failed, a result where the transfer ran; a scan that found no
 // terminal is "stage scan" alone). The record keeps the same in its line.
 #pragma once
@@ -32,7 +32,7 @@
 #include <string>
 #include <vector>
 
-#include "download/failure_detail.h"
+#include "protocol/failure_detail.h"
 #include "serial/serial_port.h"
 
 class CTraceRecorder;

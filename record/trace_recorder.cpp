@@ -1,4 +1,4 @@
-#include "download/trace_recorder.h"
+#include "record/trace_recorder.h"
 
 #include <algorithm>
 #include <cstring>

@@ -1,5 +1,5 @@
 // What counts as one character of a path: a valid UTF-8 sequence, or one stray byte.
-#include "download/utf8_text.h"
+#include "text/utf8_text.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
-#include "download/failure_detail.h"
+#include "protocol/failure_detail.h"
 
-#include "download/frame_codec.h"
+#include "protocol/frame_codec.h"
 
 const char* ReasonName(FailureReason reason) {
   switch (reason) {

@@ -1,4 +1,4 @@
-#include "download/utf8_text.h"
+#include "text/utf8_text.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <optional>
 
-#include "download/download_stage.h"
+#include "protocol/download_stage.h"
 
 enum class FailureReason : std::uint8_t {
   None,            // nothing has failed

@@ -1,4 +1,4 @@
-#include "download/frame_codec.h"
+#include "protocol/frame_codec.h"
 
 #include <gtest/gtest.h>
 
@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "download/failure_detail.h"
+#include "protocol/failure_detail.h"
 #include "tests/support/wire_vectors.h"
 
 namespace {

@@ -1,4 +1,4 @@
-#include "download/frame_codec.h"
+#include "protocol/frame_codec.h"
 
 #include <cstring>
 

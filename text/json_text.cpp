@@ -1,4 +1,4 @@
-#include "download/json_text.h"
+#include "text/json_text.h"
 
 #include <charconv>
 #include <cstdint>
@@ -6,7 +6,7 @@
 #include <cstring>
 #include <system_error>
 
-#include "download/utf8_text.h"
+#include "text/utf8_text.h"
 
 namespace {
 

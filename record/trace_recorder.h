@@ -20,7 +20,7 @@
 #include <memory>
 #include <string>
 
-#include "download/port_trace.h"
+#include "record/port_trace.h"
 #include "serial/serial_port.h"
 
 // The ring's size: the line carries about 23 KB a second at 230400 baud (an unpaced simulator
@@ -48,6 +48,8 @@ class CTraceRecorder {
   // asks of every port it opens. Empty when the port was never opened.
   std::string Port() const;
   std::string Answer() const;
+  // Time 0 of the trace's lines.
+  Clock::time_point Start() const { return m_start; }
   // Since `start`, the last write or read on the port; zero when there was none.
   Clock::duration LastTraffic() const { return std::chrono::nanoseconds(m_lastTraffic); }
 

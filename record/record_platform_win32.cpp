@@ -3,8 +3,8 @@
 #include <io.h>
 #include <windows.h>
 
-#include "download/record_platform.h"
-#include "download/wide_text_win32.h"
+#include "record/record_platform.h"
+#include "text/wide_text_win32.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include <cstdlib>
 #include <vector>
 
-#include "download/record_platform.h"
+#include "record/record_platform.h"
 
 namespace {
 

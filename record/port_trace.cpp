@@ -1,4 +1,4 @@
-#include "download/port_trace.h"
+#include "record/port_trace.h"
 
 #include <algorithm>
 #include <array>
@@ -7,8 +7,8 @@
 #include <cstring>
 #include <utility>
 
-#include "download/json_text.h"
-#include "download/trace_recorder.h"
+#include "record/trace_recorder.h"
+#include "text/json_text.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 // folder whose name has letters of three scripts, the record of an upgrade file named likewise,
 // the traces kept to the last 20; numbers under a comma locale; lines whole with two writers at
 // once, after a fragment and on a full disk.
-#include "download/download_record.h"
+#include "record/download_record.h"
 
 #include <gtest/gtest.h>
 
@@ -19,8 +19,8 @@
 #include <vector>
 
 #include "download/download_worker.h"
-#include "download/port_trace.h"
-#include "download/record_platform.h"
+#include "record/port_trace.h"
+#include "record/record_platform.h"
 
 #ifdef _WIN32
 #include <windows.h>
@@ -88,12 +88,13 @@ TEST(DownloadRecordTest, TwentyFirstTrace_RemovesTheOldestAndRecordsTheFile) {
 
   SetStateHome(home);
   SetDownloadRecording("test", nullptr);
-  AdoptDownloadRecord(BeginDownloadRecord(path));
+  DownloadRecorder().OnDownloadStart(DownloadStart{7, path});
   // As the worker reports a second scan that found no terminal.
   DownloadReport report;
+  report.id = 7;
   report.outcome = DownloadOutcome::NoTerminal;
   report.failure.stage = DownloadStage::Scan;
-  EndDownloadRecord(report);
+  DownloadRecorder().OnDownloadReport(report);
   SetDownloadRecording(nullptr, nullptr);
   std::fclose(held);
 
