@@ -1,7 +1,7 @@
 #include "app/download_app.h"
 
-#include "record/download_record.h"
 #include "download/window_link.h"
+#include "record/download_record.h"
 #include "ui/dialog.h"
 #include "ui/download_dlg.h"
 

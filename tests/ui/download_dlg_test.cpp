@@ -31,10 +31,10 @@
 #include <thread>
 
 #include "download/control_ids.h"
-#include "record/download_record.h"
 #include "download/download_worker.h"
 #include "download/messages.h"
 #include "download/window_link.h"
+#include "record/download_record.h"
 #include "res/help_text.h"
 #include "serial/com_mapping_posix.h"
 #include "serial/serial_port.h"

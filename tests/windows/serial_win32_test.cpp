@@ -23,8 +23,8 @@
 
 #include "download/control_ids.h"
 #include "download/download_worker.h"
-#include "protocol/failure_detail.h"
 #include "download/window_link.h"
+#include "protocol/failure_detail.h"
 #include "serial/serial_port.h"
 #include "serial/terminal_detection.h"
 #include "tests/support/recording_link.h"
