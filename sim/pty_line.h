@@ -38,7 +38,11 @@ inline constexpr std::size_t kReadChunk = 4096;
 
 class CPtyLine {
  public:
+  // The AT terminal and handset of `config` answer on the line.
   explicit CPtyLine(DeviceConfig config);
+  // `device` answers on the line; of `config` only the COM number, the pacing and the replug
+  // count.
+  CPtyLine(DeviceConfig config, std::unique_ptr<CLineDevice> device);
   ~CPtyLine();
   CPtyLine(const CPtyLine&) = delete;
   CPtyLine& operator=(const CPtyLine&) = delete;
@@ -79,8 +83,8 @@ class CPtyLine {
   std::string m_comDir;
   mutable std::mutex m_mutex;
   mutable std::condition_variable m_changed;
-  CAtTerminal m_terminal;   // guarded by m_mutex
-  std::string m_slavePath;  // guarded by m_mutex
+  std::unique_ptr<CLineDevice> m_device;  // guarded by m_mutex
+  std::string m_slavePath;                // guarded by m_mutex
   int m_master = -1, m_slave = -1, m_watchFd = -1, m_watch = -1;
   int m_wake[2] = {-1, -1};
   std::thread m_thread;
