@@ -285,7 +285,7 @@ Replay BuildReplay(const std::vector<TraceEvent>& events) {
         } else {
           // A full buffer ended the read at its last byte; otherwise the gap ended it.
           const microseconds gap = e.count >= kReadCapacity ? microseconds{0} : kReadGap;
-          burst.after = std::max(earliest, since - gap);
+          burst.after = std::max(earliest, since - gap - kTracedLatency);
           burst.bytes = e.bytes;
         }
         last->replies.push_back(std::move(burst));

@@ -39,6 +39,10 @@ inline constexpr std::chrono::milliseconds kSilentRead{5170};
 // A read of nothing that ended sooner than this after its write found the line gone; a silent
 // line costs the whole kSilentRead (plus the dial's 400 ms pause before its read).
 inline constexpr std::chrono::milliseconds kGoneBefore{4000};
+// The traced times already hold the line's own latency and the read's wake-up after its gap (a
+// millisecond or so per exchange); a burst goes out this much earlier, or a replay of 800
+// exchanges would run a second slower than its download.
+inline constexpr std::chrono::milliseconds kTracedLatency{2};
 
 enum class TraceKind : std::uint8_t { Open, Close, Refused, Write, Read, Fail, Lost };
 

@@ -95,9 +95,9 @@ TEST(ReplayTrace, EachRead_IsSentSoThatTheReadEndsWhenTheTracedOneDid) {
   ASSERT_EQ(r.exchanges.size(), 6u);
   EXPECT_EQ(r.comNumbers, (std::vector<int>{9, 67}));
   ASSERT_EQ(r.exchanges[0].replies.size(), 1u);
-  EXPECT_EQ(r.exchanges[0].replies[0].after, milliseconds(30));
+  EXPECT_EQ(r.exchanges[0].replies[0].after, milliseconds(30) - sim::kTracedLatency);
   EXPECT_EQ(r.exchanges[0].replies[0].bytes, Text("\r\nOK\r\n"));
-  EXPECT_EQ(r.exchanges[1].replies[0].after, milliseconds(300));
+  EXPECT_EQ(r.exchanges[1].replies[0].after, milliseconds(300) - sim::kTracedLatency);
   EXPECT_TRUE(r.exchanges[2].replies.empty());
   ASSERT_EQ(r.exchanges[3].replies.size(), 1u);
   EXPECT_TRUE(r.exchanges[3].replies[0].hangUp);
@@ -124,7 +124,7 @@ TEST(ReplayScript, WritesSplitAnyhow_AreAnsweredAfterTheirLastByte) {
   ASSERT_EQ(out.size(), 2u);
   EXPECT_EQ(out[0].inputEnd, 2u);
   EXPECT_EQ(out[0].bytes, Text("OK"));
-  EXPECT_EQ(out[0].delay, milliseconds(10));
+  EXPECT_EQ(out[0].delay, milliseconds(10) - sim::kTracedLatency);
   EXPECT_EQ(out[1].inputEnd, 5u);
   EXPECT_EQ(out[1].delay, milliseconds(0));
   EXPECT_EQ(script.Done(), 2u);
