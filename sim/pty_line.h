@@ -2,6 +2,8 @@
 // the PC opens as COMn, with the timing of a 230400-baud line.
 //
 // Contract:
+// - What answers on the line is a CLineDevice (device.h): the AT terminal and its handset, or a
+//   replay of a trace (replay.h); "AT mode" below is the former's.
 // - CPtyLine owns a pty. Its own slave fd stays open for its whole life and the slave is set
 //   raw before the link COMn appears, so the PC may open, close and reopen the port freely.
 // - The PC's opens and closes of the slave are watched (inotify). When no descriptor but the
