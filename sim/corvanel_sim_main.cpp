@@ -203,8 +203,8 @@ std::optional<int> ReportReplay(const sim::CReplayScript& script, bool quiet) {
   if (script.Next() < all.size()) {
     const sim::ReplayExchange& x = all[script.Next()];
     std::cerr << "corvanel-sim: replay stopped at exchange " << x.index << " (trace line " << x.line
-              << "): the command ended without writing it; " << script.Done() << " of "
-              << script.Reachable() << " writes were as the trace shows\n";
+              << "): the tool never wrote it; " << script.Done() << " of " << script.Reachable()
+              << " writes were as the trace shows\n";
     return kReplayDiverged;
   }
   if (!quiet) {
@@ -411,7 +411,7 @@ int main(int argc, char** argv) {
   for (std::size_t i = 0; i < devices.size(); ++i) {
     Report(*simulator.Terminals()[i], devices[i].savePath, quiet);
   }
-  if (script && !command.empty()) {
+  if (script) {
     if (const std::optional<int> stop = ReportReplay(*script, quiet)) return *stop;
   }
   return status;
