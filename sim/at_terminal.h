@@ -19,28 +19,23 @@
 
 namespace sim {
 
-class CAtTerminal {
+class CAtTerminal final : public CLineDevice {
  public:
   explicit CAtTerminal(DeviceConfig config);
-  CAtTerminal(const CAtTerminal&) = delete;
-  CAtTerminal& operator=(const CAtTerminal&) = delete;
 
   const DeviceConfig& Config() const { return m_config; }
-  const DeviceStats& Stats() const { return m_stats; }
-  DeviceStats& MutableStats() { return m_stats; }
 
   // Handles what the PC wrote and appends the answers in order.
   void OnInput(const std::uint8_t* data, std::size_t size, Clock::time_point now,
-               std::vector<Output>& outputs);
+               std::vector<Output>& outputs) override;
   // The PC's port closed, or the line was hung up: back to AT mode with nothing half-read.
-  void ResetLink();
+  void ResetLink() override;
 
  private:
   void OnLine(const std::string& line, std::size_t inputEnd, Clock::time_point now,
               std::vector<Output>& outputs);
 
   DeviceConfig m_config;
-  DeviceStats m_stats;
   std::string m_line;
   CHandset m_handset{m_config, m_stats};  // declared after what it refers to
 };

@@ -1,27 +1,38 @@
 // corvanel-sim: runs simulated terminals and handsets on pseudo-terminals behind a fresh
 // CORVANEL_COM_DIR, then either runs a command with that variable set, or prints it and waits
 // for SIGINT or SIGTERM. Prints a short report at the end and saves the received image if asked.
+// With --replay the terminals answer as a port trace shows (sim/replay.h).
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <iostream>
 #include <map>
+#include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "sim/replay.h"
 #include "sim/simulator.h"
 
 namespace {
 
-constexpr int kUsageError = 2;   // bad options
-constexpr int kSetupError = 3;   // the simulator could not start
-constexpr int kNoCommand = 127;  // the command could not be started
+constexpr int kUsageError = 2;      // bad options
+constexpr int kSetupError = 3;      // the simulator could not start
+constexpr int kNoCommand = 127;     // the command could not be started
+constexpr int kReplayDiverged = 9;  // the command wrote what the replayed trace does not show
+
+// How often the main thread looks whether a replay has stopped, while the command runs.
+constexpr long kReplayCheckNs = 50'000'000;
+// How long the lines get, once the command has ended, to take in what it last wrote.
+constexpr std::chrono::milliseconds kReplaySettle{1000};
 
 // The --help text; the manual page corvanel-sim(1) is made from it by help2man
 // (packaging/linux/man), which reads "Heading:" lines over indented lists.
@@ -55,6 +66,21 @@ Device options:
 
 TEXT takes \r \n \t \0 \\ \xHH; the word "silence" means no answer.
 
+Replay options (no device options with them):
+  --replay TRACE      terminals that answer as the trace TRACE shows the real ones did (a trace
+                      of corvanel-cli --trace, or one from the record folder, of the window or
+                      the CLI): one on each port the trace opened, each write of the tool
+                      answered by the reads that followed it in the trace, at the same times
+                      (silence until the read's time-out, a hang-up where the port was lost).
+                      The first write that differs from the trace stops the replay: the
+                      command is ended and the exchange, the expected and the written bytes
+                      are shown (exit code 9). A command that stops short of the trace's
+                      writes is a difference too
+  --extract-image OUT rebuild the upgrade file from the trace's data frames into OUT before
+                      the replay (without a command: only that); a download that failed gives
+                      the blocks it sent, which is all a replay of it reads
+  e.g. corvanel-sim --replay trace.txt --extract-image img.ldr -- corvanel-cli download img.ldr
+
 Faults (--fault WHEN=WHAT):
   WHEN    begin | end | data | data:N | model | maker | at | dial, optionally #K for the
           K-th attempt only; or #K alone for the K-th frame received in handset mode
@@ -65,7 +91,8 @@ Faults (--fault WHEN=WHAT):
 Exit codes:
   0        ended by SIGINT or SIGTERM, when no command was given
   2        usage error
-  3        the simulator could not start
+  3        the simulator could not start, or the trace cannot be read
+  9        a replay stopped: the command wrote other bytes than the trace shows
   127      the command could not be run
   other    the command's own exit code (128+N when signal N ended it)
 )";
@@ -136,6 +163,57 @@ void Report(const sim::CPtyLine& terminal, const std::string& savePath, bool qui
     std::cerr << tag << "no image received, nothing saved\n";
 }
 
+// Saves the upgrade file rebuilt from the trace's data frames; false (said) when it cannot.
+bool SaveExtractedImage(const std::vector<sim::TraceEvent>& events, const std::string& path) {
+  sim::ExtractedImage image;
+  std::string error;
+  if (!sim::ExtractImage(events, image, error)) {
+    std::cerr << "corvanel-sim: cannot rebuild the image from the trace: " << error << "\n";
+    return false;
+  }
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(reinterpret_cast<const char*>(image.bytes.data()),
+            static_cast<std::streamsize>(image.bytes.size()));
+  out.close();
+  if (!out) {
+    std::cerr << "corvanel-sim: cannot save the image to " << path << "\n";
+    return false;
+  }
+  std::cerr << "corvanel-sim: image of " << image.bytes.size() << " bytes in " << image.blocks
+            << " blocks saved to " << path;
+  if (image.complete) {
+    std::cerr << "; the end request's FCS " << Hex16(image.endFcs)
+              << (image.fcsMatched ? " matches it\n" : " does NOT match it\n");
+  } else if (image.blocks == 0) {
+    std::cerr << "; the trace holds no data frame, so the file is empty (enough to replay it)\n";
+  } else {
+    std::cerr << "; the transfer stopped before its end request: only the blocks sent are in it "
+                 "(enough to replay it)\n";
+  }
+  return true;
+}
+
+// Says how a replay ended; the exit code it calls for, or none when it went as the trace.
+std::optional<int> ReportReplay(const sim::CReplayScript& script, bool quiet) {
+  if (const std::optional<sim::Divergence> d = script.Diverged()) {
+    std::cerr << "corvanel-sim: replay stopped at " << sim::DescribeDivergence(*d);
+    return kReplayDiverged;
+  }
+  const std::vector<sim::ReplayExchange>& all = script.Plan().exchanges;
+  if (script.Next() < all.size()) {
+    const sim::ReplayExchange& x = all[script.Next()];
+    std::cerr << "corvanel-sim: replay stopped at exchange " << x.index << " (trace line " << x.line
+              << "): the tool never wrote it; " << script.Done() << " of " << script.Reachable()
+              << " writes were as the trace shows\n";
+    return kReplayDiverged;
+  }
+  if (!quiet) {
+    std::cerr << "corvanel-sim: replay: all " << script.Done()
+              << " writes the device could see were as the trace shows\n";
+  }
+  return std::nullopt;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -143,6 +221,8 @@ int main(int argc, char** argv) {
   std::vector<DeviceOptions> devices;
   std::vector<std::string> command;
   bool quiet = false;
+  std::string replayPath, extractPath;
+  bool deviceOptions = false;
 
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
@@ -156,8 +236,12 @@ int main(int argc, char** argv) {
       return 0;
     }
     DeviceOptions& target = devices.empty() ? common : devices.back();
+    if (arg != "--quiet" && arg != "--replay" && arg != "--extract-image") deviceOptions = true;
     if (arg == "--quiet") {
       quiet = true;
+    } else if (arg == "--replay" || arg == "--extract-image") {
+      if (i + 1 >= argc) return UsageError(arg + " needs a value");
+      (arg == "--replay" ? replayPath : extractPath) = argv[++i];
     } else if (arg == "--pace") {
       target.config.pacing = true;
     } else if (arg == "--no-pace") {
@@ -205,7 +289,38 @@ int main(int argc, char** argv) {
       return UsageError("unknown option '" + arg + "'");
     }
   }
-  if (devices.empty()) devices.push_back(common);
+  if (!extractPath.empty() && replayPath.empty()) {
+    return UsageError("--extract-image needs --replay TRACE");
+  }
+  if (!replayPath.empty() && deviceOptions) {
+    return UsageError("--replay takes no device options: the trace decides the devices");
+  }
+  std::vector<sim::TraceEvent> events;
+  std::unique_ptr<sim::CReplayScript> script;
+  if (!replayPath.empty()) {
+    std::ifstream in(replayPath, std::ios::binary);
+    std::string error;
+    if (!in) {
+      std::cerr << "corvanel-sim: cannot open the trace " << replayPath << "\n";
+      return kSetupError;
+    }
+    if (!sim::ParseTrace(in, events, error)) {
+      std::cerr << "corvanel-sim: " << replayPath << " is no trace: " << error << "\n";
+      return kSetupError;
+    }
+    if (!extractPath.empty() && !SaveExtractedImage(events, extractPath)) return kSetupError;
+    if (!extractPath.empty() && command.empty()) return 0;
+    sim::Replay replay = sim::BuildReplay(events);
+    if (replay.comNumbers.empty()) {
+      std::cerr << "corvanel-sim: the trace " << replayPath << " opens no port\n";
+      return kSetupError;
+    }
+    for (const std::string& note : replay.notes)
+      std::cerr << "corvanel-sim: replay: " << note << "\n";
+    script = std::make_unique<sim::CReplayScript>(std::move(replay));
+  } else if (devices.empty()) {
+    devices.push_back(common);
+  }
 
   // The signals are taken synchronously; block them before any thread starts.
   sigset_t signals;
@@ -218,6 +333,13 @@ int main(int argc, char** argv) {
 
   sim::CSimulator simulator;
   for (const DeviceOptions& d : devices) simulator.Add(d.config);
+  if (script) {
+    for (const int com : script->Plan().comNumbers) {
+      sim::DeviceConfig config;
+      config.comNumber = com;
+      simulator.Add(config, std::make_unique<sim::CReplayDevice>(com, *script));
+    }
+  }
   std::string error;
   if (!simulator.Start(error)) {
     std::cerr << "corvanel-sim: cannot start: " << error << "\n";
@@ -253,9 +375,23 @@ int main(int argc, char** argv) {
       std::cerr << "corvanel-sim: fork: " << std::strerror(errno) << "\n";
       status = kSetupError;
     } else {
+      bool stopped = false;
       for (;;) {
         int sig = 0;
-        sigwait(&signals, &sig);
+        if (script) {
+          // A replay that has stopped ends the command; look every so often.
+          const timespec interval{0, kReplayCheckNs};
+          sig = sigtimedwait(&signals, nullptr, &interval);
+          if (sig < 0) {
+            if (!stopped && script->Diverged()) {
+              stopped = true;
+              kill(child, SIGTERM);
+            }
+            continue;
+          }
+        } else {
+          sigwait(&signals, &sig);
+        }
         if (sig != SIGCHLD) {
           kill(child, sig);  // the command decides how to end; its status is ours
           continue;
@@ -270,9 +406,13 @@ int main(int argc, char** argv) {
     }
   }
 
+  if (script && !command.empty()) script->WaitForEnd(kReplaySettle);
   simulator.Stop();
   for (std::size_t i = 0; i < devices.size(); ++i) {
     Report(*simulator.Terminals()[i], devices[i].savePath, quiet);
+  }
+  if (script) {
+    if (const std::optional<int> stop = ReportReplay(*script, quiet)) return *stop;
   }
   return status;
 }

@@ -100,6 +100,29 @@ inline constexpr std::size_t kMaxImage = std::size_t{16} * 1024 * 1024;
 // Most exchanges kept in the log (the counters go on counting).
 inline constexpr std::size_t kMaxExchangeLog = 100000;
 
+// What answers on a line (pty_line.h): fed the bytes the PC wrote, it says what to send back and
+// when. The AT terminal with its handset is one; a replay of a trace (replay.h) is another. Not
+// thread-safe: the line locks around every call.
+class CLineDevice {
+ public:
+  CLineDevice() = default;
+  virtual ~CLineDevice() = default;
+  CLineDevice(const CLineDevice&) = delete;
+  CLineDevice& operator=(const CLineDevice&) = delete;
+
+  // Handles what the PC wrote and appends the answers in order.
+  virtual void OnInput(const std::uint8_t* data, std::size_t size, Clock::time_point now,
+                       std::vector<Output>& outputs) = 0;
+  // The PC's port closed, or the line was hung up.
+  virtual void ResetLink() = 0;
+
+  const DeviceStats& Stats() const { return m_stats; }
+  DeviceStats& MutableStats() { return m_stats; }
+
+ protected:
+  DeviceStats m_stats;
+};
+
 // Applies a fault of the kinds every exchange knows to the right answer in `out`; false for the
 // kinds only a handset frame can take (another code, another sequence number).
 bool ApplyFault(const Fault& fault, Output& out);

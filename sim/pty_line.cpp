@@ -83,7 +83,11 @@ int CountHolders(const std::string& path, int own) {
 
 }  // namespace
 
-CPtyLine::CPtyLine(DeviceConfig config) : m_config(config), m_terminal(std::move(config)) {}
+CPtyLine::CPtyLine(DeviceConfig config)
+    : m_config(config), m_device(std::make_unique<CAtTerminal>(std::move(config))) {}
+
+CPtyLine::CPtyLine(DeviceConfig config, std::unique_ptr<CLineDevice> device)
+    : m_config(std::move(config)), m_device(std::move(device)) {}
 
 CPtyLine::~CPtyLine() { Stop(); }
 
@@ -98,13 +102,13 @@ std::string CPtyLine::SlavePath() const {
 
 DeviceStats CPtyLine::Stats() const {
   std::lock_guard lock(m_mutex);
-  return m_terminal.Stats();
+  return m_device->Stats();
 }
 
 bool CPtyLine::WaitFor(const std::function<bool(const DeviceStats&)>& condition,
                        std::chrono::milliseconds timeout) const {
   std::unique_lock lock(m_mutex);
-  return m_changed.wait_for(lock, timeout, [&] { return condition(m_terminal.Stats()); });
+  return m_changed.wait_for(lock, timeout, [&] { return condition(m_device->Stats()); });
 }
 
 void CPtyLine::Changed() { m_changed.notify_all(); }
@@ -248,11 +252,11 @@ void CPtyLine::HandleWatch() {
   bool closed = false;
   for (const std::uint32_t mask : masks) {
     if ((mask & IN_OPEN) != 0) {
-      ++m_terminal.MutableStats().opens;
+      ++m_device->MutableStats().opens;
       if (m_pcOpen++ == 0) ::tcflush(m_slave, TCIFLUSH);  // nothing stale for a fresh open
     }
     if ((mask & IN_CLOSE) != 0) {
-      ++m_terminal.MutableStats().closes;
+      ++m_device->MutableStats().closes;
       closed = true;
     }
   }
@@ -264,7 +268,7 @@ void CPtyLine::HandleWatch() {
       m_blocked = false;
       m_outFree = m_inFree = Clock::time_point{};
       ::tcflush(m_slave, TCIFLUSH);
-      m_terminal.ResetLink();
+      m_device->ResetLink();
     }
   }
   Changed();
@@ -282,7 +286,7 @@ void CPtyLine::HandleInput(Clock::time_point now) {
   std::vector<Output> outputs;
   {
     std::lock_guard lock(m_mutex);
-    m_terminal.OnInput(buffer, count, now, outputs);
+    m_device->OnInput(buffer, count, now, outputs);
     Changed();
   }
   for (Output& out : outputs) {
@@ -306,8 +310,8 @@ void CPtyLine::HangUp() {
   std::string error;
   if (!m_config.replugAfterHangUp || !OpenPty(error)) ::unlink(LinkPath().c_str());
   std::lock_guard lock(m_mutex);
-  ++m_terminal.MutableStats().hangUps;
-  m_terminal.ResetLink();
+  ++m_device->MutableStats().hangUps;
+  m_device->ResetLink();
   Changed();
 }
 

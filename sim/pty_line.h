@@ -2,6 +2,8 @@
 // the PC opens as COMn, with the timing of a 230400-baud line.
 //
 // Contract:
+// - What answers on the line is a CLineDevice (device.h): the AT terminal and its handset, or a
+//   replay of a trace (replay.h); "AT mode" below is the former's.
 // - CPtyLine owns a pty. Its own slave fd stays open for its whole life and the slave is set
 //   raw before the link COMn appears, so the PC may open, close and reopen the port freely.
 // - The PC's opens and closes of the slave are watched (inotify). When no descriptor but the
@@ -38,7 +40,11 @@ inline constexpr std::size_t kReadChunk = 4096;
 
 class CPtyLine {
  public:
+  // The AT terminal and handset of `config` answer on the line.
   explicit CPtyLine(DeviceConfig config);
+  // `device` answers on the line; of `config` only the COM number, the pacing and the replug
+  // count.
+  CPtyLine(DeviceConfig config, std::unique_ptr<CLineDevice> device);
   ~CPtyLine();
   CPtyLine(const CPtyLine&) = delete;
   CPtyLine& operator=(const CPtyLine&) = delete;
@@ -79,8 +85,8 @@ class CPtyLine {
   std::string m_comDir;
   mutable std::mutex m_mutex;
   mutable std::condition_variable m_changed;
-  CAtTerminal m_terminal;   // guarded by m_mutex
-  std::string m_slavePath;  // guarded by m_mutex
+  std::unique_ptr<CLineDevice> m_device;  // guarded by m_mutex
+  std::string m_slavePath;                // guarded by m_mutex
   int m_master = -1, m_slave = -1, m_watchFd = -1, m_watch = -1;
   int m_wake[2] = {-1, -1};
   std::thread m_thread;

@@ -15,6 +15,11 @@ CPtyLine& CSimulator::Add(DeviceConfig config) {
   return *m_terminals.back();
 }
 
+CPtyLine& CSimulator::Add(DeviceConfig config, std::unique_ptr<CLineDevice> device) {
+  m_terminals.push_back(std::make_unique<CPtyLine>(std::move(config), std::move(device)));
+  return *m_terminals.back();
+}
+
 CPtyLine* CSimulator::Find(int comNumber) const {
   for (const auto& t : m_terminals) {
     if (t->ComNumber() == comNumber) return t.get();

@@ -19,6 +19,8 @@ class CSimulator {
 
   // Adds a device before Start; the reference stays valid for the simulator's life.
   CPtyLine& Add(DeviceConfig config);
+  // Adds a line on which `device` answers (see CPtyLine).
+  CPtyLine& Add(DeviceConfig config, std::unique_ptr<CLineDevice> device);
   bool Start(std::string& error, const std::string& comDir = {});
   void Stop();  // stops every terminal and removes a temporary directory
 

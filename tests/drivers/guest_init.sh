@@ -63,6 +63,23 @@ since() { awk "BEGIN { printf \"%.2f\", $(logtime "$2") - $(logtime "$1") }"; }
 writes() { grep -c ' write ' "$1" 2>/dev/null || echo 0; }
 has_writes() { [ "$(writes "$1")" -ge "$2" ]; }
 
+# soak N PORT: N paced downloads of the sample through COM PORT, one after the other, each under
+# a time limit; prints "soak N SUCCEEDED HANGS RETRIES SECONDS".
+soak() {
+  n=0 ok=0 hangs=0 retries=0 start=$(date +%s)
+  while [ "$n" -lt "$1" ]; do
+    n=$((n + 1))
+    timeout 60 corvanel-cli --no-record --json --port "$2" download /data/sample.ldr \
+      >/tmp/soak.out 2>/dev/null
+    rc=$?
+    [ "$rc" = 0 ] && ok=$((ok + 1))
+    [ "$rc" = 143 ] && hangs=$((hangs + 1))
+    r=$(sed -n 's/.*"retries":\([0-9]*\).*/\1/p' /tmp/soak.out)
+    retries=$((retries + ${r:-0}))
+  done
+  echo "soak $1 $ok $hangs $retries $(($(date +%s) - start))"
+}
+
 echo "@@READY"
 while IFS= read -r line; do
   eval "$line"

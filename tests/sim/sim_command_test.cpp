@@ -183,4 +183,72 @@ TEST(SimCommand, WithoutACommand_PrintsTheDirectoryAndEndsOnSigterm) {
   ::close(out[0]);
 }
 
+// The client's own exchange as a trace: the dial, then begin, "abc" and end (or `data` instead
+// of the "abc" frame), each answered with a reply of the length the client waits for.
+std::string ClientTrace(const Bytes& data = wire::kDataAbcFrame) {
+  std::string text = "     1.000 open  \\\\.\\COM5\n";
+  const std::string dial = "ATD**60\r\n";
+  const Bytes writes[] = {Bytes(dial.begin(), dial.end()), wire::kBeginFrame, data,
+                          wire::kEndAbcFrame};
+  const std::size_t replies[] = {16, 15, 19, 15};
+  double ms = 2;
+  auto add = [&](const char* direction, const Bytes& bytes) {
+    char part[64];
+    std::snprintf(part, sizeof part, "%10.3f %-5s %5zu", ms, direction, bytes.size());
+    text += part;
+    for (const unsigned char b : bytes) {
+      std::snprintf(part, sizeof part, " %02X", b);
+      text += part;
+    }
+    text += "  |...|\n";
+    ms += 60;
+  };
+  for (int i = 0; i < 4; ++i) {
+    add("write", writes[i]);
+    add("read", Bytes(replies[i], 0x41));
+  }
+  return text + "   500.000 close \\\\.\\COM5\n";
+}
+
+std::string WriteTemp(const std::string& dir, const std::string& name, const std::string& text) {
+  const std::string path = dir + "/" + name;
+  std::ofstream(path, std::ios::binary) << text;
+  return path;
+}
+
+TEST(SimCommand, Replay_AnswersTheCommandAsTheTraceShowsAndRebuildsTheImage) {
+  char dir[] = "/tmp/sim-replay-XXXXXX";
+  ASSERT_NE(::mkdtemp(dir), nullptr);
+  const std::string trace = WriteTemp(dir, "trace.txt", ClientTrace());
+  const std::string image = std::string(dir) + "/image.ldr";
+  const Result r = RunSim("--replay " + trace + " --extract-image " + image +
+                          " -- env SIM_TEST_CLIENT=transfer " + Self());
+  EXPECT_EQ(r.status, 0) << r.output;
+  EXPECT_NE(r.output.find("replay: all 4 writes the device could see were as the trace shows"),
+            std::string::npos)
+      << r.output;
+  std::ifstream in(image, std::ios::binary);
+  const std::string saved((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  EXPECT_EQ(saved, "abc");
+  ::unlink(image.c_str());
+  ::unlink(trace.c_str());
+  ::rmdir(dir);
+}
+
+TEST(SimCommand, ReplayOfOtherBytes_EndsTheCommandAndExitsNine) {
+  char dir[] = "/tmp/sim-replay-XXXXXX";
+  ASSERT_NE(::mkdtemp(dir), nullptr);
+  const std::string trace = WriteTemp(dir, "trace.txt", ClientTrace(wire::kData45Frame));
+  const Result r =
+      RunSim("--quiet --replay " + trace + " -- env SIM_TEST_CLIENT=transfer " + Self());
+  EXPECT_EQ(r.status, 9) << r.output;
+  EXPECT_NE(r.output.find("replay stopped at exchange 3 (trace line 6, 242.000 ms): the tool "
+                          "wrote other bytes than the trace"),
+            std::string::npos)
+      << r.output;
+  EXPECT_NE(r.output.find("  written  "), std::string::npos) << r.output;
+  ::unlink(trace.c_str());
+  ::rmdir(dir);
+}
+
 }  // namespace
