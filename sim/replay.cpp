@@ -89,10 +89,10 @@ bool ParseLine(std::string_view line, TraceEvent& event, std::string& why) {
     event.port = After(line, 2);
     return true;
   }
-  if (direction == "refused") {
-    event.kind = TraceKind::Refused;
+  if (direction == "refused" || direction == "gone") {
+    event.kind = direction == "refused" ? TraceKind::Refused : TraceKind::Gone;
     if (tokens.size() < 3) {
-      why = "a refusal without a port";
+      why = "a refusal or a loss without a port";
       return false;
     }
     event.port = tokens[2];
@@ -246,6 +246,17 @@ Replay BuildReplay(const std::vector<TraceEvent>& events) {
       case TraceKind::Refused:
         replay.notes.push_back(e.port + " refused the line settings in the trace (" + e.rest +
                                "); the replay has no device there");
+        break;
+      case TraceKind::Gone:
+        // The device went away after the last exchange: the replay hangs up there too, once.
+        if (last != nullptr && !gone) {
+          ReplyBurst burst;
+          burst.hangUp = true;
+          burst.after =
+              last->replies.empty() ? std::chrono::microseconds{0} : last->replies.back().after;
+          last->replies.push_back(std::move(burst));
+          gone = true;
+        }
         break;
       case TraceKind::Lost:
         replay.notes.push_back("the trace lost " + std::to_string(e.count) + " events (line " +

@@ -44,16 +44,16 @@ inline constexpr std::chrono::milliseconds kGoneBefore{4000};
 // exchanges would run a second slower than its download.
 inline constexpr std::chrono::milliseconds kTracedLatency{2};
 
-enum class TraceKind : std::uint8_t { Open, Close, Refused, Write, Read, Fail, Lost };
+enum class TraceKind : std::uint8_t { Open, Close, Refused, Gone, Write, Read, Fail, Lost };
 
 struct TraceEvent {
   std::size_t line = 0;  // 1-based line of the file
   double ms = 0;         // the line's time
   TraceKind kind = TraceKind::Write;
-  std::string port;                 // Open, Close, Refused: the name as the tool gave it
+  std::string port;                 // Open, Close, Refused, Gone: the name as the tool gave it
   std::uint32_t count = 0;          // Write, Read: the whole count; Lost: the events lost
   std::vector<std::uint8_t> bytes;  // Write, Read: the bytes shown (all but beyond 4096)
-  std::string rest;                 // Refused, Fail: the rest of the line
+  std::string rest;                 // Refused, Gone, Fail: the rest of the line
 };
 
 // Reads a whole trace. False with the line and why in `error` when a line is not a trace's.

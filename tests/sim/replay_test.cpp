@@ -46,11 +46,11 @@ TEST(ReplayTrace, EveryKindOfLine_IsRead) {
       "     0.500 refused \\\\.\\COM2 line settings refused: asked 230400, got 9600\r\n"
       "     1.000 open  \\\\.\\COM9\n" +
       Line(2.0, "write", Text("AT\r\n")) + "    52.250 read      2  4F 4B  |O|K|\n" +
-      "    60.000 close \\\\.\\COM9\n" +
+      "    53.000 gone  \\\\.\\COM9 device gone (EIO)\n" + "    60.000 close \\\\.\\COM9\n" +
       "    61.000 fail  stage terminal-check attempt 3 reason no-reply\n"
       "    62.000 lost      3 events: the trace fell behind the port\n";
   const std::vector<sim::TraceEvent> e = Parse(text);
-  ASSERT_EQ(e.size(), 7u);
+  ASSERT_EQ(e.size(), 8u);
   EXPECT_EQ(e[0].kind, sim::TraceKind::Refused);
   EXPECT_EQ(e[0].port, "\\\\.\\COM2");
   EXPECT_EQ(e[0].rest, "line settings refused: asked 230400, got 9600");
@@ -59,9 +59,11 @@ TEST(ReplayTrace, EveryKindOfLine_IsRead) {
   EXPECT_EQ(e[2].bytes, Text("AT\r\n"));
   EXPECT_EQ(e[3].ms, 52.25);
   EXPECT_EQ(e[3].bytes, Text("OK")) << "a '|' in the text part is no separator";
-  EXPECT_EQ(e[4].kind, sim::TraceKind::Close);
-  EXPECT_EQ(e[5].rest, "stage terminal-check attempt 3 reason no-reply");
-  EXPECT_EQ(e[6].count, 3u);
+  EXPECT_EQ(e[4].kind, sim::TraceKind::Gone);
+  EXPECT_EQ(e[4].rest, "device gone (EIO)");
+  EXPECT_EQ(e[5].kind, sim::TraceKind::Close);
+  EXPECT_EQ(e[6].rest, "stage terminal-check attempt 3 reason no-reply");
+  EXPECT_EQ(e[7].count, 3u);
 
   std::istringstream other("     1.000 open  COM9\nnot a trace\n");
   std::vector<sim::TraceEvent> events;
