@@ -24,8 +24,6 @@ namespace {
 using Clock = std::chrono::steady_clock;
 using SystemClock = std::chrono::system_clock;
 
-constexpr std::size_t kFileReadBytes = std::size_t{64} * 1024;  // files are read in pieces
-
 // "2025-01-02T03:04:05.678Z", or with `compact` "20250102T030405.678Z" (for a file name).
 std::string UtcText(SystemClock::time_point time, bool compact) {
   const auto ms = std::chrono::floor<std::chrono::milliseconds>(time);
@@ -57,10 +55,6 @@ std::string AbsolutePath(const std::string& path) {
   std::error_code ec;
   const std::filesystem::path absolute = std::filesystem::absolute(NativePath(path), ec);
   return ec ? path : PathText(absolute.lexically_normal());
-}
-
-std::string ErrorText(int error) {
-  return std::error_code(error, std::generic_category()).message();
 }
 
 }  // namespace

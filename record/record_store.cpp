@@ -14,13 +14,11 @@ constexpr const char* kTraceSuffix = ".txt";
 // Names for traces begun in the same millisecond: the second is "trace-<UTC>_2.txt", and '_'
 // sorts after '.', so the names sort as the traces were begun.
 constexpr int kTraceNameTries = 9;
-constexpr std::size_t kFileReadBytes = std::size_t{64} * 1024;  // files are read in pieces
+}  // namespace
 
 std::string ErrorText(int error) {
   return std::error_code(error, std::generic_category()).message();
 }
-
-}  // namespace
 
 bool MakeRecordFolder(const std::filesystem::path& folder, std::string& problem) {
   std::error_code ec;

@@ -12,6 +12,10 @@
 
 inline constexpr std::size_t kKeptTraces = 20;  // traces kept in the state folder, newest first
 inline constexpr const char* kRecordFileName = "upgrades.jsonl";
+inline constexpr std::size_t kFileReadBytes = std::size_t{64} * 1024;  // files are read in pieces
+
+// An errno value in words, for the warning of a lost record.
+std::string ErrorText(int error);
 
 // Makes the folder (and its parents) and keeps it the user's alone; false with the reason in
 // `problem` when it cannot be.

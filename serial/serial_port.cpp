@@ -93,7 +93,6 @@ std::uint16_t CSerialPort::Open(const char* name, std::int32_t baudRate, std::in
     open = name;
   }
 
-  m_refusal.clear();
   const PortHandle handle = PortOpenExclusive(open, &m_refusal);
   if (handle == kInvalidPortHandle) {
     return PORT_ERR_CREATE;
@@ -112,8 +111,6 @@ std::uint16_t CSerialPort::Open(const char* name, std::int32_t baudRate, std::in
     if (m_refusal.empty()) {
       m_refusal = "line settings refused";
     }
-  } else {
-    m_refusal.clear();
   }
   if (result != PORT_OK) {
     PortClose(handle);
