@@ -1,12 +1,20 @@
 #include "cli/cli_options.h"
 
+#include <algorithm>
 #include <string_view>
+
+#include "text/json_text.h"
 
 namespace {
 
-// COM numbers the tool knows: the port names "\\.\COM1" to "\\.\COM100".
+// COM numbers the tool knows: the port names "\\.\COM1" to "\\.\COM100"; on Windows, where a
+// PC with many devices gives numbers above 100, up to COM256 (the scan stays COM2 to COM100).
 constexpr unsigned long kFirstComNumber = 1;
+#ifdef _WIN32
+constexpr unsigned long kLastComNumber = 256;
+#else
 constexpr unsigned long kLastComNumber = 100;
+#endif
 
 // The digits of "N", "COMN" or "comN"; empty when `text` is not of that form.
 std::string_view ComDigits(std::string_view text) {
@@ -49,6 +57,13 @@ bool HistoryCount(std::string_view digits, std::size_t& count) {
     count = count * kDecimal + static_cast<std::size_t>(c - '0');
   }
   return count > 0;
+}
+
+// Seconds to wait: a number from 0 (0: without end).
+bool WaitSeconds(std::string_view text, double& seconds) {
+  constexpr double kMostSeconds = 1e9;
+  return !text.empty() && text.find_first_not_of("0123456789.") == std::string_view::npos &&
+         ParseJsonNumber(text, seconds) && seconds >= 0 && seconds < kMostSeconds;
 }
 
 }  // namespace
@@ -98,6 +113,24 @@ bool ParseCliOptions(int argc, const char* const argv[], CliOptions& options, st
         options.json = true;
       } else if (name == "--no-record" && !inlineValue) {
         options.record = false;
+      } else if (name == "--events" && !inlineValue) {
+        options.events = true;
+      } else if (name == "--unit" && !inlineValue) {
+        options.unit = true;
+        options.events = true;
+      } else if (name == "--once" && !inlineValue) {
+        options.once = true;
+      } else if (name == "--wait") {
+        options.wait = true;
+        // The seconds are optional: --wait=S, or --wait S when S is a number.
+        const bool next =
+            !inlineValue && i + 1 < argc && WaitSeconds(argv[i + 1], options.waitSeconds);
+        if (next) {
+          ++i;
+        } else if (inlineValue && !WaitSeconds(value, options.waitSeconds)) {
+          error = "--wait=" + std::string(value) + ": not a number of seconds";
+          return false;
+        }
       } else if (name == "--port") {
         if (!takeValue()) {
           return false;
@@ -107,11 +140,16 @@ bool ParseCliOptions(int argc, const char* const argv[], CliOptions& options, st
         if (!digits.empty() || value.empty()) {
           options.port = ComPortName(digits);
           if (options.port.empty()) {
-            error = "--port " + std::string(value) + ": not a COM number from 1 to 100";
+            error = "--port " + std::string(value) + ": not a COM number from 1 to " +
+                    std::to_string(kLastComNumber);
             return false;
           }
         } else {
           options.port = std::string(value);
+        }
+        if (std::find(options.ports.begin(), options.ports.end(), options.port) ==
+            options.ports.end()) {
+          options.ports.push_back(options.port);
         }
       } else if (name == "--trace") {
         if (!takeValue()) {
@@ -137,13 +175,17 @@ bool ParseCliOptions(int argc, const char* const argv[], CliOptions& options, st
         options.command = CliCommand::Download;
       } else if (command == "history") {
         options.command = CliCommand::History;
+      } else if (command == "station") {
+        options.command = CliCommand::Station;
       } else {
         error = "unknown command " + command;
         return false;
       }
-    } else if (options.command == CliCommand::Download && options.file.empty()) {
+    } else if ((options.command == CliCommand::Download ||
+                options.command == CliCommand::Station) &&
+               options.file.empty()) {
       if (arg.empty()) {
-        error = "download needs a file name";
+        error = command + " needs a file name";
         return false;
       }
       options.file = std::string(arg);
@@ -162,8 +204,31 @@ bool ParseCliOptions(int argc, const char* const argv[], CliOptions& options, st
     error = "no command given";
     return false;
   }
-  if (options.command == CliCommand::Download && options.file.empty()) {
-    error = "download needs a file name";
+  if ((options.command == CliCommand::Download || options.command == CliCommand::Station) &&
+      options.file.empty()) {
+    error = command + " needs a file name";
+    return false;
+  }
+  const bool download = options.command == CliCommand::Download;
+  const bool station = options.command == CliCommand::Station;
+  if ((options.events || options.wait) && !download) {
+    error = std::string(options.wait ? "--wait" : "--events") + " is for download only";
+    return false;
+  }
+  if (options.unit && options.port.empty()) {
+    error = "--unit needs --port";
+    return false;
+  }
+  if (options.once && !station) {
+    error = "--once is for station only";
+    return false;
+  }
+  if (station && !options.tracePath.empty()) {
+    error = "station takes no --trace: each unit's record keeps its trace";
+    return false;
+  }
+  if (!station && options.ports.size() > 1) {
+    error = "--port is given once, except for station";
     return false;
   }
   return true;
@@ -172,6 +237,7 @@ bool ParseCliOptions(int argc, const char* const argv[], CliOptions& options, st
 const char* CliHelpText() {
   return R"(Usage: corvanel-cli [OPTIONS] detect
   or:  corvanel-cli [OPTIONS] download FILE
+  or:  corvanel-cli [OPTIONS] station FILE
   or:  corvanel-cli [--json] history [N]
 
 Upgrades the software of an ISDN handset behind a satellite terminal, over the same code as the
@@ -185,12 +251,28 @@ Commands:
                    scan, the AT check, the dial and the transfer, with the stage texts of the
                    window; a live progress line when the output is a terminal. Each download
                    is recorded (see Records below)
+  station FILE     upgrade every handset on the bench: the file checks once, then every
+                   terminal on COM2 to COM100 (or on the --port values given) gets its download,
+                   all at once, each in a process of its own exactly as download does it (record
+                   included). Ports that appear later are asked as they come, so a terminal
+                   plugged in starts at once; one whose download ended starts again only after
+                   its port has gone and come back. A live table when the output is a terminal
+                   (else a line per event), the failed units at the end. Ctrl-C stops the running
+                   downloads as the window's close does
   history [N]      show the last N records (10 unless given) as a table, oldest first; with
                    --json the records' own JSON lines
 
 Options:
-  --port N|DEVICE  use only COM port N (or COMN, N from 1 to 100), or the device path DEVICE
-                   (e.g. /dev/serial/by-id/...); it must still answer as a terminal
+  --port N|DEVICE  use only COM port N (or COMN, N from 1 to 100; on Windows to 256), or the
+                   device path DEVICE (e.g. /dev/serial/by-id/...); it must still answer as a
+                   terminal. station: repeat it to name the bench's ports
+  --once           station: end when the terminals there at the start are done, instead of
+                   waiting for more until Ctrl-C
+  --wait [SECONDS] download: when no terminal answers, wait (at most SECONDS, or without end)
+                   for one to be plugged in, then download to it
+  --events         download: print event lines on standard output as things happen (found,
+                   stage, progress, end: the --json object with "event":"end"), as station --json
+                   does for every unit; the stage lines then go to standard error
   --trace FILE     write every open, write, read and close of the port to FILE: the time in ms
                    since the start, the direction, the byte count, the bytes in hex and as text;
                    a port whose device refused the line settings gives a "refused" line that
@@ -207,6 +289,10 @@ Options:
                    that is not valid UTF-8 is written as the escape \udcXX (a lone byte 0xFF
                    as \udcff), which gives the name's bytes back as Python's surrogateescape
                    does
+                   station: the event lines of every unit as they happen (each with a "port"),
+                   a "gone" line for a port that went away, and a "summary" line at the end
+                   (succeeded, failed, running, exit_code, failures); the lines have a
+                   "version" and follow docs/events.schema.json
   -h, --help       show this help and exit
   --version        show the version and exit
 
@@ -221,14 +307,14 @@ Records:
   written costs the record, never the download, and is said once on standard error.
 
 Exit codes:
-  0        success (detect: a terminal was found)
+  0        success (detect: a terminal was found; station: every unit succeeded)
   1        the file could not be opened a second time
   2        usage error
   3        file refused (it cannot be opened, is not an upgrade file, or is too large)
-  4        no terminal found
+  4        no terminal found (station --once: none on the bench)
   5        terminal not ready (no "OK")
   6        dial failed (no "CONNECT")
-  7        transfer failed
+  7        transfer failed (station: any unit failed)
   128+N    ended by signal N: 130 for Ctrl-C, 143 for SIGTERM
 )";
 }

@@ -3,18 +3,25 @@
 
 #include <cstddef>
 #include <string>
+#include <vector>
 
 inline constexpr std::size_t kDefaultHistoryCount = 10;  // records `history` shows unasked
 
-enum class CliCommand { Help, Version, Detect, Download, History };
+enum class CliCommand { Help, Version, Detect, Download, History, Station };
 
 struct CliOptions {
   CliCommand command = CliCommand::Help;
-  std::string file;       // download: the upgrade file
-  std::string port;       // "\\.\COMn" or a device path; empty: scan COM2 to COM100
-  std::string tracePath;  // empty: no trace
+  std::string file;                // download: the upgrade file
+  std::string port;                // "\\.\COMn" or a device path; empty: scan COM2 to COM100
+  std::vector<std::string> ports;  // station: every --port given; empty: COM2 to COM100
+  std::string tracePath;           // empty: no trace
   bool json = false;
-  bool record = true;  // download: a record and a trace in the state folder
+  bool events = false;     // download: event lines on standard output (cli/events.h)
+  bool unit = false;       // download: as a station's unit (see main.cpp)
+  bool once = false;       // station: end when the terminals there at the start are done
+  bool wait = false;       // download: wait for a terminal to be plugged in
+  double waitSeconds = 0;  // ... at most this long; 0: without end
+  bool record = true;      // download: a record and a trace in the state folder
   std::size_t historyCount = kDefaultHistoryCount;  // history: the last records shown
 };
 

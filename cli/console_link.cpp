@@ -89,7 +89,7 @@ void CConsoleLink::SetProgressPos(int /*id*/, std::int32_t position) {
   std::lock_guard<std::mutex> lock(m_mutex);
   m_bar.SetPos(position);
   m_position = position;
-  if (m_live) {
+  if (m_live && m_out != nullptr) {
     DrawProgress();
   }
 }
@@ -102,7 +102,7 @@ void CConsoleLink::MessageBox(BoxOwner /*owner*/, const char* text, const char* 
 
 void CConsoleLink::EndProgressLine() {
   std::lock_guard<std::mutex> lock(m_mutex);
-  if (m_drawn > 0) {
+  if (m_drawn > 0 && m_out != nullptr) {
     std::fputc('\n', m_out);
     std::fflush(m_out);
     m_drawn = 0;
@@ -110,7 +110,7 @@ void CConsoleLink::EndProgressLine() {
 }
 
 void CConsoleLink::Line(const std::string& text) {
-  if (text.empty()) {
+  if (text.empty() || m_out == nullptr) {
     return;
   }
   if (m_drawn > 0) {
@@ -121,28 +121,39 @@ void CConsoleLink::Line(const std::string& text) {
   std::fflush(m_out);
 }
 
-void CConsoleLink::DrawProgress() {
-  // The percentage is the bar's, as the window shows it (100 only when full).
+ProgressFigures CConsoleLink::Figures() {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  return FiguresLocked();
+}
+
+ProgressFigures CConsoleLink::FiguresLocked() const {
   constexpr std::int32_t kPercent = 100;
-  const std::int32_t percent = m_bar.Filled(kPercent);
-
+  ProgressFigures figures;
+  figures.percent = m_bar.Filled(kPercent);
   // Every block is one data packet; the last one is short (or empty).
-  const std::uint64_t blocks = m_fileSize / kBlockSize + 1;
+  figures.blocks = m_fileSize / kBlockSize + 1;
   // After a success the worker sets the byte count as the position: all blocks are done then.
-  const std::uint64_t done = std::min(static_cast<std::uint64_t>(std::max(m_position, 0)), blocks);
-  const std::uint64_t bytes = std::min(done * kBlockSize, m_fileSize);
+  figures.block = std::min(static_cast<std::uint64_t>(std::max(m_position, 0)), figures.blocks);
+  const std::uint64_t bytes = std::min(figures.block * kBlockSize, m_fileSize);
   const double seconds = std::chrono::duration<double>(Clock::now() - m_transferStart).count();
-  const double rate = seconds > 0 ? static_cast<double>(bytes) / seconds : 0.0;
-  const std::string left =
-      rate > 0 ? Duration(static_cast<double>(m_fileSize - bytes) / rate) : std::string("-:--");
+  figures.bytesPerSecond = seconds > 0 ? static_cast<double>(bytes) / seconds : 0.0;
+  if (figures.bytesPerSecond > 0) {
+    figures.secondsLeft = static_cast<double>(m_fileSize - bytes) / figures.bytesPerSecond;
+  }
+  return figures;
+}
 
+void CConsoleLink::DrawProgress() {
+  const ProgressFigures figures = FiguresLocked();
+  const std::string left =
+      figures.secondsLeft >= 0 ? Duration(figures.secondsLeft) : std::string("-:--");
   char text[kLineCapacity];
-  const int n =
-      std::snprintf(text, sizeof text, "%3d%%  block %llu of %llu  %.0f bytes/s  %s left  %u %s",
-                    static_cast<int>(percent), static_cast<unsigned long long>(done),
-                    static_cast<unsigned long long>(blocks), rate, left.c_str(),
-                    static_cast<unsigned>(g_transferCounts.retries),
-                    g_transferCounts.retries == 1 ? "retry" : "retries");
+  const int n = std::snprintf(
+      text, sizeof text, "%3d%%  block %llu of %llu  %.0f bytes/s  %s left  %u %s",
+      static_cast<int>(figures.percent), static_cast<unsigned long long>(figures.block),
+      static_cast<unsigned long long>(figures.blocks), figures.bytesPerSecond, left.c_str(),
+      static_cast<unsigned>(g_transferCounts.retries),
+      g_transferCounts.retries == 1 ? "retry" : "retries");
   const auto length = static_cast<std::size_t>(std::max(n, 0));
   // Blanks over whatever the last drawing left beyond this one.
   const std::size_t pad = m_drawn > length ? m_drawn - length : 0;

@@ -19,10 +19,19 @@
 #include "download/progress_model.h"
 #include "download/window_link.h"
 
+// Where the transfer stands, as the progress line shows it.
+struct ProgressFigures {
+  std::int32_t percent = 0;  // the bar's (100 only when full)
+  std::uint64_t block = 0;   // data blocks acknowledged so far
+  std::uint64_t blocks = 0;  // of the file's
+  double bytesPerSecond = 0;
+  double secondsLeft = -1;  // -1 until a rate is known
+};
+
 class CConsoleLink : public CWindowLink {
  public:
-  // `out` receives the lines; `live` draws the progress line; `fileSize` is the upgrade file's
-  // size in bytes (for the block count and the rate).
+  // `out` receives the lines (null: none are shown); `live` draws the progress line; `fileSize` is
+  // the upgrade file's size in bytes (for the block count and the rate).
   CConsoleLink(std::FILE* out, bool live, std::string path, std::uint64_t fileSize);
 
   std::string GetItemText(int id) override;
@@ -36,10 +45,12 @@ class CConsoleLink : public CWindowLink {
 
   // Ends a live progress line so that the next output starts on a line of its own.
   void EndProgressLine();
+  ProgressFigures Figures();
 
  private:
-  void Line(const std::string& text);  // m_mutex held
-  void DrawProgress();                 // m_mutex held
+  void Line(const std::string& text);     // m_mutex held
+  void DrawProgress();                    // m_mutex held
+  ProgressFigures FiguresLocked() const;  // m_mutex held
 
   using Clock = std::chrono::steady_clock;
 

@@ -15,7 +15,10 @@
 #include "cli/cli_options.h"
 #include "cli/console.h"
 #include "cli/console_link.h"
+#include "cli/events.h"
 #include "cli/history.h"
+#include "cli/station.h"
+#include "cli/unit_process.h"
 #include "download/block_transfer.h"
 #include "download/download_worker.h"
 #include "download/messages.h"
@@ -23,6 +26,7 @@
 #include "record/download_record.h"
 #include "record/port_trace.h"
 #include "record/record_platform.h"
+#include "serial/port_watch.h"
 #include "serial/serial_backend.h"
 #include "serial/serial_port.h"
 #include "serial/terminal_detection.h"
@@ -100,6 +104,11 @@ void WarnOfRecord(const char* text) {
   std::fflush(stderr);
 }
 
+// The same for a station's unit, whose station shows it.
+void WarnOfRecordAsEvent(const char* text) {
+  EmitEvent(EventStart("warning", "") + ",\"text\":" + JsonString(text) + "}");
+}
+
 // One download, from the command line's view.
 struct Run {
   CliOptions options;
@@ -114,22 +123,21 @@ struct Run {
 
 Run* g_run = nullptr;
 
-// The end object of --json; its fields mean what the record's of the same name mean
-// (record/record_line.h), and the failure is the record's own writer's.
-void PrintJson(const Run& run, const char* outcome, int exitCode, const std::string& port,
-               std::uint64_t bytes, const DownloadReport& report) {
-  PrintText(stdout,
-            "{\"outcome\":%s,\"exit_code\":%d,\"file\":%s,\"file_bytes\":%llu,\"port\":%s,"
-            "\"device\":%s,\"bytes\":%llu,\"blocks\":%u,\"retries\":%u,\"result\":%u,"
-            "\"failure\":%s,\"seconds\":%s}\n",
-            JsonString(outcome).c_str(), exitCode, JsonString(run.options.file).c_str(),
-            static_cast<unsigned long long>(report.fileBytes.value_or(run.fileSize)),
-            port.empty() ? "null" : JsonString(port).c_str(),
-            port.empty() ? "null" : JsonString(PortDevice(port)).c_str(),
-            static_cast<unsigned long long>(bytes), report.blocks, report.retries,
-            report.transferResult, FailureJson(FailureOf(report)).c_str(),
-            FixedText(report.seconds, 3).c_str());
-  std::fflush(stdout);
+// The end object of --json, without its braces; its fields mean what the record's of the same
+// name mean (record/record_line.h), and the failure is the record's own writer's.
+std::string EndFields(const Run& run, const char* outcome, int exitCode, const std::string& port,
+                      std::uint64_t bytes, const DownloadReport& report) {
+  char counts[160];
+  std::snprintf(counts, sizeof counts,
+                ",\"bytes\":%llu,\"blocks\":%u,\"retries\":%u,\"result\":%u,\"failure\":",
+                static_cast<unsigned long long>(bytes), report.blocks, report.retries,
+                report.transferResult);
+  return "\"outcome\":" + JsonString(outcome) + ",\"exit_code\":" + std::to_string(exitCode) +
+         ",\"file\":" + JsonString(run.options.file) +
+         ",\"file_bytes\":" + std::to_string(report.fileBytes.value_or(run.fileSize)) +
+         ",\"port\":" + (port.empty() ? "null" : JsonString(port)) +
+         ",\"device\":" + (port.empty() ? "null" : JsonString(PortDevice(port))) + counts +
+         FailureJson(FailureOf(report)) + ",\"seconds\":" + FixedText(report.seconds, 3);
 }
 
 // The worker's last word: on the thread that ended the download, with the port closed.
@@ -149,9 +157,14 @@ void OnDownloadReport(const DownloadReport& report) {
   if (report.outcome == DownloadOutcome::NoTerminal) {
     PrintRefusals(stderr);
   }
-  if (run.options.json) {
-    PrintJson(run, outcome.name, outcome.exitCode, portUsed ? LastOpenedPort() : std::string(),
-              bytes, report);
+  const std::string fields = EndFields(run, outcome.name, outcome.exitCode,
+                                       portUsed ? LastOpenedPort() : std::string(), bytes, report);
+  if (run.options.events) {
+    EmitEvent(EventStart("end", "") + "," + fields + ",\"status\":" + JsonString(outcome.status) +
+              "}");
+  } else if (run.options.json) {
+    PrintText(stdout, "{%s}\n", fields.c_str());
+    std::fflush(stdout);
   }
   if (report.outcome == DownloadOutcome::FileReopenFailed) {
     return;  // the worker ends the process with its own code 1 right after this
@@ -167,16 +180,68 @@ void OnDownloadReport(const DownloadReport& report) {
 int RunDownload(Run& run) {
   run.fileSize = FileSizeOf(run.options.file);
 
-  CConsoleLink link(run.out, IsTerminal(run.out), run.options.file, run.fileSize);
+  CConsoleLink link(run.out, run.out != nullptr && IsTerminal(run.out), run.options.file,
+                    run.fileSize);
+  CEventLink events(link);
   run.link = &link;
   g_run = &run;
-  SetMainWindowLink(&link);
+  SetMainWindowLink(run.options.events ? static_cast<CWindowLink*>(&events) : &link);
   SetDownloadReportHook(OnDownloadReport);
 
   StartDownload();  // the press of the Download button
   std::unique_lock<std::mutex> lock(run.mutex);
   run.done.wait(lock, [&run] { return run.finished; });
   return run.exitCode;
+}
+
+// Asks the one port whether a terminal is there, as detection does, and closes it again.
+bool ProbePort(const std::string& port, std::string& answer) {
+  SetDetectionPort(port.c_str());
+  const bool found = DetectTerminal() == DETECT_FOUND;
+  answer = found ? LastReply() : std::string();
+  CloseTerminalPort();
+  return found;
+}
+
+// download --wait: the scan as a download's, and when it finds no terminal, the ports that
+// appear (or come back) are asked until one answers or the time is up. On return the download's
+// own scan asks the terminal's port alone, or every port again when none answered.
+void WaitForTerminal(const CliOptions& options, std::FILE* out) {
+  const std::vector<std::string> names = options.port.empty()
+                                             ? ComPortNames(kFirstCandidatePort, kLastCandidatePort)
+                                             : std::vector<std::string>{options.port};
+  CPortWatcher watcher(names);  // before the scan: a port that comes during it is not missed
+  PortSnapshot known = PresentPorts(names);
+  if (DetectTerminal() == DETECT_FOUND) {
+    const std::string port = LastOpenedPort();
+    CloseTerminalPort();
+    SetDetectionPort(port.c_str());
+    return;
+  }
+  if (out != nullptr) {
+    PrintText(out, "Waiting for a terminal to be plugged in...\n");
+    std::fflush(out);
+  }
+  const bool endless = options.waitSeconds <= 0;
+  const Clock::time_point until =
+      Clock::now() + std::chrono::duration_cast<Clock::duration>(
+                         std::chrono::duration<double>(options.waitSeconds));
+  constexpr std::chrono::milliseconds kLook{1000};
+  while (endless || Clock::now() < until) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - Clock::now());
+    watcher.Wait(endless ? kLook : std::clamp(left, std::chrono::milliseconds(0), kLook));
+    const PortSnapshot now = PresentPorts(names);
+    for (const auto& [port, identity] : now) {
+      const auto before = known.find(port);
+      std::string answer;
+      if ((before == known.end() || before->second != identity) && ProbePort(port, answer)) {
+        SetDetectionPort(port.c_str());
+        return;
+      }
+    }
+    known = now;
+  }
+  SetDetectionPort(options.port.empty() ? nullptr : options.port.c_str());
 }
 
 int RunDetect(const CliOptions& options, std::FILE* out) {
@@ -241,6 +306,10 @@ int main(int argc, char* argv[]) {
     PrintHistory(options.historyCount, options.json);
     return kExitOk;
   }
+  if (options.command == CliCommand::Station) {
+    KeepRunningWhenOutputCloses();
+    return RunStation(options);
+  }
 
   // Ctrl-C and SIGTERM end the process at once with the port closed: nothing more reaches the
   // handset.
@@ -259,15 +328,27 @@ int main(int argc, char* argv[]) {
     }
   }
   StartPortTrace(trace);
-  if (options.command == CliCommand::Download && options.record) {
-    SetDownloadRecording("corvanel-cli", WarnOfRecord);
-  }
   if (!options.port.empty()) {
     SetDetectionPort(options.port.c_str());
   }
+  // With --json or --events, standard output holds the JSON alone; a station's unit shows no
+  // stage lines (its station shows its events).
+  std::FILE* out = options.unit ? nullptr : options.json || options.events ? stderr : stdout;
+  if (options.unit) {
+    // A unit goes with its station, and a port with no terminal is no unit: it leaves no record.
+    EndWithStation();
+    std::string answer;
+    if (!ProbePort(options.port, answer)) {
+      EndProcess(kExitNoTerminal);
+    }
+    EmitEvent(EventStart("found", options.port) + ",\"answer\":" + JsonString(answer) + "}");
+  } else if (options.wait) {
+    WaitForTerminal(options, out);
+  }
+  if (options.command == CliCommand::Download && options.record) {
+    SetDownloadRecording("corvanel-cli", options.unit ? WarnOfRecordAsEvent : WarnOfRecord);
+  }
 
-  // With --json, standard output holds the JSON object alone.
-  std::FILE* out = options.json ? stderr : stdout;
   int code = kExitOk;
   if (options.command == CliCommand::Detect) {
     code = RunDetect(options, out);

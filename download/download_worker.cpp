@@ -284,6 +284,24 @@ bool WaitForDownloadEnding(std::chrono::milliseconds limit) {
   return g_ending.changed.wait_for(lock, limit, [] { return g_ending.count == 0; });
 }
 
+DownloadOutcome CheckUpgradeFile(const char* path) {
+  // The file must open.
+  FileMeasure measure;
+  std::FILE* probe = OpenForReading(path, "rt", measure);
+  if (probe == nullptr) {
+    return DownloadOutcome::FileNotOpened;
+  }
+  // A file that begins with ':' is a text image, not an upgrade file; one that cannot fit the
+  // image buffer is no upgrade file either, and the terminal need not hear of it.
+  char first = 0;
+  const bool gotByte = std::fread(&first, 1, 1, probe) == 1;
+  std::fclose(probe);
+  if ((gotByte && first == kInvalidFirstByte) || measure.size > kImageBufferSize) {
+    return DownloadOutcome::FileRefused;
+  }
+  return DownloadOutcome::Completed;
+}
+
 void StartDownload() {
   // The press: the refusals below report from here, a started download from its worker.
   const ReportBasis press;
@@ -302,21 +320,15 @@ void StartDownload() {
     std::memcpy(g_downloadPath.data(), text.data(), text.size());
   }
 
-  // The file must open.
-  FileMeasure measure;
-  std::FILE* probe = fits ? OpenForReading(g_downloadPath.data(), "rt", measure) : nullptr;
-  if (probe == nullptr) {
+  const DownloadOutcome check =
+      fits ? CheckUpgradeFile(g_downloadPath.data()) : DownloadOutcome::FileNotOpened;
+  if (check == DownloadOutcome::FileNotOpened) {
     ShowMessageBox(*link, BoxOwner::None, kBoxEnterSoftwareFile);
     link->SetItemText(IDC_PATH, "");
     Report(press, DownloadOutcome::FileNotOpened);
     return;
   }
-  // A file that begins with ':' is a text image, not an upgrade file; one that cannot fit the
-  // image buffer is no upgrade file either, and the terminal need not hear of it.
-  char first = 0;
-  const bool gotByte = std::fread(&first, 1, 1, probe) == 1;
-  std::fclose(probe);
-  if ((gotByte && first == kInvalidFirstByte) || measure.size > kImageBufferSize) {
+  if (check == DownloadOutcome::FileRefused) {
     ShowMessageBox(*link, BoxOwner::MainWindow, kBoxInvalidFile, kBoxInvalidFileCaption);
     link->EnableItem(IDC_DOWNLOAD, true);
     link->EnableItem(IDC_BROWSE, true);

@@ -49,6 +49,10 @@ extern std::array<std::uint8_t, kDialCommandLength> g_dialCommand;
 extern std::uint16_t g_dialCommandLength;
 
 void StartDownload();
+// The checks StartDownload makes of the file before anything reaches a port: it opens as a
+// regular file, does not begin with ':' and fits the image buffer. FileNotOpened or FileRefused
+// when it fails one, Completed when it passes them all.
+DownloadOutcome CheckUpgradeFile(const char* path);
 // The worker thread's body. `argument` is the start gate StartDownload made for this download
 // (it waits there before its first window change, and learns there what the second scan found);
 // null when the worker is called directly, with no gate to wait at. Returns 0 (it ends the

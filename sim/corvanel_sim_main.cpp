@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -19,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "sim/plug_plan.h"
 #include "sim/replay.h"
 #include "sim/simulator.h"
 
@@ -45,6 +47,16 @@ SIGINT or SIGTERM. At the end it prints a report on stderr and saves the images 
 
 Options:
   --quiet             no report
+  --terminals N       N more terminals (1 to 200), on the lowest COM numbers from 2 that no --com
+                      takes, each with the device options given before any --com
+  --plug-plan PLAN    pull terminals out and put them back in over time: PLAN is a comma list of
+                      COMn-SECONDS (COMn and its pty go away, as a USB terminal pulled out) and
+                      COMn+SECONDS (a fresh pty behind COMn again), in seconds from the start; a
+                      terminal whose first item is a plug starts pulled out
+                      (e.g. --plug-plan COM3-2.5,COM3+4,COM6+1)
+  --random-plugs N:SEED[:SECONDS]
+                      N pulls of random terminals within SECONDS (default 20), each put back
+                      0.5 to 3 s later; the plan is printed, for --plug-plan to repeat it
   -h, --help          show this help and exit
 
 Device options apply to the device of the last --com; given before any --com they apply to every
@@ -223,6 +235,9 @@ int main(int argc, char** argv) {
   bool quiet = false;
   std::string replayPath, extractPath;
   bool deviceOptions = false;
+  int terminals = 0;
+  std::vector<sim::PlugEvent> plugPlan;
+  std::string randomPlugs;
 
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
@@ -239,6 +254,23 @@ int main(int argc, char** argv) {
     if (arg != "--quiet" && arg != "--replay" && arg != "--extract-image") deviceOptions = true;
     if (arg == "--quiet") {
       quiet = true;
+    } else if (arg == "--terminals" || arg == "--plug-plan" || arg == "--random-plugs") {
+      if (i + 1 >= argc) return UsageError(arg + " needs a value");
+      const std::string value = argv[++i];
+      std::string error;
+      constexpr long kMostTerminals = 200;
+      if (arg == "--terminals") {
+        char* end = nullptr;
+        const long n = std::strtol(value.c_str(), &end, 10);
+        if (value.empty() || *end != '\0' || n < 1 || n > kMostTerminals) {
+          return UsageError("--terminals takes a number from 1 to 200, not '" + value + "'");
+        }
+        terminals = static_cast<int>(n);
+      } else if (arg == "--plug-plan") {
+        if (!sim::ParsePlugPlan(value, plugPlan, error)) return UsageError("--plug-plan: " + error);
+      } else {
+        randomPlugs = value;
+      }
     } else if (arg == "--replay" || arg == "--extract-image") {
       if (i + 1 >= argc) return UsageError(arg + " needs a value");
       (arg == "--replay" ? replayPath : extractPath) = argv[++i];
@@ -318,8 +350,51 @@ int main(int argc, char** argv) {
     for (const std::string& note : replay.notes)
       std::cerr << "corvanel-sim: replay: " << note << "\n";
     script = std::make_unique<sim::CReplayScript>(std::move(replay));
-  } else if (devices.empty()) {
-    devices.push_back(common);
+  } else {
+    // --terminals: the lowest COM numbers from 2 that are still free.
+    for (int com = 2; terminals > 0; ++com) {
+      const bool taken = std::any_of(devices.begin(), devices.end(), [com](const DeviceOptions& d) {
+        return d.config.comNumber == com;
+      });
+      if (taken) continue;
+      devices.push_back(common);
+      devices.back().config.comNumber = com;
+      --terminals;
+    }
+    if (devices.empty()) devices.push_back(common);
+  }
+  if (!randomPlugs.empty()) {
+    unsigned count = 0, seed = 0;
+    double span = 20;
+    const int fields = std::sscanf(randomPlugs.c_str(), "%u:%u:%lf", &count, &seed, &span);
+    if (fields < 2 || span <= 0) {
+      return UsageError("--random-plugs takes N:SEED[:SECONDS], not '" + randomPlugs + "'");
+    }
+    std::vector<int> coms;
+    for (const DeviceOptions& d : devices) coms.push_back(d.config.comNumber);
+    const std::vector<sim::PlugEvent> random = sim::RandomPlugPlan(count, seed, span, coms);
+    plugPlan.insert(plugPlan.end(), random.begin(), random.end());
+    std::stable_sort(
+        plugPlan.begin(), plugPlan.end(),
+        [](const sim::PlugEvent& a, const sim::PlugEvent& b) { return a.seconds < b.seconds; });
+    std::cerr << "corvanel-sim: --plug-plan " << sim::FormatPlugPlan(random) << "\n";
+  }
+  for (const sim::PlugEvent& event : plugPlan) {
+    auto device = std::find_if(devices.begin(), devices.end(), [&](const DeviceOptions& d) {
+      return d.config.comNumber == event.comNumber;
+    });
+    if (device == devices.end()) {
+      return UsageError("--plug-plan: COM" + std::to_string(event.comNumber) + " is no terminal");
+    }
+  }
+  for (DeviceOptions& d : devices) {
+    // A terminal whose plan begins with a plug starts pulled out.
+    for (const sim::PlugEvent& event : plugPlan) {
+      if (event.comNumber == d.config.comNumber) {
+        d.config.plugged = !event.plug;
+        break;
+      }
+    }
   }
 
   // The signals are taken synchronously; block them before any thread starts.
@@ -347,8 +422,18 @@ int main(int argc, char** argv) {
   }
   if (!quiet) {
     for (const auto& t : simulator.Terminals()) {
-      std::cerr << "corvanel-sim: COM" << t->ComNumber() << " is " << t->SlavePath() << "\n";
+      const std::string slave = t->SlavePath();
+      std::cerr << "corvanel-sim: COM" << t->ComNumber() << " is "
+                << (slave.empty() ? std::string("pulled out") : slave) << "\n";
     }
+  }
+  std::optional<sim::CPlugger> plugger;
+  if (!plugPlan.empty()) {
+    plugger.emplace(
+        simulator, plugPlan, quiet ? nullptr : +[](const sim::PlugEvent& event) {
+          std::fprintf(stderr, "corvanel-sim: COM%d %s\n", event.comNumber,
+                       event.plug ? "plugged in" : "pulled out");
+        });
   }
 
   int status = 0;
@@ -407,6 +492,7 @@ int main(int argc, char** argv) {
   }
 
   if (script && !command.empty()) script->WaitForEnd(kReplaySettle);
+  plugger.reset();
   simulator.Stop();
   for (std::size_t i = 0; i < devices.size(); ++i) {
     Report(*simulator.Terminals()[i], devices[i].savePath, quiet);

@@ -30,6 +30,7 @@ struct DeviceConfig {
   std::vector<Fault> faults;
   bool pacing = false;            // 230400 baud, 10 bits a byte, both directions
   bool replugAfterHangUp = true;  // a fresh pty behind the same COMn after a hang-up
+  bool plugged = true;            // COMn is there from the start (else: at the first Plug)
 };
 
 enum class Mode : std::uint8_t { At, Handset };
@@ -77,6 +78,8 @@ struct DeviceStats {
   bool endFcsMatched = false;
   std::size_t opens = 0, closes = 0;  // opens and closes of the port by the PC
   std::size_t hangUps = 0;
+  std::size_t plugs = 0, unplugs = 0;  // by CPtyLine::Plug and Unplug
+  Clock::time_point pluggedAt{};       // the last Plug's link in place
 
   std::size_t Rejects(RejectReason reason) const {
     return rejects[static_cast<std::size_t>(reason)];

@@ -189,7 +189,7 @@ bool CPtyLine::Start(const std::string& comDir, std::string& error) {
     error = Errno("pipe2");
     return false;
   }
-  if (!OpenPty(error)) {
+  if (m_config.plugged && !OpenPty(error)) {
     CloseFd(m_wake[0]);
     CloseFd(m_wake[1]);
     return false;
@@ -212,6 +212,58 @@ void CPtyLine::Stop() {
   CloseFd(m_wake[0]);
   CloseFd(m_wake[1]);
   ::unlink(LinkPath().c_str());
+}
+
+void CPtyLine::Unplug() {
+  {
+    std::lock_guard lock(m_mutex);
+    m_plugRequests.push_back(false);
+  }
+  const char wake = 1;
+  (void)!::write(m_wake[1], &wake, 1);
+}
+
+void CPtyLine::Plug() {
+  {
+    std::lock_guard lock(m_mutex);
+    m_plugRequests.push_back(true);
+  }
+  const char wake = 1;
+  (void)!::write(m_wake[1], &wake, 1);
+}
+
+void CPtyLine::ApplyPlugRequest() {
+  std::vector<bool> requests;
+  {
+    std::lock_guard lock(m_mutex);
+    requests.swap(m_plugRequests);
+  }
+  for (const bool plug : requests) ApplyPlug(plug);
+}
+
+void CPtyLine::ApplyPlug(bool plug) {
+  if (!plug && m_master >= 0) {
+    m_queue.clear();
+    m_blocked = false;
+    m_outFree = m_inFree = Clock::time_point{};
+    m_pcOpen = 0;
+    ::unlink(LinkPath().c_str());
+    ClosePty();  // the PC's open port sees its device gone
+    std::lock_guard lock(m_mutex);
+    m_slavePath.clear();
+    ++m_device->MutableStats().unplugs;
+    m_device->ResetLink();
+    Changed();
+  } else if (plug && m_master < 0) {
+    std::string error;
+    const bool opened = OpenPty(error);
+    std::lock_guard lock(m_mutex);
+    if (opened) {
+      ++m_device->MutableStats().plugs;
+      m_device->MutableStats().pluggedAt = Clock::now();
+    }
+    Changed();
+  }
 }
 
 void CPtyLine::AddChunks(const std::uint8_t* data, std::size_t size, Clock::time_point& at) {
@@ -362,6 +414,8 @@ void CPtyLine::Run() {
       char drain[16];
       while (::read(m_wake[0], drain, sizeof drain) > 0) {
       }
+      ApplyPlugRequest();
+      if (m_master < 0) continue;  // unplugged: nothing of the old pty's to look at
     }
     // Opens and closes first: a close must take effect before any later input is answered.
     if (hasPty && (fds[1].revents & POLLIN) != 0) HandleWatch();

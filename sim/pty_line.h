@@ -13,6 +13,8 @@
 //   the tool holds it changes nothing.
 // - A hang-up closes the master and the sim's slave fd: the PC's port sees POLLHUP and end of
 //   input. With replugAfterHangUp a fresh pty takes the same COMn name at once.
+// - Unplug and Plug take COMn away and bring it back with a fresh pty, as a USB terminal pulled
+//   out and put back in; a line configured unplugged starts without COMn.
 // - All timing runs on steady_clock deadlines in one thread per terminal; nothing busy-spins.
 // - Stats(), WaitFor() and the accessors are thread-safe; Start and Stop are for the owner thread.
 #pragma once
@@ -53,6 +55,10 @@ class CPtyLine {
   bool Start(const std::string& comDir, std::string& error);
   // Stops the thread, closes the pty and removes the link. Harmless when not started.
   void Stop();
+  // A USB unplug: the pty closes (the PC's port sees its device gone) and COMn goes away, until
+  // Plug puts a fresh pty behind COMn. From any thread; carried out by the line's thread.
+  void Unplug();
+  void Plug();
 
   int ComNumber() const { return m_config.comNumber; }
   std::string LinkPath() const;   // comDir/COMn
@@ -80,6 +86,8 @@ class CPtyLine {
   void WriteDue(Clock::time_point now);
   void HangUp();
   void Changed();
+  void ApplyPlugRequest();
+  void ApplyPlug(bool plug);
 
   const DeviceConfig m_config;
   std::string m_comDir;
@@ -90,7 +98,8 @@ class CPtyLine {
   int m_master = -1, m_slave = -1, m_watchFd = -1, m_watch = -1;
   int m_wake[2] = {-1, -1};
   std::thread m_thread;
-  bool m_stop = false;  // guarded by m_mutex
+  bool m_stop = false;               // guarded by m_mutex
+  std::vector<bool> m_plugRequests;  // guarded by m_mutex: true plug, false unplug, in order
   // Thread-only state.
   std::deque<Chunk> m_queue;
   bool m_blocked = false;  // the master would block; wait for POLLOUT
