@@ -42,7 +42,8 @@ namespace {
 using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
 
-constexpr std::size_t kImageSize = 200 * 1000;
+constexpr std::size_t kImageSize = std::size_t{200} * 1000;
+constexpr double kMicrosPerSecond = 1e6;
 constexpr int kFirstCom = 2;
 constexpr auto kPlugInterval = 50ms;
 constexpr double kTargetRatio16 = 1.02, kTargetRatio64 = 1.04;
@@ -72,6 +73,7 @@ pid_t StartStation(const std::vector<std::string>& args) {
   std::vector<std::string> all = {CORVANEL_CLI_EXE, "station"};
   all.insert(all.end(), args.begin(), args.end());
   std::vector<char*> argv;
+  argv.reserve(all.size() + 1);
   for (std::string& a : all) argv.push_back(a.data());
   argv.push_back(nullptr);
   posix_spawn_file_actions_t actions;
@@ -89,7 +91,7 @@ int WaitStation(pid_t pid, double& cpu) {
   rusage usage{};
   wait4(pid, &status, 0, &usage);
   cpu += static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-         static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+         static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / kMicrosPerSecond;
   return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 

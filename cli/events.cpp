@@ -51,7 +51,8 @@ void CEventLink::SetProgressPos(int id, std::int32_t position) {
   }
   m_lastProgress = now;
   m_lastBlock = figures.block;
-  char fields[160];
+  constexpr std::size_t kFieldsCapacity = 160;  // more than the fields below ever take
+  char fields[kFieldsCapacity];
   std::snprintf(fields, sizeof fields,
                 ",\"block\":%llu,\"blocks\":%llu,\"percent\":%d,\"retries\":%u,"
                 "\"bytes_per_second\":",

@@ -127,7 +127,8 @@ Run* g_run = nullptr;
 // name mean (record/record_line.h), and the failure is the record's own writer's.
 std::string EndFields(const Run& run, const char* outcome, int exitCode, const std::string& port,
                       std::uint64_t bytes, const DownloadReport& report) {
-  char counts[160];
+  constexpr std::size_t kCountsCapacity = 160;  // more than the counts below ever take
+  char counts[kCountsCapacity];
   std::snprintf(counts, sizeof counts,
                 ",\"bytes\":%llu,\"blocks\":%u,\"retries\":%u,\"result\":%u,\"failure\":",
                 static_cast<unsigned long long>(bytes), report.blocks, report.retries,

@@ -34,7 +34,8 @@ constexpr std::chrono::milliseconds kDrawInterval{1000 / kProgressEventsPerSecon
 constexpr int kExitOk = 0;
 constexpr int kExitNoTerminal = 4;
 constexpr int kExitFailed = 7;
-constexpr int kQuarter = 25;              // line mode: progress shown each quarter
+constexpr int kQuarter = 25;
+constexpr long long kFull = 100;  // percent              // line mode: progress shown each quarter
 constexpr std::size_t kDeviceWidth = 30;  // table: the device's last characters shown
 
 struct Message {
@@ -347,7 +348,7 @@ void CStation::OnLine(Unit& unit, const std::string& line) {
     double rate = 0;
     unit.rate = ParseJsonNumber(Text(event, "bytes_per_second"), rate) ? rate : 0;
     const int quarter = static_cast<int>(unit.percent / kQuarter);
-    if (quarter > unit.lastQuarter && unit.percent < 100) {
+    if (quarter > unit.lastQuarter && unit.percent < kFull) {
       unit.lastQuarter = quarter;
       Say(port + ": " + std::to_string(unit.percent) + "%, block " + std::to_string(unit.block) +
           " of " + std::to_string(unit.blocks));
@@ -363,7 +364,7 @@ void CStation::OnLine(Unit& unit, const std::string& line) {
       unit.failureJson = failure->second.text;
     }
     if (unit.outcome == "completed") {
-      unit.percent = 100;
+      unit.percent = kFull;
       unit.block = unit.blocks;
     }
     Say(port + ": " + unit.status + (unit.failure.empty() ? "" : " (" + unit.failure + ")"));

@@ -57,6 +57,7 @@ bool CUnitProcess::Start(const std::vector<std::string>& arguments, std::string&
   std::vector<std::string> all{self};
   all.insert(all.end(), arguments.begin(), arguments.end());
   std::vector<char*> argv;
+  argv.reserve(all.size() + 1);
   for (std::string& argument : all) {
     argv.push_back(argument.data());
   }

@@ -365,12 +365,14 @@ int main(int argc, char** argv) {
   }
   if (!randomPlugs.empty()) {
     unsigned count = 0, seed = 0;
-    double span = 20;
+    constexpr double kDefaultSpan = 20;  // seconds
+    double span = kDefaultSpan;
     const int fields = std::sscanf(randomPlugs.c_str(), "%u:%u:%lf", &count, &seed, &span);
     if (fields < 2 || span <= 0) {
       return UsageError("--random-plugs takes N:SEED[:SECONDS], not '" + randomPlugs + "'");
     }
     std::vector<int> coms;
+    coms.reserve(devices.size());
     for (const DeviceOptions& d : devices) coms.push_back(d.config.comNumber);
     const std::vector<sim::PlugEvent> random = sim::RandomPlugPlan(count, seed, span, coms);
     plugPlan.insert(plugPlan.end(), random.begin(), random.end());

@@ -45,7 +45,8 @@ std::vector<PlugEvent> RandomPlugPlan(std::size_t count, std::uint32_t seed, dou
   if (comNumbers.empty()) return events;
   std::mt19937 random(seed);
   std::uniform_real_distribution<double> when(0.0, std::max(span, 0.0));
-  std::uniform_real_distribution<double> away(0.5, 3.0);
+  constexpr double kShortestPull = 0.5, kLongestPull = 3.0;  // seconds
+  std::uniform_real_distribution<double> away(kShortestPull, kLongestPull);
   std::uniform_int_distribution<std::size_t> which(0, comNumbers.size() - 1);
   std::map<int, std::vector<std::pair<double, double>>> pulls;  // per terminal: out, back
   constexpr int kTriesPerPull = 100;
@@ -73,7 +74,8 @@ std::vector<PlugEvent> RandomPlugPlan(std::size_t count, std::uint32_t seed, dou
 std::string FormatPlugPlan(const std::vector<PlugEvent>& events) {
   std::string text;
   for (const PlugEvent& e : events) {
-    char item[48];
+    constexpr std::size_t kItemCapacity = 48;
+    char item[kItemCapacity];
     std::snprintf(item, sizeof item, "%sCOM%d%c%.3f", text.empty() ? "" : ",", e.comNumber,
                   e.plug ? '+' : '-', e.seconds);
     text += item;
