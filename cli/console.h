@@ -2,6 +2,7 @@
 // console_win32.cpp).
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <string>
@@ -24,6 +25,12 @@ std::FILE* OpenForWriting(const std::string& path);
 
 // Whether `stream` writes to an interactive terminal (where a live progress line makes sense).
 bool IsTerminal(std::FILE* stream);
+// Whether `stream` is a terminal that takes the cursor movements of a table drawn again in place
+// ("\x1b[nF", "\x1b[J"): any POSIX terminal; a Windows console once it has been switched to
+// them (Windows 10 and later).
+bool CanRedrawInPlace(std::FILE* stream);
+// The width in columns of the terminal `stream` writes to; 80 when it cannot be told.
+std::size_t TerminalColumns(std::FILE* stream);
 
 // Writes UTF-8 text to `stream` so that it reads right where it goes: as it is to a file, a pipe
 // or a POSIX terminal; to a Windows console with the wide console calls (a console shows its

@@ -1,4 +1,5 @@
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -21,6 +22,14 @@ std::FILE* OpenForWriting(const std::string& path) { return std::fopen(path.c_st
 void KeepRunningWhenOutputCloses() { (void)::signal(SIGPIPE, SIG_IGN); }
 
 bool IsTerminal(std::FILE* stream) { return isatty(fileno(stream)) == 1; }
+
+bool CanRedrawInPlace(std::FILE* stream) { return IsTerminal(stream); }
+
+std::size_t TerminalColumns(std::FILE* stream) {
+  winsize size{};
+  constexpr std::size_t kUsual = 80;
+  return ::ioctl(fileno(stream), TIOCGWINSZ, &size) == 0 && size.ws_col > 0 ? size.ws_col : kUsual;
+}
 
 void WriteText(std::FILE* stream, std::string_view text) {
   std::fwrite(text.data(), 1, text.size(), stream);

@@ -49,6 +49,23 @@ HANDLE ConsoleOf(std::FILE* stream) {
 
 bool IsTerminal(std::FILE* stream) { return ConsoleOf(stream) != nullptr; }
 
+std::size_t TerminalColumns(std::FILE* stream) {
+  const HANDLE console = ConsoleOf(stream);
+  CONSOLE_SCREEN_BUFFER_INFO info{};
+  constexpr std::size_t kUsual = 80;
+  if (console == nullptr || GetConsoleScreenBufferInfo(console, &info) == 0) {
+    return kUsual;
+  }
+  return static_cast<std::size_t>(info.srWindow.Right - info.srWindow.Left + 1);
+}
+
+bool CanRedrawInPlace(std::FILE* stream) {
+  const HANDLE console = ConsoleOf(stream);
+  DWORD mode = 0;
+  return console != nullptr && GetConsoleMode(console, &mode) != 0 &&
+         SetConsoleMode(console, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING) != 0;
+}
+
 void WriteText(std::FILE* stream, std::string_view text) {
   const HANDLE console = ConsoleOf(stream);
   if (console == nullptr) {

@@ -36,7 +36,8 @@ constexpr int kExitNoTerminal = 4;
 constexpr int kExitFailed = 7;
 constexpr int kQuarter = 25;
 constexpr long long kFull = 100;  // percent              // line mode: progress shown each quarter
-constexpr std::size_t kDeviceWidth = 30;  // table: the device's last characters shown
+constexpr std::size_t kDeviceWidth = 10;  // table: the device's name, cut to this
+constexpr std::size_t kNarrowest = 40;    // columns a table row is cut to at the least
 
 struct Message {
   enum class Kind { Ports, Line, Ended, Stop };
@@ -154,7 +155,7 @@ class CStation {
   explicit CStation(const CliOptions& options)
       : m_options(options),
         m_json(options.json),
-        m_table(!options.json && IsTerminal(stdout)),
+        m_table(!options.json && CanRedrawInPlace(stdout)),
         m_lines(options.json ? stderr : stdout) {}
 
   int Run();
@@ -447,15 +448,29 @@ void CStation::Say(const std::string& text) {
 }
 
 void CStation::Draw(bool last) {
+  // Each row is cut to the terminal's width: a row that wrapped would take two lines, and the
+  // next drawing would start too low.
+  const std::size_t width = std::max<std::size_t>(TerminalColumns(stdout), kNarrowest) - 1;
+  const auto fit = [width](std::string row) {
+    if (row.size() > width) {
+      std::size_t cut = width;
+      while (cut > 0 && (static_cast<unsigned char>(row[cut]) & 0xC0U) == 0x80U) {
+        --cut;  // not inside a UTF-8 sequence
+      }
+      row.resize(cut);
+    }
+    return row + "\x1b[K\n";
+  };
   std::string screen;
   if (m_drawnLines > 0) {
-    screen += "\x1b[" + std::to_string(m_drawnLines) + "F\x1b[J";  // back to the table's top
+    screen += "\x1b[" + std::to_string(m_drawnLines) + "F";  // back to the table's top
   }
-  char row[256];
-  std::snprintf(row, sizeof row, "%-8s %-*s %-14s %4s %11s %7s %9s  %s\n", "PORT",
-                static_cast<int>(kDeviceWidth), "DEVICE", "STAGE", "%", "BLOCK", "RETRIES",
-                "BYTES/S", "OUTCOME");
-  screen += row;
+  constexpr std::size_t kRowCapacity = 512;
+  char row[kRowCapacity];
+  std::snprintf(row, sizeof row, "%-6s %-*s %-15s %12s %7s %7s  %s", "PORT",
+                static_cast<int>(kDeviceWidth), "DEVICE", "STAGE", "PROGRESS", "RETRIES", "BYTES/S",
+                "OUTCOME");
+  screen += fit(row);
   std::size_t lines = 1;
   int succeeded = 0, failed = 0, running = 0;
   for (const auto& [port, index] : m_latest) {
@@ -463,16 +478,18 @@ void CStation::Draw(bool last) {
     if (!unit.found) {
       continue;
     }
-    std::string device = unit.device;
+    // The device's own name (ttyUSB0, or the link's); the whole path is in the lines above.
+    std::string device = unit.device.substr(unit.device.find_last_of("/\\") + 1);
     if (device.size() > kDeviceWidth) {
-      device = "..." + device.substr(device.size() - (kDeviceWidth - 3));
+      device = device.substr(0, kDeviceWidth);
     }
-    const std::string block = std::to_string(unit.block) + "/" + std::to_string(unit.blocks);
-    std::snprintf(row, sizeof row, "%-8s %-*s %-14s %3lld%% %11s %7lld %9.0f  %s\n",
-                  ShortPort(port).c_str(), static_cast<int>(kDeviceWidth), device.c_str(),
-                  unit.running ? unit.stage.c_str() : unit.outcome.c_str(), unit.percent,
-                  block.c_str(), unit.retries, unit.rate, unit.status.c_str());
-    screen += row;
+    const std::string progress = std::to_string(unit.percent) + "% " + std::to_string(unit.block) +
+                                 "/" + std::to_string(unit.blocks);
+    std::snprintf(row, sizeof row, "%-6s %-*s %-15s %12s %7lld %7.0f  %s", ShortPort(port).c_str(),
+                  static_cast<int>(kDeviceWidth), device.c_str(),
+                  unit.running ? unit.stage.c_str() : unit.outcome.c_str(), progress.c_str(),
+                  unit.retries, unit.rate, unit.status.c_str());
+    screen += fit(row);
     ++lines;
   }
   for (const auto& unit : m_units) {
@@ -485,9 +502,9 @@ void CStation::Draw(bool last) {
       ++failed;
     }
   }
-  std::snprintf(row, sizeof row, "%d succeeded, %d failed, %d running%s\n", succeeded, failed,
+  std::snprintf(row, sizeof row, "%d succeeded, %d failed, %d running%s", succeeded, failed,
                 running, last ? "" : "  (Ctrl-C stops)");
-  screen += row;
+  screen += fit(row);
   ++lines;
   WriteText(stdout, screen);
   std::fflush(stdout);
