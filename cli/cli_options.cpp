@@ -118,6 +118,8 @@ bool ParseCliOptions(int argc, const char* const argv[], CliOptions& options, st
       } else if (name == "--unit" && !inlineValue) {
         options.unit = true;
         options.events = true;
+      } else if (name == "--probe" && !inlineValue) {
+        options.probe = true;
       } else if (name == "--once" && !inlineValue) {
         options.once = true;
       } else if (name == "--wait") {
@@ -177,6 +179,8 @@ bool ParseCliOptions(int argc, const char* const argv[], CliOptions& options, st
         options.command = CliCommand::History;
       } else if (command == "station") {
         options.command = CliCommand::Station;
+      } else if (command == "doctor") {
+        options.command = CliCommand::Doctor;
       } else {
         error = "unknown command " + command;
         return false;
@@ -219,6 +223,10 @@ bool ParseCliOptions(int argc, const char* const argv[], CliOptions& options, st
     error = "--unit needs --port";
     return false;
   }
+  if (options.probe && options.command != CliCommand::Doctor) {
+    error = "--probe is for doctor only";
+    return false;
+  }
   if (options.once && !station) {
     error = "--once is for station only";
     return false;
@@ -227,8 +235,8 @@ bool ParseCliOptions(int argc, const char* const argv[], CliOptions& options, st
     error = "station takes no --trace: each unit's record keeps its trace";
     return false;
   }
-  if (!station && options.ports.size() > 1) {
-    error = "--port is given once, except for station";
+  if (!station && options.command != CliCommand::Doctor && options.ports.size() > 1) {
+    error = "--port is given once, except for station and doctor";
     return false;
   }
   return true;
@@ -239,6 +247,7 @@ const char* CliHelpText() {
   or:  corvanel-cli [OPTIONS] download FILE
   or:  corvanel-cli [OPTIONS] station FILE
   or:  corvanel-cli [--json] history [N]
+  or:  corvanel-cli [OPTIONS] doctor
 
 Upgrades the software of an ISDN handset behind a satellite terminal, over the same code as the
 Corvanel window.
@@ -259,6 +268,15 @@ Commands:
                    its port has gone and come back. A live table when the output is a terminal
                    (else a line per event), the failed units at the end. Ctrl-C stops the running
                    downloads as the window's close does
+  doctor           list the serial ports the scan would try (COM number, device, driver, USB
+                   IDs) and everything on this PC that would stop a download on one of them,
+                   each with its fix in one line: no right to open the device (and the group
+                   that gives it), the port held by another program (its pid and name),
+                   ModemManager probing a USB terminal (the udev rule that stops it, filled in),
+                   brltty's rules claiming a USB adapter, a UART that cannot run at 230400 (the
+                   setserial fix), on Windows a port above COM100. Opens no port another
+                   program holds and sends nothing, unless --probe asks for the detection too.
+                   Exit code 0 when nothing stands in the way, 8 when something does
   history [N]      show the last N records (10 unless given) as a table, oldest first; with
                    --json the records' own JSON lines
 
@@ -266,6 +284,7 @@ Options:
   --port N|DEVICE  use only COM port N (or COMN, N from 1 to 100; on Windows to 256), or the
                    device path DEVICE (e.g. /dev/serial/by-id/...); it must still answer as a
                    terminal. station: repeat it to name the bench's ports
+  --probe          doctor: then run the detection as detect does
   --once           station: end when the terminals there at the start are done, instead of
                    waiting for more until Ctrl-C
   --wait [SECONDS] download: when no terminal answers, wait (at most SECONDS, or without end)
@@ -315,6 +334,7 @@ Exit codes:
   5        terminal not ready (no "OK")
   6        dial failed (no "CONNECT")
   7        transfer failed (station: any unit failed)
+  8        doctor: something on this PC stands in the way of a download
   128+N    ended by signal N: 130 for Ctrl-C, 143 for SIGTERM
 )";
 }

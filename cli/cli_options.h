@@ -7,7 +7,7 @@
 
 inline constexpr std::size_t kDefaultHistoryCount = 10;  // records `history` shows unasked
 
-enum class CliCommand { Help, Version, Detect, Download, History, Station };
+enum class CliCommand { Help, Version, Detect, Download, History, Station, Doctor };
 
 struct CliOptions {
   CliCommand command = CliCommand::Help;
@@ -20,6 +20,7 @@ struct CliOptions {
   bool unit = false;       // download: as a station's unit (see main.cpp)
   bool once = false;       // station: end when the terminals there at the start are done
   bool wait = false;       // download: wait for a terminal to be plugged in
+  bool probe = false;      // doctor: run the detection too
   double waitSeconds = 0;  // ... at most this long; 0: without end
   bool record = true;      // download: a record and a trace in the state folder
   std::size_t historyCount = kDefaultHistoryCount;  // history: the last records shown

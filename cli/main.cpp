@@ -15,6 +15,7 @@
 #include "cli/cli_options.h"
 #include "cli/console.h"
 #include "cli/console_link.h"
+#include "cli/doctor.h"
 #include "cli/events.h"
 #include "cli/history.h"
 #include "cli/station.h"
@@ -307,6 +308,9 @@ int main(int argc, char* argv[]) {
     PrintHistory(options.historyCount, options.json);
     return kExitOk;
   }
+  if (options.command == CliCommand::Doctor && !options.probe) {
+    return RunDoctor(options);
+  }
   if (options.command == CliCommand::Station) {
     KeepRunningWhenOutputCloses();
     return RunStation(options);
@@ -351,7 +355,12 @@ int main(int argc, char* argv[]) {
   }
 
   int code = kExitOk;
-  if (options.command == CliCommand::Detect) {
+  if (options.command == CliCommand::Doctor) {
+    // --probe: the findings, then the detection as detect runs it (on its own lines).
+    code = RunDoctor(options);
+    const int found = RunDetect(options, options.json ? stderr : stdout);
+    code = code != kExitOk ? code : found;
+  } else if (options.command == CliCommand::Detect) {
     code = RunDetect(options, out);
   } else {
     Run run;

@@ -109,23 +109,29 @@ long PtySlaveIndex(dev_t device) {
          static_cast<long>(minor(device));
 }
 
+std::vector<pid_t> DeviceHolders(dev_t device, std::size_t limit) {
+  std::vector<pid_t> holders;
+  const long ptyIndex = PtySlaveIndex(device);
+  DIR* proc = ::opendir(kProcDir);
+  if (proc == nullptr) {
+    return holders;
+  }
+  const std::string self = std::to_string(::getpid());
+  while (const dirent* entry = holders.size() < limit ? ::readdir(proc) : nullptr) {
+    const long pid = ParseNumber(entry->d_name);
+    if (pid > 0 && self != entry->d_name &&
+        ProcessCompetesForDevice(entry->d_name, device, ptyIndex)) {
+      holders.push_back(static_cast<pid_t>(pid));
+    }
+  }
+  ::closedir(proc);
+  return holders;
+}
+
 bool DeviceHeldElsewhere(int fd) {
   struct stat own {};
   if (::fstat(fd, &own) != 0 || !S_ISCHR(own.st_mode)) {
     return false;
   }
-  const long ptyIndex = PtySlaveIndex(own.st_rdev);
-  DIR* proc = ::opendir(kProcDir);
-  if (proc == nullptr) {
-    return false;
-  }
-  const std::string self = std::to_string(::getpid());
-  bool held = false;
-  while (const dirent* entry = held ? nullptr : ::readdir(proc)) {
-    if (ParseNumber(entry->d_name) > 0 && self != entry->d_name) {
-      held = ProcessCompetesForDevice(entry->d_name, own.st_rdev, ptyIndex);
-    }
-  }
-  ::closedir(proc);
-  return held;
+  return !DeviceHolders(own.st_rdev, 1).empty();
 }
