@@ -1,5 +1,6 @@
 #include "cli/doctor.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
 
@@ -26,7 +27,13 @@ std::string JsonOrNull(const std::string& text) {
 int RunDoctor(const CliOptions& options) {
   const std::vector<std::string> names =
       options.ports.empty() ? ComPortNames(kFirstCandidatePort, kLastCandidatePort) : options.ports;
-  const DoctorReport report = ExaminePorts(names);
+  DoctorReport report = ExaminePorts(names);
+  std::stable_sort(
+      report.ports.begin(), report.ports.end(),
+      [](const PortFacts& a, const PortFacts& b) { return PortBefore(a.port, b.port); });
+  std::stable_sort(
+      report.findings.begin(), report.findings.end(),
+      [](const PortFinding& a, const PortFinding& b) { return PortBefore(a.port, b.port); });
   const int code = report.findings.empty() ? 0 : kExitDoctorFound;
   if (options.json) {
     std::string json = "{\"ports\":[";

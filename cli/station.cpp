@@ -473,7 +473,10 @@ void CStation::Draw(bool last) {
   screen += fit(row);
   std::size_t lines = 1;
   int succeeded = 0, failed = 0, running = 0;
-  for (const auto& [port, index] : m_latest) {
+  std::vector<std::pair<std::string, std::size_t>> rows(m_latest.begin(), m_latest.end());
+  std::sort(rows.begin(), rows.end(),
+            [](const auto& a, const auto& b) { return PortBefore(a.first, b.first); });
+  for (const auto& [port, index] : rows) {
     const Unit& unit = *m_units[index];
     if (!unit.found) {
       continue;

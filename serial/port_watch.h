@@ -37,6 +37,20 @@ inline std::vector<std::string> ComPortNames(int first, int last) {
   return names;
 }
 
+// Ports in the order an operator reads them: COM ports by number, then device paths by name.
+inline bool PortBefore(const std::string& a, const std::string& b) {
+  const auto number = [](const std::string& port) {
+    const std::string prefix = "\\\\.\\COM";
+    if (port.rfind(prefix, 0) != 0 || port.size() == prefix.size() ||
+        port.find_first_not_of("0123456789", prefix.size()) != std::string::npos) {
+      return std::string::npos;
+    }
+    return static_cast<std::size_t>(std::stoul(port.substr(prefix.size())));
+  };
+  const std::size_t na = number(a), nb = number(b);
+  return na != nb ? na < nb : a < b;
+}
+
 class CPortWatcher {
  public:
   explicit CPortWatcher(const std::vector<std::string>& names);
