@@ -77,13 +77,15 @@ std::string DeviceText(const std::string& port) {
   return device;
 }
 
-// The ports passed by because their devices refused the line settings, one line each, for an
-// operator who expected the terminal on one of them.
+// After no terminal was found: the ports passed by because their devices refused the line
+// settings, one line each, for an operator who expected the terminal on one of them, and where
+// to look next.
 void PrintRefusals(std::FILE* out) {
   for (const PortRefusal& refusal : RefusedPorts()) {
     PrintText(out, "%s (device %s): %s\n", refusal.port.c_str(), DeviceText(refusal.port).c_str(),
               refusal.reason.c_str());
   }
+  PrintText(out, "corvanel-cli doctor shows what on this PC may stand in the way.\n");
   std::fflush(out);
 }
 

@@ -538,7 +538,10 @@ void CStation::Summary() {
   }
   failures += "]";
   const int code = ExitCode();
-  const std::string failedText = failedLines.empty() ? "" : "Failed:\n" + failedLines;
+  std::string failedText = failedLines.empty() ? "" : "Failed:\n" + failedLines;
+  if (code == kExitNoTerminal) {
+    failedText = std::string(kNoTerminalMessage) + "\n";  // the window's words for it
+  }
   if (m_table) {
     Draw(true);
     WriteText(stdout, failedText);

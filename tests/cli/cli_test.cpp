@@ -274,7 +274,8 @@ TEST_F(CliTest, DetectWithARefusedPort_NamesItAndWhy) {
   EXPECT_EQ(result.out.find("COM5"), std::string::npos) << result.out;
   EXPECT_EQ(result.err.find("\\\\.\\COM5 (device " + m_sim.ComDir() + "/COM5"), 0u) << result.err;
   EXPECT_NE(result.err.find("): " + reason + "\n"), std::string::npos) << result.err;
-  EXPECT_EQ(std::count(result.err.begin(), result.err.end(), '\n'), 1) << result.err;
+  EXPECT_NE(result.err.find("\ncorvanel-cli doctor shows"), std::string::npos) << result.err;
+  EXPECT_EQ(std::count(result.err.begin(), result.err.end(), '\n'), 2) << result.err;
 
   const CliResult json = Run({"--json", "detect", "--port", "5"});
   EXPECT_EQ(json.exitCode, 4);
