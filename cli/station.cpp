@@ -454,7 +454,8 @@ void CStation::Draw(bool last) {
   const auto fit = [width](std::string row) {
     if (row.size() > width) {
       std::size_t cut = width;
-      while (cut > 0 && (static_cast<unsigned char>(row[cut]) & 0xC0U) == 0x80U) {
+      constexpr unsigned kTopBits = 0xC0, kContinuation = 0x80;  // 10xxxxxx: inside a sequence
+      while (cut > 0 && (static_cast<unsigned char>(row[cut]) & kTopBits) == kContinuation) {
         --cut;  // not inside a UTF-8 sequence
       }
       row.resize(cut);

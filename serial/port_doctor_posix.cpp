@@ -23,6 +23,7 @@ namespace {
 constexpr long kLineRate = 230400;        // the rate the terminal port runs at
 constexpr long kUartClockPerBaud = 16;    // an 8250's clock ticks per bit at its base rate
 constexpr std::size_t kHoldersShown = 4;  // processes named per held port
+constexpr unsigned kModeBits = 07777;     // a file's permission bits, as ls shows them
 constexpr const char* kRuleFolders[] = {"/etc/udev/rules.d", "/run/udev/rules.d",
                                         "/usr/lib/udev/rules.d", "/lib/udev/rules.d"};
 
@@ -48,7 +49,10 @@ std::string UsbIdOf(const std::string& node) {
     const std::string vendor = ReadFirstLine(dir + "/idVendor");
     const std::string product = ReadFirstLine(dir + "/idProduct");
     if (!vendor.empty() && !product.empty()) {
-      return vendor + ":" + product;
+      std::string id = vendor;
+      id += ':';
+      id += product;
+      return id;
     }
     dir = dir.substr(0, dir.rfind('/'));
   }
@@ -131,82 +135,87 @@ std::string GroupName(gid_t gid) {
   return g != nullptr ? g->gr_name : std::to_string(gid);
 }
 
+// The facts of one port and what stands in its way, into `report`.
+void ExaminePort(const std::string& port, bool modemManager, DoctorReport& report) {
+  const std::string path = PortDevice(port);
+  const std::string real = RealPath(path);
+  const std::string node = Basename(real);
+  PortFacts facts;
+  facts.port = port;
+  facts.device = real != path && !real.empty() ? path + " -> " + real : path;
+  facts.driver = real.rfind("/dev/pts/", 0) == 0
+                     ? "pty"
+                     : Basename(RealPath("/sys/class/tty/" + node + "/device/driver"));
+  facts.usbId = UsbIdOf(node);
+  report.ports.push_back(facts);
+  const auto find = [&](const char* kind, std::string text, std::string fix) {
+    report.findings.push_back({port, kind, std::move(text), std::move(fix)});
+  };
+
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) {
+    return;
+  }
+  if (::access(path.c_str(), R_OK | W_OK) != 0) {
+    const passwd* me = ::getpwuid(::getuid());
+    const std::string group = GroupName(st.st_gid);
+    char mode[8];
+    std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(st.st_mode & kModeBits));
+    find("no-access",
+         "you may not open " + real + " (group " + group + ", mode " + mode +
+             "): only root and the group's members may",
+         "sudo adduser " + std::string(me != nullptr ? me->pw_name : "$USER") + " " + group +
+             ", then log out and in again");
+  }
+  for (const pid_t pid : DeviceHolders(st.st_rdev, kHoldersShown)) {
+    const std::string name = ReadFirstLine("/proc/" + std::to_string(pid) + "/comm");
+    find("held", real + " is held by " + name + " (pid " + std::to_string(pid) + ")",
+         "close " + name + ", or end it: kill " + std::to_string(pid));
+  }
+  if (modemManager && !facts.usbId.empty() && !ModemManagerIgnores(st.st_rdev)) {
+    const std::string vendor = facts.usbId.substr(0, facts.usbId.find(':'));
+    const std::string product = facts.usbId.substr(facts.usbId.find(':') + 1);
+    find("modem-manager",
+         "ModemManager runs and probes USB devices that answer AT commands, as this terminal "
+         "(USB " +
+             facts.usbId + ") does, which disturbs its download",
+         "echo 'ATTRS{idVendor}==\"" + vendor + "\", ATTRS{idProduct}==\"" + product +
+             "\", ENV{ID_MM_DEVICE_IGNORE}=\"1\"' | sudo tee /etc/udev/rules.d/"
+             "99-corvanel-terminal.rules && sudo udevadm control --reload && sudo udevadm "
+             "trigger");
+  }
+  if (!facts.usbId.empty()) {
+    const std::string rule = BrlttyRuleFor(facts.usbId);
+    if (!rule.empty()) {
+      find("brltty",
+           "brltty's udev rules (" + rule + ") take USB " + facts.usbId +
+               " for a braille display and may take the adapter's port away",
+           "sudo apt remove brltty (unless a braille display is used), or comment out the "
+           "line for " +
+               ProductKey(facts.usbId) + " in " + rule);
+    }
+  }
+  if (node.rfind("ttyS", 0) == 0) {
+    const long clock = std::atol(ReadFirstLine("/sys/class/tty/" + node + "/uartclk").c_str());
+    const long baseRate = clock / kUartClockPerBaud;
+    if (clock > 0 && baseRate < kLineRate) {
+      find("uart-speed",
+           "the UART of " + real + " has a base rate of " + std::to_string(baseRate) +
+               " baud: it cannot run at 230400",
+           "sudo setserial " + real +
+               " baud_base 230400 (where the UART's clock allows it; "
+               "otherwise use a USB serial adapter)");
+    }
+  }
+}
+
 }  // namespace
 
 DoctorReport ExaminePorts(const std::vector<std::string>& names) {
   DoctorReport report;
   const bool modemManager = ProcessRuns("ModemManager");
-  for (const auto& [port, identity] : PresentPorts(names)) {
-    const std::string path = PortDevice(port);
-    const std::string real = RealPath(path);
-    const std::string node = Basename(real);
-    PortFacts facts;
-    facts.port = port;
-    facts.device = real != path && !real.empty() ? path + " -> " + real : path;
-    facts.driver = real.rfind("/dev/pts/", 0) == 0
-                       ? "pty"
-                       : Basename(RealPath("/sys/class/tty/" + node + "/device/driver"));
-    facts.usbId = UsbIdOf(node);
-    report.ports.push_back(facts);
-    const auto find = [&](const char* kind, std::string text, std::string fix) {
-      report.findings.push_back({port, kind, std::move(text), std::move(fix)});
-    };
-
-    struct stat st {};
-    if (::stat(path.c_str(), &st) != 0) {
-      continue;
-    }
-    if (::access(path.c_str(), R_OK | W_OK) != 0) {
-      const passwd* me = ::getpwuid(::getuid());
-      const std::string group = GroupName(st.st_gid);
-      char mode[8];
-      std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(st.st_mode & 07777U));
-      find("no-access",
-           "you may not open " + real + " (group " + group + ", mode " + mode +
-               "): only root and the group's members may",
-           "sudo adduser " + std::string(me != nullptr ? me->pw_name : "$USER") + " " + group +
-               ", then log out and in again");
-    }
-    for (const pid_t pid : DeviceHolders(st.st_rdev, kHoldersShown)) {
-      const std::string name = ReadFirstLine("/proc/" + std::to_string(pid) + "/comm");
-      find("held", real + " is held by " + name + " (pid " + std::to_string(pid) + ")",
-           "close " + name + ", or end it: kill " + std::to_string(pid));
-    }
-    if (modemManager && !facts.usbId.empty() && !ModemManagerIgnores(st.st_rdev)) {
-      const std::string vendor = facts.usbId.substr(0, facts.usbId.find(':'));
-      const std::string product = facts.usbId.substr(facts.usbId.find(':') + 1);
-      find("modem-manager",
-           "ModemManager runs and probes USB devices that answer AT commands, as this terminal "
-           "(USB " +
-               facts.usbId + ") does, which disturbs its download",
-           "echo 'ATTRS{idVendor}==\"" + vendor + "\", ATTRS{idProduct}==\"" + product +
-               "\", ENV{ID_MM_DEVICE_IGNORE}=\"1\"' | sudo tee /etc/udev/rules.d/"
-               "99-corvanel-terminal.rules && sudo udevadm control --reload && sudo udevadm "
-               "trigger");
-    }
-    if (!facts.usbId.empty()) {
-      const std::string rule = BrlttyRuleFor(facts.usbId);
-      if (!rule.empty()) {
-        find("brltty",
-             "brltty's udev rules (" + rule + ") take USB " + facts.usbId +
-                 " for a braille display and may take the adapter's port away",
-             "sudo apt remove brltty (unless a braille display is used), or comment out the "
-             "line for " +
-                 ProductKey(facts.usbId) + " in " + rule);
-      }
-    }
-    if (node.rfind("ttyS", 0) == 0) {
-      const long clock = std::atol(ReadFirstLine("/sys/class/tty/" + node + "/uartclk").c_str());
-      const long baseRate = clock / kUartClockPerBaud;
-      if (clock > 0 && baseRate < kLineRate) {
-        find("uart-speed",
-             "the UART of " + real + " has a base rate of " + std::to_string(baseRate) +
-                 " baud: it cannot run at 230400",
-             "sudo setserial " + real +
-                 " baud_base 230400 (where the UART's clock allows it; "
-                 "otherwise use a USB serial adapter)");
-      }
-    }
+  for (const auto& entry : PresentPorts(names)) {
+    ExaminePort(entry.first, modemManager, report);
   }
   return report;
 }
