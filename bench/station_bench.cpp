@@ -118,9 +118,20 @@ bool RunOnce(int units, const CBenchImage& image, bool smoke) {
   const int code = station > 0 ? WaitStation(station, cpu) : -1;
   const double wall = std::chrono::duration<double>(Clock::now() - start).count();
   int whole = 0;
+  // Where the time went: from the station's start to each unit's first request, and from its
+  // first request to its end request.
+  double firstAsked = 1e9, lastAsked = 0, longest = 0;
   for (const auto& line : bench.sim.Terminals()) {
     const sim::DeviceStats stats = line->Stats();
     whole += stats.image == image.Bytes() && stats.endFcsMatched ? 1 : 0;
+    if (stats.atCommands.empty() || stats.exchanges.empty()) continue;
+    const double asked =
+        std::chrono::duration<double>(stats.atCommands.front().time - start).count();
+    firstAsked = std::min(firstAsked, asked);
+    lastAsked = std::max(lastAsked, asked);
+    longest = std::max(longest, std::chrono::duration<double>(stats.exchanges.back().time -
+                                                              stats.atCommands.front().time)
+                                    .count());
   }
   bench.sim.Stop();
   const double share = cpu / wall * kPercent;
@@ -131,6 +142,10 @@ bool RunOnce(int units, const CBenchImage& image, bool smoke) {
   if (!smoke && (units == 16 || units == 64)) {
     std::printf(" (target %.2f or less)", units == 16 ? kTargetRatio16 : kTargetRatio64);
   }
+  std::printf(
+      "\n  first requests %.0f to %.0f ms after the start; the longest unit %.3f s from its "
+      "first request to its end request",
+      firstAsked * kMsPerSecond, lastAsked * kMsPerSecond, longest);
   std::printf("\n  station and units: %.2f s of CPU, %.1f %% of one core", cpu, share);
   if (!smoke && (units == 16 || units == 64)) {
     std::printf(" (target under %.0f %%)", units == 16 ? kTargetCpu16 : kTargetCpu64);

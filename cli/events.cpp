@@ -7,6 +7,7 @@
 #include "download/block_transfer.h"
 #include "record/port_trace.h"
 #include "serial/serial_backend.h"
+#include "serial/serial_port.h"
 #include "text/json_text.h"
 
 std::string EventStart(const char* name, const std::string& port) {
@@ -27,7 +28,13 @@ void EmitEvent(const std::string& object) {
 
 void CEventLink::OnStage(DownloadStage stage) {
   m_inner.OnStage(stage);
-  // The scan comes before the port is known; its end shows in "found" or the end object.
+  // The scan comes before the port is known. The AT check comes after it either way; the scan
+  // found the terminal when it left the port open on it, and its answer is the last reply.
+  if (stage == DownloadStage::TerminalCheck && !m_found && g_terminalPort.IsOpen()) {
+    m_found = true;
+    EmitEvent(EventStart("found", LastOpenedPort()) + ",\"answer\":" + JsonString(LastReply()) +
+              "}");
+  }
   if (stage != DownloadStage::Scan) {
     EmitEvent(EventStart("stage", LastOpenedPort()) + ",\"stage\":\"" + StageName(stage) + "\"}");
   }

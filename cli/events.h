@@ -3,7 +3,7 @@
 // where it is one unit's, the unit's "port". docs/events.schema.json is their schema; a change
 // that a reader would notice raises the version.
 //
-//   found     a terminal answered on the port: "device", "answer"
+//   found     a terminal answered on the port (the download's scan found it): "answer"
 //   stage     the download entered a stage: "stage" (protocol/download_stage.h's names)
 //   progress  "block" of "blocks" acknowledged, "percent", "retries", "bytes_per_second"; at most
 //             kProgressEventsPerSecond a second and the last one always
@@ -51,6 +51,7 @@ class CEventLink : public CWindowLink {
   using Clock = std::chrono::steady_clock;
 
   CConsoleLink& m_inner;
+  bool m_found = false;
   Clock::time_point m_lastProgress{};
   std::uint64_t m_lastBlock = ~std::uint64_t{0};
 };

@@ -158,12 +158,14 @@ void OnDownloadReport(const DownloadReport& report) {
       std::min<std::uint64_t>(static_cast<std::uint64_t>(blocks) * kBlockSize, run.fileSize);
   TraceFailure(report.failure,
                transferRan ? std::optional<std::uint16_t>(report.transferResult) : std::nullopt);
-  if (report.outcome == DownloadOutcome::NoTerminal) {
+  // A station's unit on a port with no terminal is no unit: it ends without a word.
+  const bool quiet = run.options.unit && report.outcome == DownloadOutcome::NoTerminal;
+  if (report.outcome == DownloadOutcome::NoTerminal && !quiet) {
     PrintRefusals(stderr);
   }
   const std::string fields = EndFields(run, outcome.name, outcome.exitCode,
                                        portUsed ? LastOpenedPort() : std::string(), bytes, report);
-  if (run.options.events) {
+  if (run.options.events && !quiet) {
     EmitEvent(EventStart("end", "") + "," + fields + ",\"status\":" + JsonString(outcome.status) +
               "}");
   } else if (run.options.json) {
@@ -342,18 +344,14 @@ int main(int argc, char* argv[]) {
   // stage lines (its station shows its events).
   std::FILE* out = options.unit ? nullptr : options.json || options.events ? stderr : stdout;
   if (options.unit) {
-    // A unit goes with its station, and a port with no terminal is no unit: it leaves no record.
-    EndWithStation();
-    std::string answer;
-    if (!ProbePort(options.port, answer)) {
-      EndProcess(kExitNoTerminal);
-    }
-    EmitEvent(EventStart("found", options.port) + ",\"answer\":" + JsonString(answer) + "}");
+    EndWithStation();  // a unit goes with its station
   } else if (options.wait) {
     WaitForTerminal(options, out);
   }
   if (options.command == CliCommand::Download && options.record) {
-    SetDownloadRecording("corvanel-cli", options.unit ? WarnOfRecordAsEvent : WarnOfRecord);
+    // A station's unit asks a port that may hold no terminal: that leaves no record.
+    SetDownloadRecording("corvanel-cli", options.unit ? WarnOfRecordAsEvent : WarnOfRecord,
+                         options.unit ? RecordScope::TerminalFound : RecordScope::Every);
   }
 
   int code = kExitOk;

@@ -62,8 +62,9 @@ std::string AbsolutePath(const std::string& path) {
 // One download's record: its trace in memory, the writer that writes it out, and the line.
 class CRecordSession {
  public:
-  CRecordSession(std::string program, RecordWarning warning, const std::string& file)
-      : m_trace(Clock::now()), m_warning(warning) {
+  CRecordSession(std::string program, RecordWarning warning, const std::string& file,
+                 bool onlyWithTerminal)
+      : m_trace(Clock::now()), m_warning(warning), m_onlyWithTerminal(onlyWithTerminal) {
     const SystemClock::time_point now = SystemClock::now();
     m_record.start = UtcText(now, false);
     m_stamp = UtcText(now, true);
@@ -97,8 +98,10 @@ class CRecordSession {
   void FileFacts(DownloadRecord& record);
 
   const RecordWarning m_warning;
-  DownloadRecord m_record;  // the press's part, then the end's before m_ending
-  std::string m_stamp;      // the start, for the trace's name
+  const bool m_onlyWithTerminal;  // a download that found no terminal leaves nothing
+  bool m_leaveNothing = false;    // set by the end, before m_ending
+  DownloadRecord m_record;        // the press's part, then the end's before m_ending
+  std::string m_stamp;            // the start, for the trace's name
   std::mutex m_mutex;
   std::condition_variable m_changed;
   bool m_ending = false;
@@ -182,7 +185,10 @@ void CRecordSession::Write(bool ownThread) {
     if (trace == nullptr) KeepFirstProblem(problem);
   }
   WriteTrace(trace, traceName);
-  if (usable) {
+  if (usable && m_leaveNothing) {
+    std::error_code ec;
+    std::filesystem::remove(folder / NativePath(traceName), ec);
+  } else if (usable) {
     DownloadRecord record = m_record;  // complete: the end was told under the lock
     record.trace = traceName;
     FileFacts(record);
@@ -201,6 +207,7 @@ void CRecordSession::Write(bool ownThread) {
 
 void CRecordSession::Complete(const DownloadReport& report) {
   const OutcomeFacts& facts = FactsOf(report.outcome);
+  m_leaveNothing = m_onlyWithTerminal && report.outcome == DownloadOutcome::NoTerminal;
   m_record.seconds = report.seconds;
   m_record.outcome = facts.name;
   m_record.status = facts.status;
@@ -256,24 +263,28 @@ bool CRecordSession::Finish() {
 // can start the next before the last one's report is in).
 class CRecorder : public CDownloadListener {
  public:
-  void Set(const char* program, RecordWarning warning) {
+  void Set(const char* program, RecordWarning warning, RecordScope scope) {
     std::lock_guard<std::mutex> lock(m_mutex);
     m_program = program != nullptr ? program : "";
     m_warning = warning;
+    m_scope = scope;
   }
 
   void OnDownloadStart(const DownloadStart& start) override {
     std::string program;
     RecordWarning warning = nullptr;
+    RecordScope scope = RecordScope::Every;
     {
       std::lock_guard<std::mutex> lock(m_mutex);
       program = m_program;
       warning = m_warning;
+      scope = m_scope;
     }
     if (program.empty()) {
       return;
     }
-    auto session = std::make_shared<CRecordSession>(std::move(program), warning, start.file);
+    auto session = std::make_shared<CRecordSession>(std::move(program), warning, start.file,
+                                                    scope == RecordScope::TerminalFound);
     try {
       session->m_writer = std::thread([session] { session->Write(true); });
     } catch (const std::system_error&) {
@@ -317,6 +328,7 @@ class CRecorder : public CDownloadListener {
   std::mutex m_mutex;
   std::string m_program;
   RecordWarning m_warning = nullptr;
+  RecordScope m_scope = RecordScope::Every;
   std::map<std::uint64_t, std::shared_ptr<CRecordSession>> m_sessions;
   std::atomic<bool> m_warned{false};
 };
@@ -332,9 +344,9 @@ CRecorder& TheRecorder() {
 
 CDownloadListener& DownloadRecorder() { return TheRecorder(); }
 
-void SetDownloadRecording(const char* program, RecordWarning warning) {
+void SetDownloadRecording(const char* program, RecordWarning warning, RecordScope scope) {
   CRecorder& recorder = TheRecorder();
-  recorder.Set(program, warning);
+  recorder.Set(program, warning, scope);
   if (program != nullptr && *program != '\0') {
     AddDownloadListener(&recorder);
   } else {

@@ -30,9 +30,13 @@ inline constexpr std::chrono::milliseconds kTraceWriteInterval{100};  // writer'
 inline constexpr std::chrono::seconds kRecordFinishTimeout{10};  // the end's wait for the writer
 
 using RecordWarning = void (*)(const char* text);
+// Which downloads leave a record: every one, or only those that found a terminal (a station's
+// unit asks a port that may hold none; its trace is then removed and no line written).
+enum class RecordScope { Every, TerminalFound };
 // Turns recording on for `program` (null: off); `warning` (may be null) hears of a lost record.
 // Call it while no download runs.
-void SetDownloadRecording(const char* program, RecordWarning warning);
+void SetDownloadRecording(const char* program, RecordWarning warning,
+                          RecordScope scope = RecordScope::Every);
 // The listener that SetDownloadRecording attaches to the worker (a test may tell it of a
 // download directly).
 CDownloadListener& DownloadRecorder();

@@ -3,6 +3,7 @@
 // are taken, and the event lines follow their schema.
 #include <algorithm>
 #include <cstdlib>
+#include <filesystem>
 #include <map>
 #include <random>
 
@@ -114,10 +115,22 @@ TEST_F(StationTest, Once_UpgradesEveryTerminalAndOneFailureStaysItsOwn) {
   ExpectValidEvents();
 }
 
-TEST_F(StationTest, OnceWithNoTerminal_Exits4AndARefusedFileExits3) {
-  StartBench(2, 2, {2});
+// A port whose device answers as no terminal is no unit: exit 4, and neither a record line nor
+// a trace left behind.
+TEST_F(StationTest, OnceWithNoTerminal_Exits4AndLeavesNoRecordAndARefusedFileExits3) {
+  sim::DeviceConfig other;
+  other.comNumber = 2;
+  other.model = "\r\nERROR\r\n";
+  other.maker = "\r\nERROR\r\n";
+  StartSim({other});
   const std::string file = MakeFile(RandomBytes(100, 2));
-  EXPECT_EQ(Run({"station", file, "--once"}).exitCode, 4);
+  const CliResult none = Run({"station", file, "--once"});
+  EXPECT_EQ(none.exitCode, 4) << none.out << none.err;
+  EXPECT_NE(none.out.find("No terminal connected."), std::string::npos) << none.out;
+  EXPECT_GE(Stats(2).atCommands.size(), 1U);  // it was asked
+  EXPECT_TRUE(RecordLines().empty());
+  std::error_code ec;
+  EXPECT_TRUE(std::filesystem::is_empty(RecordFolder(), ec) || ec) << RecordFolder();
   const std::string text = MakeFile({':', '1', '0'}, "text.ldr");
   const CliResult refused = Run({"station", text, "--once"});
   EXPECT_EQ(refused.exitCode, 3);
