@@ -1,7 +1,7 @@
 # What the stage scripts share; each sources it after `cd` to the top of the tree:
 #   . scripts/lib.sh
 # Messages, skipping (a failure under CI=true), bounded waits, the two builds the stages share
-# (README's optimized build in build/app, the Windows build in build/windows), a display, Wine
+# (the optimized build in build/app, the Windows build in build/windows), a display, Wine
 # prefixes and windows on the display.
 
 lib_name=$(basename "$0")
@@ -47,11 +47,11 @@ leftovers() {
   done
 }
 
-# README's optimized build (build/app, Release, with the benchmarks): it gives the Linux
-# programs, the simulator of every stage, the benchmarks and the .deb, and it is the build type
-# users and packagers ask for, built here with warnings as errors. The tests are left out: they
-# run in the sanitized build/test, and the optimized core's threads under ThreadSanitizer
-# (build/tsan); compiling them a third time here cost CI four minutes.
+# The optimized build of docs/building.md (build/app, Release, with the benchmarks): it gives
+# the Linux programs, the simulator of every stage, the benchmarks and the .deb, and it is the
+# build type users and packagers ask for, built here with warnings as errors. The tests are left
+# out: they run in the sanitized build/test, and the optimized core's threads under
+# ThreadSanitizer (build/tsan); compiling them a third time here cost CI four minutes.
 # Every tree the scripts configure turns CORVANEL_WERROR on (off by default for users' builds).
 app_build_dir=build/app
 app_configure() {
