@@ -23,6 +23,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
 #include <string>
 #include <thread>
 #include <vector>
@@ -120,7 +121,7 @@ bool RunOnce(int units, const CBenchImage& image, bool smoke) {
   int whole = 0;
   // Where the time went: from the station's start to each unit's first request, and from its
   // first request to its end request.
-  double firstAsked = 1e9, lastAsked = 0, longest = 0;
+  double firstAsked = std::numeric_limits<double>::max(), lastAsked = 0, longest = 0;
   for (const auto& line : bench.sim.Terminals()) {
     const sim::DeviceStats stats = line->Stats();
     whole += stats.image == image.Bytes() && stats.endFcsMatched ? 1 : 0;

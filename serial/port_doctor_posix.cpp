@@ -168,9 +168,13 @@ void ExaminePort(const std::string& port, bool modemManager, DoctorReport& repor
              ", then log out and in again");
   }
   for (const pid_t pid : DeviceHolders(st.st_rdev, kHoldersShown)) {
-    const std::string name = ReadFirstLine("/proc/" + std::to_string(pid) + "/comm");
-    find("held", real + " is held by " + name + " (pid " + std::to_string(pid) + ")",
-         "close " + name + ", or end it: kill " + std::to_string(pid));
+    const std::string number = std::to_string(pid);
+    const std::string name = ReadFirstLine("/proc/" + number + "/comm");
+    std::string text = real;
+    text.append(" is held by ").append(name).append(" (pid ").append(number).append(")");
+    std::string fix = "close ";
+    fix.append(name).append(", or end it: kill ").append(number);
+    find("held", std::move(text), std::move(fix));
   }
   if (modemManager && !facts.usbId.empty() && !ModemManagerIgnores(st.st_rdev)) {
     const std::string vendor = facts.usbId.substr(0, facts.usbId.find(':'));
