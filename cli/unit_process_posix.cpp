@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -17,7 +18,7 @@ extern char** environ;
 struct CUnitProcess::Impl {
   pid_t pid = -1;
   std::FILE* output = nullptr;
-  bool waited = false;
+  std::atomic<bool> waited{false};  // Wait's (the reader thread), read by Stop (the station's)
 };
 
 CUnitProcess::CUnitProcess() : m_impl(new Impl) {}

@@ -1,5 +1,6 @@
 #include <windows.h>
 
+#include <atomic>
 #include <mutex>
 
 #include "cli/unit_process.h"
@@ -64,7 +65,7 @@ BOOL WINAPI OnConsoleEvent(DWORD event) {
 struct CUnitProcess::Impl {
   HANDLE process = nullptr;
   HANDLE output = nullptr;
-  bool waited = false;
+  std::atomic<bool> waited{false};  // Wait's (the reader thread), read by Stop (the station's)
   std::string buffer;
   std::size_t at = 0;
 };
