@@ -232,6 +232,12 @@ void CPtyLine::Plug() {
   (void)!::write(m_wake[1], &wake, 1);
 }
 
+void CPtyLine::UnplugAtBlocks(std::size_t blocks) {
+  std::lock_guard lock(m_mutex);
+  m_unplugAtBlocks = blocks;
+  m_beginsAtArm = m_device->Stats().beginFrames;
+}
+
 void CPtyLine::ApplyPlugRequest() {
   std::vector<bool> requests;
   {
@@ -336,10 +342,19 @@ void CPtyLine::HandleInput(Clock::time_point now) {
   const Clock::time_point base = std::max(now, m_inFree);
   if (m_config.pacing) m_inFree = base + kByteTime * static_cast<long>(count);
   std::vector<Output> outputs;
+  bool pull = false;
   {
     std::lock_guard lock(m_mutex);
     m_device->OnInput(buffer, count, now, outputs);
+    const DeviceStats& stats = m_device->Stats();
+    pull = m_unplugAtBlocks > 0 && stats.beginFrames > m_beginsAtArm &&
+           stats.blocks >= m_unplugAtBlocks;
+    if (pull) m_unplugAtBlocks = 0;
     Changed();
+  }
+  if (pull) {
+    ApplyPlug(false);  // before any answer to what came in
+    return;
   }
   for (Output& out : outputs) {
     const Clock::time_point ready =

@@ -59,6 +59,9 @@ class CPtyLine {
   // Plug puts a fresh pty behind COMn. From any thread; carried out by the line's thread.
   void Unplug();
   void Plug();
+  // Pulls the terminal out the moment its handset has `blocks` data blocks of a transfer begun
+  // after this call, before it answers the last of them: a pull at an exact block.
+  void UnplugAtBlocks(std::size_t blocks);
 
   int ComNumber() const { return m_config.comNumber; }
   std::string LinkPath() const;   // comDir/COMn
@@ -100,6 +103,8 @@ class CPtyLine {
   std::thread m_thread;
   bool m_stop = false;               // guarded by m_mutex
   std::vector<bool> m_plugRequests;  // guarded by m_mutex: true plug, false unplug, in order
+  std::size_t m_unplugAtBlocks = 0;  // guarded by m_mutex: 0 none
+  std::size_t m_beginsAtArm = 0;     // guarded by m_mutex: begin requests when armed
   // Thread-only state.
   std::deque<Chunk> m_queue;
   bool m_blocked = false;  // the master would block; wait for POLLOUT

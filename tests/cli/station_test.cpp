@@ -196,7 +196,7 @@ TEST_F(StationTest, DownloadWait_TakesATerminalPluggedInLater) {
 TEST_F(StationTest, UnplugsAtRandomBlocks_FailOnlyThoseUnitsAndReplugsDownloadAgain) {
   constexpr int kFirst = 2, kSteady = 4, kLast = 9, kLate = 10;  // COM2-4 are never pulled
   constexpr int kUnplugs = 100;
-  constexpr std::size_t kBlocks = 12;
+  constexpr std::size_t kBlocks = 12;  // the pulls come at blocks 1 to 11
   StartBench(kFirst, kLate, {kLate});
   const std::vector<std::uint8_t> image = RandomBytes(kBlocks * 1024 - 100, 3);
   const std::string file = MakeFile(image);
@@ -207,29 +207,37 @@ TEST_F(StationTest, UnplugsAtRandomBlocks_FailOnlyThoseUnitsAndReplugsDownloadAg
   const unsigned seed = std::random_device{}();
   SCOPED_TRACE("seed " + std::to_string(seed));
   std::mt19937 random(seed);
-  std::map<int, int> pulls;           // per terminal
-  std::map<int, std::size_t> at;      // the block at which to pull it next
-  std::map<int, std::size_t> begins;  // its begin requests when last pulled
-  std::uniform_int_distribution<std::size_t> block(1, kBlocks - 3);
+  std::uniform_int_distribution<std::size_t> block(1, kBlocks - 1);
   std::uniform_int_distribution<int> unit(kSteady + 1, kLate);
-  for (int com = kSteady + 1; com <= kLate; ++com) at[com] = block(random);
+  // Each pull is armed at a random block of the unit's next run; once that run has reported,
+  // the terminal is plugged back in with the next pull armed, until all are spent.
+  std::map<int, int> pulls;  // per terminal
+  std::map<int, int> planned;
+  for (int i = 0; i < kUnplugs; ++i) {
+    ++planned[unit(random)];
+  }
+  for (const auto& [com, count] : planned) {
+    Terminal(com).UnplugAtBlocks(block(random));
+  }
   int unplugs = 0;
   const auto deadline = std::chrono::steady_clock::now() + 300s;
   while (unplugs < kUnplugs && std::chrono::steady_clock::now() < deadline) {
-    const int com = unit(random);
-    const sim::DeviceStats stats = Stats(com);
-    // Pulled in the middle of a new run's data, then back in once its unit has reported.
-    if (stats.beginFrames <= begins[com] || stats.endReceived || stats.blocks < at[com]) {
-      std::this_thread::sleep_for(1ms);
-      continue;
+    for (int com = kSteady + 1; com <= kLate; ++com) {
+      if (pulls[com] == planned[com] ||
+          Stats(com).unplugs == static_cast<std::size_t>(pulls[com])) {
+        continue;  // done, or its pull has not come yet
+      }
+      ++pulls[com];
+      ++unplugs;
+      ASSERT_TRUE(WaitForEvents("end", static_cast<std::size_t>(pulls[com]), com));
+      if (pulls[com] < planned[com]) {
+        Terminal(com).UnplugAtBlocks(block(random));
+      } else {
+        Terminal(com).UnplugAtBlocks(0);
+      }
+      Terminal(com).Plug();
     }
-    Terminal(com).Unplug();
-    begins[com] = stats.beginFrames;
-    ++pulls[com];
-    ++unplugs;
-    at[com] = block(random);
-    ASSERT_TRUE(WaitForEvents("end", static_cast<std::size_t>(pulls[com]), com));
-    Terminal(com).Plug();
+    std::this_thread::sleep_for(1ms);
   }
   ASSERT_EQ(unplugs, kUnplugs);
   for (int com = kFirst; com <= kLate; ++com) {
