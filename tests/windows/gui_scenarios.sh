@@ -319,16 +319,23 @@ silent_begin() {
     app_exit 0
 }
 
-# WM_CLOSE while the worker waits for a block's answer: the process ends at once with 0.
+# WM_CLOSE while the worker waits for a block's answer: the process ends at once with 0. Before
+# it, Download has disabled itself with the focus: the keyboard's Enter and Escape (real keys,
+# which reach the path box at start) then do nothing, neither open a help window nor end the
+# window.
 close_in_transfer() {
   local path
   path=$(winpath "$sample")
   port 52
   start_app
-  inspect find "$main" click $IDC_BROWSE find Open click $IDCANCEL gone \
+  inspect find "$main" || return 1
+  xdotool type x
+  inspect find "$main" text $IDC_PATH x click $IDC_BROWSE find Open click $IDCANCEL gone \
     main settext $IDC_PATH "$path" click $IDC_DOWNLOAD \
     text $IDC_STATUS "Transferring the file to handset..." progress $IDC_PROGRESS 0 \
-    "$sample_blocks" 2 close gone &&
+    "$sample_blocks" 2 || return 1
+  xdotool key Return Escape
+  inspect find "$main" nobox text $IDC_STATUS "Transferring the file to handset..." close gone &&
     app_exit 0
 }
 
