@@ -62,6 +62,7 @@ struct CRect {
   bool operator==(const CRect&) const = default;
 };
 
+// A size in pixels.
 struct CSize {
   int cx = 0;
   int cy = 0;
