@@ -22,8 +22,10 @@
 // - A modal run keeps input from its owner only; the main window's own run (no owner) blocks
 //   nothing, so the worker's ownerless boxes and the help windows stay usable meanwhile.
 // - Where a dialog opens: a modal one centred over its owner (the main window in the work area),
-//   a modeless one at its template position relative to its owner, stepped down and right when a
-//   dialog of the same template already stands there.
+//   a modeless one at its template position relative to its owner unless its OnInitDialog moves
+//   it (the help windows open beside the main window: ui/help_place.h).
+// - Geometry is in screen pixels; a window's rectangle is its outer one (frame and title bar
+//   included).
 // - Ownership: a dialog owns its window. A modeless dialog with auto-delete is freed once its
 //   window has gone (ended, or destroyed with its owner); any other dialog outlives its window.
 #pragma once
@@ -38,6 +40,33 @@ class CWindowLink;
 
 // A window that can own others: a dialog of ours.
 using CWnd = CDialog;
+
+// A rectangle in screen pixels: left and top inside it, right and bottom just outside.
+struct CRect {
+  int left = 0;
+  int top = 0;
+  int right = 0;
+  int bottom = 0;
+
+  int Width() const { return right - left; }
+  int Height() const { return bottom - top; }
+  bool IsEmpty() const { return right <= left || bottom <= top; }
+  // Whether the two share a pixel.
+  bool Intersects(const CRect& other) const {
+    return !IsEmpty() && !other.IsEmpty() && left < other.right && other.left < right &&
+           top < other.bottom && other.top < bottom;
+  }
+  bool Contains(const CRect& inner) const {
+    return inner.left >= left && inner.top >= top && inner.right <= right && inner.bottom <= bottom;
+  }
+  bool operator==(const CRect&) const = default;
+};
+
+// A size in pixels.
+struct CSize {
+  int cx = 0;
+  int cy = 0;
+};
 
 // An icon as the windows show it: the platform's shared icon of a resource, never freed; null
 // for none.
@@ -126,6 +155,8 @@ std::string LoadResourceString(int id);
 // The system's icon size (the minimised window's icon).
 int SystemIconWidth();
 int SystemIconHeight();
+// How far the system steps each further cascaded window down and right: a title bar's height.
+int SystemCascadeStep();
 
 class CDialog {
  public:
@@ -155,6 +186,17 @@ class CDialog {
   std::string GetDlgItemText(int id) const;
   void EnableDlgItem(int id, bool enable);
   bool IsDlgItemEnabled(int id) const;
+
+  // The window's outer rectangle; a window not shown yet is measured with the frame its owner
+  // has. Empty while there is no window.
+  CRect GetWindowRect() const;
+  // Control `id`'s rectangle on the screen; empty for an ID without a control.
+  CRect GetDlgItemRect(int id) const;
+  // The work area (the screen less the task bars) of the monitor the window is on.
+  CRect GetWorkArea() const;
+  // Moves the window's outer top-left corner to x, y; its size and stacking stay.
+  void SetWindowPos(int x, int y);
+  bool IsWindowVisible() const;
 
   bool IsRunningModal() const { return m_runningModal; }
   // A modeless dialog with auto-delete frees itself once its window has gone.

@@ -1,6 +1,8 @@
 // The help window: modeless, one more per press of Help, owned by the main window. It shows the
 // help text read-only (selectable and scrollable); OK, Enter, Escape and the close box hide it,
 // and a hidden help window frees itself, since it is never shown again and nothing refers to it.
+// It opens beside its owner (ui/help_place.h), at the first place of the cascade that no other
+// shown help window of the same owner takes. UI thread only.
 #pragma once
 
 #include "ui/dialog.h"
@@ -15,4 +17,9 @@ class CHelpDlg : public CDialog {
  protected:
   void DoDataExchange() override;
   bool OnInitDialog() override;
+
+ private:
+  void PlaceBesideOwner();
+
+  CWnd* m_owner;  // the constructor's parent; null: the application's main window
 };

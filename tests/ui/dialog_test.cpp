@@ -7,7 +7,9 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QtTest>
+#include <memory>
 
+#include "download/window_link.h"
 #include "res/templates.h"
 #include "ui/qt/qt_window.h"
 
@@ -62,6 +64,8 @@ class DialogTest : public QObject {
   void Keys_BecomeCommands_data();
   void Keys_BecomeCommands();
   void DisabledDefaultButton_EnterSendsNothing();
+  void DisabledWithTheFocus_KeysDoNothingUntilAClick_data();
+  void DisabledWithTheFocus_KeysDoNothingUntilAClick();
   void ButtonClick_SendsItsId();
   void CloseBox_SendsCancelAndHides();
   void DDX_Control_BindsAndActsOnControl();
@@ -386,6 +390,46 @@ void DialogTest::DisabledDefaultButton_EnterSendsNothing() {
   QTest::keyClick(text, Qt::Key_Return);
   QCOMPARE(recorder.m_commands, QList<int>{});
   QVERIFY(QtWindow(recorder)->isVisible());
+}
+
+void DialogTest::DisabledWithTheFocus_KeysDoNothingUntilAClick_data() {
+  QTest::addColumn<bool>("throughLink");
+  QTest::newRow("by the dialog") << false;
+  QTest::newRow("by the window link (StartDownload)") << true;
+}
+
+// As the window system does: a control disabled while it has the focus keeps it, and the keys
+// reach nothing (Qt would hand the focus to Help: Enter would open a help window, Escape end
+// the window) until the control is enabled again or the operator clicks another.
+void DialogTest::DisabledWithTheFocus_KeysDoNothingUntilAClick() {
+  QFETCH(bool, throughLink);
+  CRecordingDlg recorder(IDD_MAIN);
+  QVERIFY(recorder.Create());
+  recorder.ShowWindow(true);
+  const std::unique_ptr<CWindowLink> link = MakeWindowLink(recorder);
+  auto enable = [&](bool on) {
+    if (throughLink)
+      link->EnableItem(IDC_DOWNLOAD, on);
+    else
+      recorder.EnableDlgItem(IDC_DOWNLOAD, on);
+  };
+  QWindow* window = QtWindow(recorder)->windowHandle();
+  QtDlgItem(recorder, IDC_DOWNLOAD)->setFocus();
+  enable(false);
+  for (const Qt::Key key : {Qt::Key_Return, Qt::Key_Escape, Qt::Key_Tab, Qt::Key_Space}) {
+    QTest::keyClick(window, key);
+  }
+  QCOMPARE(recorder.m_commands, QList<int>{});
+  QVERIFY(QtWindow(recorder)->isVisible());
+  // Enabled again, the button has the keys back.
+  enable(true);
+  QTest::keyClick(window, Qt::Key_Return);
+  QCOMPARE(recorder.m_commands, QList<int>{IDC_DOWNLOAD});
+  // A click on the path box gives the keys to it.
+  enable(false);
+  QTest::mouseClick(QtDlgItem(recorder, IDC_PATH), Qt::LeftButton);
+  QTest::keyClick(window, Qt::Key_Escape);
+  QCOMPARE(recorder.m_commands, (QList<int>{IDC_DOWNLOAD, IDCANCEL}));
 }
 
 void DialogTest::ButtonClick_SendsItsId() {

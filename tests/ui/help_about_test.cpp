@@ -1,5 +1,6 @@
 // The help window (modeless, one per press, same text, hides and frees itself) and the modal
 // About box.
+#include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -10,11 +11,28 @@
 #include <QtTest>
 #include <functional>
 
+#include "download/window_link.h"
 #include "res/help_text.h"
 #include "tests/ui/help_windows.h"
 #include "ui/about_dlg.h"
 #include "ui/help_dlg.h"
+#include "ui/help_place.h"
 #include "ui/qt/qt_window.h"
+
+Q_DECLARE_METATYPE(CRect)
+
+namespace QTest {
+template <>
+char* toString(const CRect& rect) {
+  return qstrdup(QStringLiteral("(%1, %2) - (%3, %4)")
+                     .arg(rect.left)
+                     .arg(rect.top)
+                     .arg(rect.right)
+                     .arg(rect.bottom)
+                     .toUtf8()
+                     .constData());
+}
+}  // namespace QTest
 
 namespace {
 
@@ -61,7 +79,9 @@ class HelpAboutTest : public QObject {
   void initTestCase() { QApplication::setQuitOnLastWindowClosed(false); }
   void ThreePresses_GiveThreeWindowsWithTheSameText();
   void HelpText_ShownWithOneBreakPerLine();
-  void HelpWindows_OpenAtTheOwnersOriginEachStepAside();
+  void HelpPlace_BesideTheMainWindowInsideTheWorkArea_data();
+  void HelpPlace_BesideTheMainWindowInsideTheWorkArea();
+  void HelpWindows_OpenAtTheFirstFreePlaceBesideTheOwner();
   void About_OpensCentredOverTheMainWindow();
   void HelpWindow_IsReadOnlyButSelectableAndScrolls();
   void HelpWindow_FocusStartsOnOK();
@@ -71,7 +91,8 @@ class HelpAboutTest : public QObject {
   void About_FirstLineKeepsTwoBlanksAndAmpersands();
   void About_EndedBy_ReturnsCommand_data();
   void About_EndedBy_ReturnsCommand();
-  void About_BlocksOnlyTheMainWindow();
+  void ModalOverTheMainWindow_BlocksOnlyIt_data();
+  void ModalOverTheMainWindow_BlocksOnlyIt();
 };
 
 void HelpAboutTest::ThreePresses_GiveThreeWindowsWithTheSameText() {
@@ -94,25 +115,77 @@ void HelpAboutTest::ThreePresses_GiveThreeWindowsWithTheSameText() {
   for (CHelpDlg* help : windows) QCOMPARE(QtWindow(*help)->windowModality(), Qt::NonModal);
 }
 
-// Modeless: not centred; the client area at the template's 0, 0 of the owner's client area; a
-// second and a third window step down and right so that none hides another exactly.
-void HelpAboutTest::HelpWindows_OpenAtTheOwnersOriginEachStepAside() {
+// Help windows 494 x 456 px beside a main window of 437 x 499 px, cascaded by 26 px.
+void HelpAboutTest::HelpPlace_BesideTheMainWindowInsideTheWorkArea_data() {
+  QTest::addColumn<CRect>("mainWindow");
+  QTest::addColumn<CRect>("work");
+  QTest::addColumn<int>("index");
+  QTest::addColumn<CRect>("place");
+  const CRect wide{0, 0, 1920, 1040};  // 1920 x 1080 less a task bar
+  const CRect centredWide{741, 270, 1178, 769};
+  const CRect small{0, 0, 1024, 768};
+  const CRect centredSmall{293, 134, 730, 633};
+  QTest::newRow("1920: right of it, tops level")
+      << centredWide << wide << 0 << CRect{1178, 270, 1672, 726};
+  QTest::newRow("1920: second a step down and right")
+      << centredWide << wide << 1 << CRect{1204, 296, 1698, 752};
+  QTest::newRow("1920: down only at the work area's right")
+      << centredWide << wide << 12 << CRect{1426, 582, 1920, 1038};
+  QTest::newRow("1920: past the bottom, the first place again")
+      << centredWide << wide << 13 << CRect{1178, 270, 1672, 726};
+  QTest::newRow("1920: no room on the right, left of it, cascading left")
+      << CRect{1400, 100, 1837, 599} << wide << 1 << CRect{880, 126, 1374, 582};
+  QTest::newRow("1920: task bar on top, main window above it")
+      << CRect{741, 10, 1178, 509} << CRect{0, 40, 1920, 1080} << 0 << CRect{1178, 40, 1672, 496};
+  QTest::newRow("1024: the side with more room, in the work area")
+      << centredSmall << small << 0 << CRect{530, 134, 1024, 590};
+  QTest::newRow("1024: third cascades down at the edge")
+      << centredSmall << small << 2 << CRect{530, 186, 1024, 642};
+  QTest::newRow("1024: left has more room but would cover Help")
+      << CRect{420, 134, 857, 633} << small << 0 << CRect{530, 134, 1024, 590};
+  QTest::newRow("1024: both sides cover Help, above it")
+      << CRect{450, 134, 887, 633} << small << 0 << CRect{0, 133, 494, 589};
+  QTest::newRow("larger than the work area: its top-left corner")
+      << CRect{10, 10, 447, 509} << CRect{0, 0, 400, 300} << 0 << CRect{0, 0, 494, 456};
+}
+
+void HelpAboutTest::HelpPlace_BesideTheMainWindowInsideTheWorkArea() {
+  QFETCH(CRect, mainWindow);
+  QFETCH(CRect, work);
+  QFETCH(int, index);
+  QFETCH(CRect, place);
+  // The Help button at its template place in the main window (frame 3 px, title bar 23 px).
+  const CRect help{mainWindow.left + 25, mainWindow.top + 455, mainWindow.left + 100,
+                   mainWindow.top + 478};
+  const CRect got = HelpWindowPlace(mainWindow, CSize{494, 456}, work, index, help, 26);
+  QCOMPARE(got, place);
+  if (work.Width() >= 494 && work.Height() >= 456) QVERIFY(work.Contains(got));
+  QVERIFY(!got.Intersects(help));
+}
+
+// The backend hands the rule the owner's rectangles: three presses take the first three places
+// of the cascade, and a window that went away frees its place for the next one.
+void HelpAboutTest::HelpWindows_OpenAtTheFirstFreePlaceBesideTheOwner() {
   CDialog mainWindow(IDD_MAIN);
-  QtWindow(mainWindow)->setGeometry(200, 150, 500, 400);
-  QtWindow(mainWindow)->show();
+  QVERIFY(mainWindow.Create());
+  mainWindow.SetWindowPos(100, 60);
+  mainWindow.ShowWindow(true);
   QVERIFY(QTest::qWaitForWindowExposed(QtWindow(mainWindow)));
-  const QPoint origin = QtWindow(mainWindow)->mapToGlobal(QPoint(0, 0));
   CHelpDlg* first = PressHelp(&mainWindow);
   CHelpDlg* second = PressHelp(&mainWindow);
   CHelpDlg* third = PressHelp(&mainWindow);
-  QCOMPARE(QtWindow(*first)->geometry().topLeft(), origin);
-  const QPoint step =
-      QtWindow(*second)->geometry().topLeft() - QtWindow(*first)->geometry().topLeft();
-  QVERIFY(step.x() > 0 && step.x() == step.y());
-  QCOMPARE(QtWindow(*third)->geometry().topLeft(), QtWindow(*second)->geometry().topLeft() + step);
-  // A window that went away frees its place for the next one.
+  const CRect mine = first->GetWindowRect();
+  auto place = [&](int index) {
+    return HelpWindowPlace(mainWindow.GetWindowRect(), CSize{mine.Width(), mine.Height()},
+                           mainWindow.GetWorkArea(), index,
+                           mainWindow.GetDlgItemRect(IDC_HELP_BUTTON), SystemCascadeStep());
+  };
+  QCOMPARE(mine, place(0));
+  QCOMPARE(second->GetWindowRect(), place(1));
+  QCOMPARE(third->GetWindowRect(), place(2));
+  QVERIFY(place(0) != place(1));
   first->EndDialog(IDOK);
-  QCOMPARE(QtWindow(*PressHelp(&mainWindow))->geometry().topLeft(), origin);
+  QCOMPARE(PressHelp(&mainWindow)->GetWindowRect(), place(0));
 }
 
 // Modal over the main window: centred over it, as the main window is on the screen.
@@ -271,9 +344,18 @@ void HelpAboutTest::About_EndedBy_ReturnsCommand() {
   QVERIFY(!about.IsRunningModal());
 }
 
-// Modal over the main window only, tried with real input: the main window takes none, while an
-// ownerless box (as the download worker shows) takes its Enter and a help window scrolls.
-void HelpAboutTest::About_BlocksOnlyTheMainWindow() {
+void HelpAboutTest::ModalOverTheMainWindow_BlocksOnlyIt_data() {
+  QTest::addColumn<QString>("what");
+  QTest::newRow("About box") << "about";
+  QTest::newRow("the main window's own box") << "box";
+  QTest::newRow("Browse's file dialog") << "file";
+}
+
+// Modal over the main window only, as the platform's dialogs and boxes are, tried with real
+// input: the main window takes none, while an ownerless box (as the download worker shows)
+// takes its Enter and a help window scrolls.
+void HelpAboutTest::ModalOverTheMainWindow_BlocksOnlyIt() {
+  QFETCH(QString, what);
   CDialog mainWindow(IDD_MAIN);
   SetMainWindow(&mainWindow);
   QVERIFY(mainWindow.Create());
@@ -286,12 +368,29 @@ void HelpAboutTest::About_BlocksOnlyTheMainWindow() {
   box->show();
   auto* path = qobject_cast<QLineEdit*>(QtDlgItem(mainWindow, IDC_PATH));
   auto* text = qobject_cast<QPlainTextEdit*>(QtWidget(help->m_helpText));
-  CAboutDlg about;
+  // The modal window once it is shown: the About box, the main window's box or the file dialog.
+  auto findModal = [&]() -> QDialog* {
+    for (QWidget* window : QApplication::topLevelWidgets()) {
+      auto* dialog = qobject_cast<QDialog*>(window);
+      if (dialog == nullptr || !dialog->isVisible() || dialog == box) continue;
+      if ((what == "about" && dynamic_cast<CAboutDlg*>(DialogOfWindow(dialog)) != nullptr) ||
+          (what == "box" && qobject_cast<QMessageBox*>(dialog) != nullptr) ||
+          (what == "file" && qobject_cast<QFileDialog*>(dialog) != nullptr)) {
+        return dialog;
+      }
+    }
+    return nullptr;
+  };
   QWidget* owner = nullptr;
   bool boxTookEnter = false;
   int scrolled = 0;
-  const int ended = RunAbout(about, [&](CAboutDlg& dialog) {
-    owner = QtWindow(dialog)->parentWidget();
+  QTimer poll;
+  poll.setInterval(5);
+  QObject::connect(&poll, &QTimer::timeout, [&] {
+    QDialog* modal = findModal();
+    if (modal == nullptr) return;
+    poll.stop();
+    owner = modal->parentWidget();
     QTest::keyClick(QtWindow(mainWindow)->windowHandle(), Qt::Key_X);  // path box has the focus
     text->setFocus();
     QTest::keyClick(text->window()->windowHandle(), Qt::Key_PageDown);
@@ -299,15 +398,30 @@ void HelpAboutTest::About_BlocksOnlyTheMainWindow() {
     QTest::keyClick(box->windowHandle(), Qt::Key_Return);
     QTest::qWait(50);
     boxTookEnter = box.isNull() || !box->isVisible();
-    dialog.EndDialog(IDOK);
+    modal->reject();
   });
+  poll.start();
+  QTimer::singleShot(10000, &poll, [&] {  // a fault fails the test instead of hanging it
+    if (QDialog* modal = findModal()) modal->reject();
+  });
+  if (what == "about") {
+    CAboutDlg about;
+    about.DoModal();
+  } else if (what == "box") {
+    MakeWindowLink(mainWindow)->MessageBox(BoxOwner::MainWindow, "own", "Corvanel");
+  } else {
+    CFileDialog dialog(true, nullptr, nullptr, 0, "LDR files (*.ldr)|*.ldr||");
+    QCOMPARE(dialog.DoModal(), IDCANCEL);
+  }
   if (!box.isNull()) delete box;
   SetMainWindow(nullptr);
-  QCOMPARE(ended, IDOK);
   QCOMPARE(owner, QtWindow(mainWindow));
   QCOMPARE(path->text(), QString());
   QVERIFY(scrolled > 0);
   QVERIFY(boxTookEnter);
+  // The main window takes input again.
+  QTest::keyClick(QtWindow(mainWindow)->windowHandle(), Qt::Key_Y);
+  QCOMPARE(path->text(), QString("y"));
 }
 
 QTEST_MAIN(HelpAboutTest)

@@ -38,9 +38,13 @@
 //   gone                wait until the current window no longer exists
 //   centred work|main   the current window is centred (within 3 px) in the work area, or over
 //                       the main window
-//   apart CAPTION N     the main window's process shows N windows with that caption, the client
-//                       area of one at the main window's client origin (their template position
-//                       0, 0), no two at one place
+//   where ID            print "gui_driver: at X Y", the centre of control ID of the current window
+//                       on the screen (for a click with the X pointer)
+//   placed CAPTION N beside|inside ID
+//                       wait until the main window's process shows N windows with that caption;
+//                       each lies wholly inside the work area and covers no part of the main
+//                       window's control ID, no two at one place; with `beside` none lies over
+//                       the main window either
 //   dump                print the current window's client size and every control
 //   deadline SECONDS    the deadline of the waiting steps that follow
 #include <windows.h>
@@ -532,37 +536,71 @@ int Run(const std::vector<std::string>& args) {
       if (!CentredOver(mine, around, seen)) return Fail(step, seen);
       std::printf("gui_driver: %s seen: at %ld, %ld (%s)\n", step.c_str(), mine.left, mine.top,
                   seen.c_str());
-    } else if (verb == "apart" && need(2) && ParseInt(arg(2), id)) {
-      used = 2;
+    } else if (verb == "where" && need(1) && ParseInt(arg(1), id)) {
+      used = 1;
+      step += " " + arg(1);
+      const HWND c = Control(s, static_cast<int>(id));
+      RECT r{};
+      if (c == nullptr || !GetWindowRect(c, &r)) return Fail(step, "no control with that ID");
+      std::printf("gui_driver: at %ld %ld\n", (r.left + r.right) / 2, (r.top + r.bottom) / 2);
+    } else if (verb == "placed" && need(4) && ParseInt(arg(2), id) &&
+               (arg(3) == "beside" || arg(3) == "inside")) {
+      used = 4;
       const std::string caption = Decode(arg(1));
-      step += " " + Show(caption) + " " + arg(2);
-      POINT origin{0, 0};
-      ClientToScreen(s.main, &origin);
-      std::vector<POINT> places;
+      const bool beside = arg(3) == "beside";
+      long keep = 0;
+      if (!ParseInt(arg(4), keep)) return Fail(step, "bad control ID " + arg(4));
+      step += " " + Show(caption) + " " + arg(2) + " " + arg(3) + " " + arg(4);
+      RECT mainRect{};
+      RECT keepRect{};
+      GetWindowRect(s.main, &mainRect);
+      const HWND kept = GetDlgItem(s.main, static_cast<int>(keep));
+      if (kept == nullptr || !GetWindowRect(kept, &keepRect)) {
+        return Fail(step, "the main window has no control " + arg(4));
+      }
+      MONITORINFO monitor{};
+      monitor.cbSize = sizeof monitor;
+      GetMonitorInfoW(MonitorFromWindow(s.main, MONITOR_DEFAULTTOPRIMARY), &monitor);
+      const RECT work = monitor.rcWork;
+      auto show = [](const RECT& r) {
+        return std::to_string(r.left) + "," + std::to_string(r.top) + " " +
+               std::to_string(r.right - r.left) + "x" + std::to_string(r.bottom - r.top);
+      };
       if (!WaitFor(
               s,
               [&](std::string& saw) {
-                places.clear();
+                std::vector<RECT> places;
                 for (HWND w : TopLevelWindows()) {
-                  POINT client{0, 0};  // a template's position is that of the client area
+                  RECT r{};
                   if (IsWindowVisible(w) && ProcessOf(w) == s.pid && CaptionOf(w) == caption &&
-                      ClientToScreen(w, &client)) {
-                    places.push_back(client);
+                      GetWindowRect(w, &r)) {
+                    places.push_back(r);
                   }
                 }
                 saw = std::to_string(places.size()) + " windows:";
-                bool first = false;
-                bool twice = false;
+                bool ok = static_cast<long>(places.size()) == id;
+                RECT common{};
                 for (std::size_t a = 0; a < places.size(); ++a) {
-                  saw += " " + std::to_string(places[a].x) + "," + std::to_string(places[a].y);
-                  first = first || (places[a].x == origin.x && places[a].y == origin.y);
+                  const RECT& r = places[a];
+                  saw += " " + show(r);
+                  const bool inside = r.left >= work.left && r.top >= work.top &&
+                                      r.right <= work.right && r.bottom <= work.bottom;
+                  const bool overHelp = IntersectRect(&common, &r, &keepRect) != FALSE;
+                  const bool overMain = IntersectRect(&common, &r, &mainRect) != FALSE;
+                  if (!inside) saw += " (outside the work area)";
+                  if (overHelp) saw += " (over the control)";
+                  if (beside && overMain) saw += " (over the main window)";
+                  ok = ok && inside && !overHelp && !(beside && overMain);
                   for (std::size_t b = 0; b < a; ++b) {
-                    twice = twice || (places[a].x == places[b].x && places[a].y == places[b].y);
+                    if (places[b].left == r.left && places[b].top == r.top) {
+                      saw += " (at one place with another)";
+                      ok = false;
+                    }
                   }
                 }
-                saw += " (client origin " + std::to_string(origin.x) + "," +
-                       std::to_string(origin.y) + ")";
-                return static_cast<long>(places.size()) == id && first && !twice;
+                saw += "; main " + show(mainRect) + ", control " + show(keepRect) + ", work area " +
+                       show(work);
+                return ok;
               },
               seen)) {
         return Fail(step, seen);

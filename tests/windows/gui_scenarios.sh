@@ -6,7 +6,8 @@
 # that wineboot has prepared; it starts and ends its own wineserver and simulator.
 # Usage: tests/windows/gui_scenarios.sh CORVANEL_EXE WIN_INSPECT_EXE CORVANEL_SIM WORKDIR
 # CORVANEL_GUI_SCENARIOS may name the scenario functions to run (default: all). A failed step
-# leaves a picture of the screen in gui-failures/ beside the executable's folder.
+# leaves a picture of the screen in gui-failures/ beside the executable's folder; with
+# CORVANEL_GUI_SHOTS naming a folder, the help scenarios leave pictures of their screens there.
 #
 # What Wine does not let these checks see, and so they leave to real Windows:
 # - the items of another process's system menu (GetSystemMenu from outside returns nothing): the
@@ -63,6 +64,8 @@ wine_port=$work/ports/com$com
 
 sim_pid=""
 app_pid=""
+screen_pid=""
+stage_display=${DISPLAY:-}
 failed=0
 ran=""
 cleanup() {
@@ -71,6 +74,10 @@ cleanup() {
   if [ -n "$sim_pid" ]; then
     kill -TERM "$sim_pid" 2>/dev/null || true
     wait "$sim_pid" 2>/dev/null || true
+  fi
+  if [ -n "$screen_pid" ]; then
+    kill -TERM "$screen_pid" 2>/dev/null || true
+    wait "$screen_pid" 2>/dev/null || true
   fi
 }
 trap cleanup EXIT
@@ -160,6 +167,52 @@ app_exit() {
   fi
 }
 
+# A screen of its own, SIZE (e.g. 1024x768), for the scenario that follows: a private Xvfb
+# screen, with Wine's server started anew on it (Wine's desktop takes the screen's size as it
+# starts). back_to_stage_screen returns to the stage's display.
+own_screen() {
+  local display=""
+  : >"$work/screen.display"
+  Xvfb -displayfd 3 -screen 0 "$1x24" -nolisten tcp 3>"$work/screen.display" \
+    2>"$work/screen.err" &
+  screen_pid=$!
+  for _ in $(seq 100); do
+    display=$(head -n 1 "$work/screen.display")
+    [ -n "$display" ] && break
+    kill -0 "$screen_pid" 2>/dev/null || break
+    sleep 0.1
+  done
+  if [ -z "$display" ]; then
+    echo "    Xvfb did not start"
+    return 1
+  fi
+  wineserver -k 2>/dev/null || true
+  wineserver -w 2>/dev/null || true
+  export DISPLAY=:$display
+  wineserver -p </dev/null >/dev/null 2>&1
+}
+back_to_stage_screen() {
+  wineserver -k 2>/dev/null || true
+  wineserver -w 2>/dev/null || true
+  if [ -n "$screen_pid" ]; then
+    kill -TERM "$screen_pid" 2>/dev/null || true
+    wait "$screen_pid" 2>/dev/null || true
+    screen_pid=""
+  fi
+  export DISPLAY=$stage_display
+  wineserver -p </dev/null >/dev/null 2>&1
+}
+
+# Waits up to 10 s until N help windows are on the X screen.
+help_windows() {
+  for _ in $(seq 100); do
+    [ "$(xdotool search --onlyvisible --name '^Help$' 2>/dev/null | wc -l)" -eq "$1" ] && return 0
+    sleep 0.1
+  done
+  echo "    $(xdotool search --onlyvisible --name '^Help$' 2>/dev/null | wc -l) help windows, not $1"
+  return 1
+}
+
 scenario() {
   local name=$1 t0
   shift
@@ -177,12 +230,13 @@ scenario() {
       app_pid=""
     fi
   fi
+  if [ -n "$screen_pid" ]; then back_to_stage_screen; fi
 }
 
 # Start-up without a terminal: the window centred in the work area, the no-terminal message,
 # Browse and Download disabled, no box; the About box from the system menu's last item, modal
-# over the main window and centred over it; three presses of Help give three help windows from
-# the main window's client origin on, none hiding another; WM_CLOSE (the close box) ends the
+# over the main window and centred over it; three presses of Help give three help windows
+# inside the work area, none over Help, none hiding another; WM_CLOSE (the close box) ends the
 # program with exit code 0.
 no_terminal() {
   noport
@@ -194,9 +248,36 @@ no_terminal() {
     sysmenu key $VK_UP key $VK_RETURN find "About Corvanel" owner main centred main \
     hastext "$about_line" \
     main enabled 0 0 find "About Corvanel" click $IDOK gone main enabled 0 1 \
-    click $IDC_HELP_BUTTON click $IDC_HELP_BUTTON click $IDC_HELP_BUTTON apart Help 3 close gone &&
+    click $IDC_HELP_BUTTON click $IDC_HELP_BUTTON click $IDC_HELP_BUTTON placed Help 3 inside $IDC_HELP_BUTTON close gone &&
     app_exit 0
 }
+
+# Help clicked four times with the X pointer at its place on a screen of SIZE ($1) gives four
+# help windows, each inside the work area and none over Help (the fourth click reached it);
+# with $2 = beside (a screen with room beside the main window) none over the main window either.
+help_places() {
+  local at
+  own_screen "$1" || return 1
+  noport
+  start_app
+  wine "$inspect_exe" find "$main" where $IDC_HELP_BUTTON >"$work/where.log" 2>&1 || true
+  at=$(sed -n 's/^gui_driver: at \([0-9-]*\) \([0-9-]*\).*/\1 \2/p' "$work/where.log")
+  if [ -z "$at" ]; then
+    sed 's/^/    /' "$work/where.log"
+    return 1
+  fi
+  for k in 1 2 3 4; do
+    # shellcheck disable=SC2086  # "X Y"
+    xdotool mousemove $at click 1
+    help_windows $k || return 1
+  done
+  if command -v import >/dev/null && [ -n "${CORVANEL_GUI_SHOTS:-}" ]; then
+    import -window root "$CORVANEL_GUI_SHOTS/windows-$1.png" 2>/dev/null || true
+  fi
+  inspect find "$main" placed Help 4 "$2" $IDC_HELP_BUTTON close gone && app_exit 0
+}
+help_beside() { help_places 1920x1080 beside; }
+help_small_screen() { help_places 1024x768 inside; }
 
 # Start-up with a terminal, a whole download of the sample file chosen in the open-file dialog,
 # then Escape, which the dialog manager turns into the end of the window.
@@ -238,16 +319,23 @@ silent_begin() {
     app_exit 0
 }
 
-# WM_CLOSE while the worker waits for a block's answer: the process ends at once with 0.
+# WM_CLOSE while the worker waits for a block's answer: the process ends at once with 0. Before
+# it, Download has disabled itself with the focus: the keyboard's Enter and Escape (real keys,
+# which reach the path box at start) then do nothing, neither open a help window nor end the
+# window.
 close_in_transfer() {
   local path
   path=$(winpath "$sample")
   port 52
   start_app
-  inspect find "$main" click $IDC_BROWSE find Open click $IDCANCEL gone \
+  inspect find "$main" || return 1
+  xdotool type x
+  inspect find "$main" text $IDC_PATH x click $IDC_BROWSE find Open click $IDCANCEL gone \
     main settext $IDC_PATH "$path" click $IDC_DOWNLOAD \
     text $IDC_STATUS "Transferring the file to handset..." progress $IDC_PROGRESS 0 \
-    "$sample_blocks" 2 close gone &&
+    "$sample_blocks" 2 || return 1
+  xdotool key Return Escape
+  inspect find "$main" nobox text $IDC_STATUS "Transferring the file to handset..." close gone &&
     app_exit 0
 }
 
@@ -268,6 +356,8 @@ unicode_path() {
 }
 
 scenario "start-up without a terminal, About, Help" no_terminal
+scenario "help beside the main window, 1920 x 1080" help_beside
+scenario "help on a 1024 x 768 screen" help_small_screen
 scenario "start-up with a terminal, download, Escape" download
 scenario "handset silent at begin" silent_begin
 scenario "close during a transfer" close_in_transfer

@@ -8,52 +8,50 @@
 #include <QMenu>
 #include <QPaintEvent>
 #include <QPushButton>
+#include <QScreen>
 #include <QStyle>
 
 #include "ui/qt/qt_window.h"
 
 namespace {
 constexpr unsigned kScClose = 0xF060;  // the system menu's Close
-
-// Keeps the operator's input away from one window (and its controls) while it lives, as a
-// disabled owner is kept from input during a modal run; the window still paints and changes.
-class COwnerBlocker : public QObject {
- public:
-  explicit COwnerBlocker(QWidget* owner) : m_owner(owner) {
-    if (m_owner != nullptr) qApp->installEventFilter(this);
-  }
-  ~COwnerBlocker() override {
-    if (m_owner != nullptr) qApp->removeEventFilter(this);
-  }
-
- protected:
-  bool eventFilter(QObject* watched, QEvent* event) override {
-    switch (event->type()) {
-      case QEvent::MouseButtonPress:
-      case QEvent::MouseButtonRelease:
-      case QEvent::MouseButtonDblClick:
-      case QEvent::Wheel:
-      case QEvent::KeyPress:
-      case QEvent::KeyRelease:
-      case QEvent::ShortcutOverride:
-      case QEvent::Shortcut:
-      case QEvent::ContextMenu:
-      case QEvent::Close:
-        break;
-      default:
-        return false;
-    }
-    auto* widget = qobject_cast<QWidget*>(watched);
-    if (widget == nullptr || m_owner.isNull() || widget->window() != m_owner) return false;
-    event->ignore();  // a close that is not carried out
-    return true;
-  }
-
- private:
-  QPointer<QWidget> m_owner;
-};
-
 }  // namespace
+
+// ---- the owner's blocker ----------------------------------------------------------------------
+
+COwnerBlocker::COwnerBlocker(QWidget* owner, QObject* parent)
+    : QObject(parent), m_owner(owner), m_blocking(owner != nullptr) {
+  if (m_blocking) qApp->installEventFilter(this);
+}
+
+COwnerBlocker::~COwnerBlocker() { Release(); }
+
+void COwnerBlocker::Release() {
+  if (m_blocking) qApp->removeEventFilter(this);
+  m_blocking = false;
+}
+
+bool COwnerBlocker::eventFilter(QObject* watched, QEvent* event) {
+  switch (event->type()) {
+    case QEvent::MouseButtonPress:
+    case QEvent::MouseButtonRelease:
+    case QEvent::MouseButtonDblClick:
+    case QEvent::Wheel:
+    case QEvent::KeyPress:
+    case QEvent::KeyRelease:
+    case QEvent::ShortcutOverride:
+    case QEvent::Shortcut:
+    case QEvent::ContextMenu:
+    case QEvent::Close:
+      break;
+    default:
+      return false;
+  }
+  auto* widget = qobject_cast<QWidget*>(watched);
+  if (widget == nullptr || m_owner.isNull() || widget->window() != m_owner) return false;
+  event->ignore();  // a close that is not carried out
+  return true;
+}
 
 // ---- the window ---------------------------------------------------------------------------
 
@@ -72,6 +70,40 @@ void CQtDialogWindow::accept() {
 
 void CQtDialogWindow::reject() {
   if (m_dialog != nullptr) m_dialog->OnCommand(IDCANCEL);
+}
+
+void CQtDialogWindow::EnableControl(QWidget* control, bool enable) {
+  if (!enable && control->isEnabled() && focusWidget() == control) {
+    // The window itself holds the focus for the disabled control: no control takes keys.
+    m_disabledFocus = control;
+    setFocus(Qt::OtherFocusReason);
+  }
+  control->setEnabled(enable);
+  if (enable && m_disabledFocus == control) {
+    if (focusWidget() == this) control->setFocus(Qt::OtherFocusReason);
+    m_disabledFocus.clear();
+  }
+}
+
+bool CQtDialogWindow::KeysGoNowhere() const {
+  return !m_disabledFocus.isNull() && !m_disabledFocus->isEnabled() && focusWidget() == this;
+}
+
+bool CQtDialogWindow::event(QEvent* event) {
+  // Every key, Tab, Enter and Escape included, while the focus rests on a disabled control.
+  switch (event->type()) {
+    case QEvent::KeyPress:
+    case QEvent::KeyRelease:
+    case QEvent::ShortcutOverride:
+      if (KeysGoNowhere()) {
+        event->accept();
+        return true;
+      }
+      break;
+    default:
+      break;
+  }
+  return QDialog::event(event);
 }
 
 void CQtDialogWindow::keyPressEvent(QKeyEvent* event) {
@@ -175,27 +207,9 @@ bool CDialog::CWindowPart::Build(int templateId, CWnd* owner) {
 
 void CDialog::CWindowPart::PlaceModeless() {
   // A modeless dialog is not centred: its client area opens at its template position (the
-  // templates' 0, 0) relative to its owner's client area, as the window system places it. One
-  // that would stand exactly over a shown dialog of the same template and owner (a second help
-  // window) steps down and right by a title bar's height until it covers none, so each is seen as
-  // a window of its own.
+  // templates' 0, 0) relative to its owner's client area, as the window system places it.
   QWidget* owner = m_window->parentWidget();
-  QPoint at = owner != nullptr ? owner->mapToGlobal(QPoint(0, 0)) : QPoint(0, 0);
-  const int step = m_window->style()->pixelMetric(QStyle::PM_TitleBarHeight, nullptr, m_window);
-  const QList<CQtDialogWindow*> twins =
-      owner != nullptr ? owner->findChildren<CQtDialogWindow*>(Qt::FindDirectChildrenOnly)
-                       : QList<CQtDialogWindow*>{};
-  for (bool moved = true; moved;) {
-    moved = false;
-    for (const CQtDialogWindow* twin : twins) {
-      if (twin != m_window && twin->isVisible() && twin->Dialog() != nullptr &&
-          twin->Dialog()->m_templateId == m_dialog.m_templateId &&
-          twin->geometry().topLeft() == at) {
-        at += QPoint(step, step);
-        moved = true;
-      }
-    }
-  }
+  const QPoint at = owner != nullptr ? owner->mapToGlobal(QPoint(0, 0)) : QPoint(0, 0);
   m_window->setGeometry(QRect(at, m_window->size()));
 }
 
@@ -299,13 +313,55 @@ std::string CDialog::GetDlgItemText(int id) const {
 }
 
 void CDialog::EnableDlgItem(int id, bool enable) {
-  if (QWidget* item = QtDlgItem(*this, id)) item->setEnabled(enable);
+  if (QWidget* item = QtDlgItem(*this, id)) EnableControl(item, enable);
 }
 
 bool CDialog::IsDlgItemEnabled(int id) const {
   const QWidget* item = QtDlgItem(*this, id);
   return item != nullptr && item->isEnabled();
 }
+
+namespace {
+CRect ToRect(const QRect& rect) {
+  return {rect.left(), rect.top(), rect.left() + rect.width(), rect.top() + rect.height()};
+}
+}  // namespace
+
+CRect CDialog::GetWindowRect() const {
+  const QWidget* window = m_part->m_window;
+  if (window == nullptr) return {};
+  QRect frame = window->frameGeometry();
+  const QWidget* owner = window->parentWidget();
+  if (!window->isVisible() && frame == window->geometry() && owner != nullptr &&
+      owner->isVisible()) {
+    // The window manager tells a frame once the window is shown: until then, the owner's.
+    const QRect ownerFrame = owner->frameGeometry();
+    const QRect ownerClient = owner->geometry();
+    frame.adjust(ownerFrame.left() - ownerClient.left(), ownerFrame.top() - ownerClient.top(),
+                 ownerFrame.right() - ownerClient.right(),
+                 ownerFrame.bottom() - ownerClient.bottom());
+  }
+  return ToRect(frame);
+}
+
+CRect CDialog::GetDlgItemRect(int id) const {
+  const QWidget* item = QtDlgItem(*this, id);
+  if (item == nullptr) return {};
+  return ToRect(QRect(item->mapToGlobal(QPoint(0, 0)), item->size()));
+}
+
+CRect CDialog::GetWorkArea() const {
+  const QWidget* window = m_part->m_window;
+  const QScreen* screen = window != nullptr ? window->screen() : nullptr;
+  if (screen == nullptr) screen = QGuiApplication::primaryScreen();
+  return screen != nullptr ? ToRect(screen->availableGeometry()) : CRect{};
+}
+
+void CDialog::SetWindowPos(int x, int y) {
+  if (m_part->m_window) m_part->m_window->move(x, y);  // a window's position includes its frame
+}
+
+bool CDialog::IsWindowVisible() const { return m_part->m_window && m_part->m_window->isVisible(); }
 
 void CDialog::OnClose() { OnCommand(IDCANCEL); }
 
@@ -342,6 +398,14 @@ void CDialog::GetClientSize(int& width, int& height) const {
 QDialog* QtWindow(const CDialog& dialog) { return dialog.WindowPart().m_window; }
 
 QWidget* QtDlgItem(const CDialog& dialog, int id) { return GetDlgItem(QtWindow(dialog), id); }
+
+void EnableControl(QWidget* control, bool enable) {
+  if (control == nullptr) return;
+  if (auto* window = qobject_cast<CQtDialogWindow*>(control->window()))
+    window->EnableControl(control, enable);
+  else
+    control->setEnabled(enable);
+}
 
 QWidget* QtWidget(const CControl& control) {
   return control.Dialog() != nullptr ? QtDlgItem(*control.Dialog(), control.ID()) : nullptr;

@@ -44,14 +44,46 @@ class CQtDialogWindow : public QDialog {
   void accept() override;
   void reject() override;
 
+  // Enables or disables one of this window's controls as the window system does: a control that
+  // is disabled while it has the focus keeps it (Qt would pass it on to the next control), so
+  // that the keys do nothing in this window until the operator clicks a control; enabled again,
+  // it has the keys back.
+  void EnableControl(QWidget* control, bool enable);
+
  protected:
+  bool event(QEvent* event) override;
   void keyPressEvent(QKeyEvent* event) override;
   void closeEvent(QCloseEvent* event) override;
   void contextMenuEvent(QContextMenuEvent* event) override;
   void paintEvent(QPaintEvent* event) override;
 
  private:
+  // Whether the focus rests on a disabled control, so that keys reach nothing.
+  bool KeysGoNowhere() const;
+
   CDialog* m_dialog;
+  QPointer<QWidget> m_disabledFocus;  // the control that was disabled with the focus
+};
+
+// Keeps the operator's input away from one window (and its controls) while it lives, as the
+// window system keeps it from the disabled owner of a modal dialog or box; the window still
+// paints and changes. Qt's own modality would block more: an application-modal dialog every
+// window, a window-modal one its owner's other windows too (the help windows).
+class COwnerBlocker : public QObject {
+ public:
+  explicit COwnerBlocker(QWidget* owner, QObject* parent = nullptr);
+  ~COwnerBlocker() override;
+  COwnerBlocker(const COwnerBlocker&) = delete;
+  COwnerBlocker& operator=(const COwnerBlocker&) = delete;
+  // The owner takes input again (at once, not when the blocker goes).
+  void Release();
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
+ private:
+  QPointer<QWidget> m_owner;
+  bool m_blocking;
 };
 
 struct CDialog::CWindowPart {
@@ -120,6 +152,8 @@ void BuildDialogFromTemplate(QDialog& dialog, const res::DialogTemplate& dialogT
 
 // The control of `dialog` (any window built from a template) with this ID, or null.
 QWidget* GetDlgItem(const QWidget* dialog, int id);
+// Enables or disables a control; in a window of ours, as CQtDialogWindow::EnableControl does.
+void EnableControl(QWidget* control, bool enable);
 // The template ID of a control, IDC_STATIC for anything else.
 int GetDlgCtrlID(const QWidget* control);
 // A control's text: statics, edits and buttons; the dialog's caption for a dialog.

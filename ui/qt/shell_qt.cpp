@@ -3,6 +3,7 @@
 #include <dirent.h>
 
 #include <QApplication>
+#include <QEventLoop>
 #include <QFile>
 #include <QFileDialog>
 #include <QMenu>
@@ -81,11 +82,20 @@ int CFileDialog::DoModal() {
   const QStringList parts = QString::fromUtf8(m_filter.c_str()).split(QLatin1Char('|'));
   for (qsizetype i = 0; i + 1 < parts.size() && !parts[i].isEmpty(); i += 2) names << parts[i];
   CWnd* owner = m_parent != nullptr ? m_parent : GetMainWindow();
-  QFileDialog dialog(owner != nullptr ? QtWindow(*owner) : nullptr);
+  QWidget* ownerWindow = owner != nullptr ? QtWindow(*owner) : nullptr;
+  QFileDialog dialog(ownerWindow);
   dialog.setFileMode(QFileDialog::AnyFile);  // a typed name need not exist: Download says so
   dialog.setAcceptMode(QFileDialog::AcceptOpen);
   dialog.setNameFilters(names);
-  if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
+  // Modal over its owner only, as the platform's file dialog is: the help windows and the
+  // worker's boxes keep taking input (exec() would block them all).
+  dialog.setWindowModality(Qt::NonModal);
+  const COwnerBlocker blocker(ownerWindow);
+  QEventLoop loop;
+  QObject::connect(&dialog, &QDialog::finished, &loop, &QEventLoop::quit);
+  dialog.show();
+  loop.exec(QEventLoop::DialogExec);
+  if (dialog.result() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
     return IDCANCEL;
   }
   m_path = FileSystemPath(dialog.selectedFiles().first());
@@ -108,6 +118,7 @@ std::string LoadResourceString(int id) { return std::string(res::LoadString(id))
 
 int SystemIconWidth() { return QApplication::style()->pixelMetric(QStyle::PM_LargeIconSize); }
 int SystemIconHeight() { return SystemIconWidth(); }
+int SystemCascadeStep() { return QApplication::style()->pixelMetric(QStyle::PM_TitleBarHeight); }
 
 std::unique_ptr<CWindowLink> MakeWindowLink(CDialog& window) {
   return std::make_unique<CQtWindowLink>(window);

@@ -39,9 +39,7 @@ void CQtWindowLink::SetItemText(int id, const char* text) {
 }
 
 void CQtWindowLink::EnableItem(int id, bool enable) {
-  OnUiThread([&] {
-    if (QWidget* item = GetDlgItem(m_window, id)) item->setEnabled(enable);
-  });
+  OnUiThread([&] { EnableControl(GetDlgItem(m_window, id), enable); });
 }
 
 void CQtWindowLink::ApplyProgress(int id) {
@@ -81,14 +79,18 @@ void CQtWindowLink::MessageBox(BoxOwner owner, const char* text, const char* cap
   const QString shownText = DisplayText(text);
   const QString shownCaption = QString::fromUtf8(caption);
   // Built and shown on the UI thread. An ownerless box leaves the main window usable; the
-  // main window's own boxes are modal to it. The caller waits for OK either way.
+  // main window's own boxes keep input from it alone, as the platform's box does from its
+  // owner (Qt's modality would block the help windows too). The caller waits for OK either way.
   auto makeBox = [this, owner, shownText, shownCaption] {
     QWidget* parent = owner == BoxOwner::MainWindow ? m_window.data() : nullptr;
     auto* box =
         new QMessageBox(QMessageBox::NoIcon, shownCaption, shownText, QMessageBox::Ok, parent);
     box->setAttribute(Qt::WA_DeleteOnClose);
-    box->setWindowModality(owner == BoxOwner::MainWindow ? Qt::WindowModal : Qt::NonModal);
-    box->setModal(owner == BoxOwner::MainWindow);
+    box->setWindowModality(Qt::NonModal);
+    if (parent != nullptr) {
+      auto* blocker = new COwnerBlocker(parent, box);
+      QObject::connect(box, &QMessageBox::finished, blocker, &COwnerBlocker::Release);
+    }
     if (QAbstractButton* ok = box->button(QMessageBox::Ok)) {
       ok->setIcon(QIcon());  // one plain OK button, no icon anywhere
     }

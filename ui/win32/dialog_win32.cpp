@@ -52,37 +52,6 @@ void CentreAfterInit(HWND window, const RECT& before) {
   ::SetWindowPos(window, nullptr, x, y, -1, -1, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
-// A modeless dialog that would open exactly over a shown window of the same template and owner
-// (a second help window) steps down and right by a caption's height until it covers none, as the
-// system cascades new windows: each stays visible as a window of its own.
-void CascadeOverTwins(HWND window) {
-  const HWND owner = ::GetWindow(window, GW_OWNER);
-  const int step = ::GetSystemMetrics(SM_CYCAPTION) + ::GetSystemMetrics(SM_CYFIXEDFRAME);
-  RECT mine{};
-  ::GetWindowRect(window, &mine);
-  wchar_t caption[256] = {};
-  ::GetWindowTextW(window, caption, 256);
-  for (bool moved = true; moved;) {
-    moved = false;
-    for (HWND other = ::GetWindow(::GetDesktopWindow(), GW_CHILD); other != nullptr;
-         other = ::GetWindow(other, GW_HWNDNEXT)) {
-      RECT theirs{};
-      wchar_t otherCaption[256] = {};
-      if (other == window || !::IsWindowVisible(other) || ::GetWindow(other, GW_OWNER) != owner ||
-          !IsDialogWindow(other) || !::GetWindowRect(other, &theirs) || theirs.left != mine.left ||
-          theirs.top != mine.top) {
-        continue;
-      }
-      ::GetWindowTextW(other, otherCaption, 256);
-      if (std::wstring_view(otherCaption) != std::wstring_view(caption)) continue;
-      ::OffsetRect(&mine, step, step);
-      moved = true;
-    }
-  }
-  ::SetWindowPos(window, nullptr, mine.left, mine.top, -1, -1,
-                 SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
-}
-
 }  // namespace
 
 // ---- the window part -------------------------------------------------------------------------
@@ -154,6 +123,41 @@ HWND DlgItem(const CDialog& dialog, int id) {
   return window != nullptr && id != IDC_STATIC ? ::GetDlgItem(window, id) : nullptr;
 }
 
+namespace {
+CRect ToRect(const RECT& rect) { return {rect.left, rect.top, rect.right, rect.bottom}; }
+}  // namespace
+
+CRect CDialog::GetWindowRect() const {
+  RECT rect{};
+  if (m_part->m_hWnd == nullptr || !::GetWindowRect(m_part->m_hWnd, &rect)) return {};
+  return ToRect(rect);
+}
+
+CRect CDialog::GetDlgItemRect(int id) const {
+  RECT rect{};
+  const HWND item = DlgItem(*this, id);
+  if (item == nullptr || !::GetWindowRect(item, &rect)) return {};
+  return ToRect(rect);
+}
+
+CRect CDialog::GetWorkArea() const {
+  MONITORINFO monitor{};
+  monitor.cbSize = sizeof monitor;
+  if (!::GetMonitorInfoW(::MonitorFromWindow(m_part->m_hWnd, MONITOR_DEFAULTTOPRIMARY), &monitor))
+    return {};
+  return ToRect(monitor.rcWork);
+}
+
+void CDialog::SetWindowPos(int x, int y) {
+  if (m_part->m_hWnd != nullptr) {
+    ::SetWindowPos(m_part->m_hWnd, nullptr, x, y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+  }
+}
+
+bool CDialog::IsWindowVisible() const {
+  return m_part->m_hWnd != nullptr && ::IsWindowVisible(m_part->m_hWnd) != FALSE;
+}
+
 // ---- CDialog --------------------------------------------------------------------------------
 
 CDialog::CDialog(int templateId, CWnd* parent)
@@ -212,7 +216,6 @@ bool CDialog::Create(int templateId, CWnd* parent) {
   const HWND owner = m_part->OwnerFor(parent != nullptr ? parent : m_parent);
   const HWND window = ::CreateDialogParamW(Instance(), MAKEINTRESOURCEW(m_templateId), owner,
                                            &CWindowPart::Proc, reinterpret_cast<LPARAM>(this));
-  if (window != nullptr && m_part->m_hWnd == window) CascadeOverTwins(window);
   return window != nullptr;
 }
 

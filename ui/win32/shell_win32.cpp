@@ -83,3 +83,6 @@ std::string LoadResourceString(int id) {
 
 int SystemIconWidth() { return ::GetSystemMetrics(SM_CXICON); }
 int SystemIconHeight() { return ::GetSystemMetrics(SM_CYICON); }
+int SystemCascadeStep() {
+  return ::GetSystemMetrics(SM_CYCAPTION) + ::GetSystemMetrics(SM_CYFIXEDFRAME);
+}
