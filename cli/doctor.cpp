@@ -12,12 +12,6 @@
 
 namespace {
 
-// "COM5" for "\\.\COM5"; a device path as it is.
-std::string Short(const std::string& port) {
-  const std::string prefix = "\\\\.\\";
-  return port.rfind(prefix, 0) == 0 ? port.substr(prefix.size()) : port;
-}
-
 std::string JsonOrNull(const std::string& text) {
   return text.empty() ? std::string("null") : JsonString(text);
 }
@@ -59,7 +53,7 @@ int RunDoctor(const CliOptions& options) {
   } else {
     text += "Serial ports:\n";
     for (const PortFacts& p : report.ports) {
-      text += "  " + Short(p.port) + "  " + p.device;
+      text += "  " + ShortPortName(p.port) + "  " + p.device;
       if (!p.driver.empty()) text += "  " + p.driver;
       if (!p.usbId.empty()) text += "  USB " + p.usbId;
       text += "\n";
@@ -70,7 +64,7 @@ int RunDoctor(const CliOptions& options) {
   } else {
     text += "In the way:\n";
     for (const PortFinding& f : report.findings) {
-      text += "  " + Short(f.port) + ": " + f.text + "\n    fix: " + f.fix + "\n";
+      text += "  " + ShortPortName(f.port) + ": " + f.text + "\n    fix: " + f.fix + "\n";
     }
   }
   WriteText(stdout, text);

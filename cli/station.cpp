@@ -94,12 +94,6 @@ struct Unit {
   int exitCode = 0;
 };
 
-// "COM5" for "\\.\COM5"; a device path as it is.
-std::string ShortPort(const std::string& port) {
-  const std::string prefix = "\\\\.\\";
-  return port.rfind(prefix, 0) == 0 ? port.substr(prefix.size()) : port;
-}
-
 std::string Text(const JsonObject& object, const char* key) {
   const auto it = object.find(key);
   return it == object.end() || it->second.kind == JsonValue::Kind::Null ? std::string()
@@ -273,7 +267,7 @@ void CStation::OnPorts(const PortSnapshot& ports) {
       if (m_json) {
         EmitEvent(EventStart("gone", it->first) + "}");
       }
-      Say(ShortPort(it->first) + ": pulled out");
+      Say(ShortPortName(it->first) + ": pulled out");
     }
     m_restart.erase(it->first);
     it = m_known.erase(it);
@@ -296,7 +290,7 @@ void CStation::Start(const std::string& port) {
   }
   std::string error;
   if (!unit->process->Start(arguments, error)) {
-    PrintText(stderr, "corvanel-cli: %s: %s\n", ShortPort(port).c_str(), error.c_str());
+    PrintText(stderr, "corvanel-cli: %s: %s\n", ShortPortName(port).c_str(), error.c_str());
     return;
   }
   const std::size_t index = m_units.size();
@@ -330,7 +324,7 @@ void CStation::OnLine(Unit& unit, const std::string& line) {
     EmitEvent(line);
   }
   m_dirty = true;
-  const std::string port = ShortPort(unit.port);
+  const std::string port = ShortPortName(unit.port);
   if (kind == "found") {
     unit.found = true;
     unit.device = Text(event, "device");
@@ -392,10 +386,11 @@ void CStation::OnEnded(std::size_t index, int code) {
                 ",\"exit_code\":" + std::to_string(code) +
                 ",\"status\":" + JsonString(unit.status) + "}");
     }
-    Say(ShortPort(unit.port) + ": " + unit.status + " (exit code " + std::to_string(code) + ")");
+    Say(ShortPortName(unit.port) + ": " + unit.status + " (exit code " + std::to_string(code) +
+        ")");
   } else if (!unit.found && code != kExitNoTerminal && m_signal == 0) {
     PrintText(stderr, "corvanel-cli: %s: the probe ended with code %d\n",
-              ShortPort(unit.port).c_str(), code);
+              ShortPortName(unit.port).c_str(), code);
   }
   const auto restart = m_restart.find(unit.port);
   if (restart != m_restart.end()) {
@@ -489,8 +484,8 @@ void CStation::Draw(bool last) {
     }
     const std::string progress = std::to_string(unit.percent) + "% " + std::to_string(unit.block) +
                                  "/" + std::to_string(unit.blocks);
-    std::snprintf(row, sizeof row, "%-6s %-*s %-15s %12s %7lld %7.0f  %s", ShortPort(port).c_str(),
-                  static_cast<int>(kDeviceWidth), device.c_str(),
+    std::snprintf(row, sizeof row, "%-6s %-*s %-15s %12s %7lld %7.0f  %s",
+                  ShortPortName(port).c_str(), static_cast<int>(kDeviceWidth), device.c_str(),
                   unit.running ? unit.stage.c_str() : unit.outcome.c_str(), progress.c_str(),
                   unit.retries, unit.rate, unit.status.c_str());
     screen += fit(row);
@@ -534,7 +529,7 @@ void CStation::Summary() {
     failures +=
         std::string(failures.size() > 1 ? "," : "") + "{\"port\":" + JsonString(unit->port) +
         ",\"outcome\":" + JsonString(unit->outcome) + ",\"failure\":" + unit->failureJson + "}";
-    failedLines += "  " + ShortPort(unit->port) + " (" + unit->device + "): " + unit->status +
+    failedLines += "  " + ShortPortName(unit->port) + " (" + unit->device + "): " + unit->status +
                    (unit->failure.empty() ? "" : " (" + unit->failure + ")") + "\n";
   }
   failures += "]";

@@ -11,22 +11,6 @@ namespace {
 constexpr int kLastScanned = 100;  // the scan tries COM2 to COM100
 constexpr int kLastComNumber = 256;
 
-// The number n of "\\.\COMn"; 0 for any other name.
-int ComNumberOf(const std::string& port) {
-  const std::string prefix = "\\\\.\\COM";
-  if (port.rfind(prefix, 0) != 0 || port.size() == prefix.size()) {
-    return 0;
-  }
-  int n = 0;
-  for (std::size_t i = prefix.size(); i < port.size(); ++i) {
-    if (port[i] < '0' || port[i] > '9') {
-      return 0;
-    }
-    n = n * 10 + (port[i] - '0');
-  }
-  return n;
-}
-
 }  // namespace
 
 DoctorReport ExaminePorts(const std::vector<std::string>& names) {
@@ -41,7 +25,7 @@ DoctorReport ExaminePorts(const std::vector<std::string>& names) {
     facts.port = port;
     facts.device = object;
     report.ports.push_back(facts);
-    const std::string com = port.substr(4);  // "COMn"
+    const std::string com = ShortPortName(port);
     const int number = ComNumberOf(port);
     if (number > kLastScanned) {
       report.findings.push_back(

@@ -37,18 +37,31 @@ inline std::vector<std::string> ComPortNames(int first, int last) {
   return names;
 }
 
+// The number n of "\\.\COMn" (decimal digits only); 0 for any other name.
+inline int ComNumberOf(const std::string& port) {
+  const std::string prefix = "\\\\.\\COM";
+  constexpr std::size_t kMostDigits = 9;
+  if (port.rfind(prefix, 0) != 0 || port.size() == prefix.size() ||
+      port.size() - prefix.size() > kMostDigits ||
+      port.find_first_not_of("0123456789", prefix.size()) != std::string::npos) {
+    return 0;
+  }
+  return std::stoi(port.substr(prefix.size()));
+}
+
+// "COM5" for "\\.\COM5", the way an operator writes it; a device path as it is.
+inline std::string ShortPortName(const std::string& port) {
+  const std::string prefix = "\\\\.\\";
+  return port.rfind(prefix, 0) == 0 ? port.substr(prefix.size()) : port;
+}
+
 // Ports in the order an operator reads them: COM ports by number, then device paths by name.
 inline bool PortBefore(const std::string& a, const std::string& b) {
-  const auto number = [](const std::string& port) {
-    const std::string prefix = "\\\\.\\COM";
-    if (port.rfind(prefix, 0) != 0 || port.size() == prefix.size() ||
-        port.find_first_not_of("0123456789", prefix.size()) != std::string::npos) {
-      return std::string::npos;
-    }
-    return static_cast<std::size_t>(std::stoul(port.substr(prefix.size())));
-  };
-  const std::size_t na = number(a), nb = number(b);
-  return na != nb ? na < nb : a < b;
+  const int na = ComNumberOf(a), nb = ComNumberOf(b);
+  if (na != nb) {
+    return na != 0 && (nb == 0 || na < nb);
+  }
+  return a < b;
 }
 
 class CPortWatcher {
