@@ -51,11 +51,11 @@ struct Message {
 // What the station's threads (the watcher, each unit's reader, the stop watch) tell the loop.
 class CMailbox {
  public:
+  // Notified under the lock: the loop may end the station (and destroy the mailbox) as soon as
+  // it has taken the message, so nothing may touch the condition after the unlock.
   void Post(Message message) {
-    {
-      const std::lock_guard<std::mutex> lock(m_mutex);
-      m_queue.push_back(std::move(message));
-    }
+    const std::lock_guard<std::mutex> lock(m_mutex);
+    m_queue.push_back(std::move(message));
     m_posted.notify_one();
   }
   bool Take(Message& message, Clock::time_point until) {
