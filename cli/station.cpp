@@ -51,8 +51,12 @@ struct Message {
 // What the station's threads (the watcher, each unit's reader, the stop watch) tell the loop.
 class CMailbox {
  public:
-  // Notified under the lock: the loop may end the station (and destroy the mailbox) as soon as
-  // it has taken the message, so nothing may touch the condition after the unlock.
+  // The station's one mailbox. It lives as long as the process, not the station: the stop watch
+  // is a thread of its own that may post a second signal after the station has ended.
+  static CMailbox& OfProcess() {
+    static CMailbox* const mailbox = new CMailbox;
+    return *mailbox;
+  }
   void Post(Message message) {
     const std::lock_guard<std::mutex> lock(m_mutex);
     m_queue.push_back(std::move(message));
@@ -170,7 +174,7 @@ class CStation {
   const bool m_json;
   const bool m_table;
   std::FILE* const m_lines;
-  CMailbox m_mailbox;
+  CMailbox& m_mailbox = CMailbox::OfProcess();
   std::vector<std::unique_ptr<Unit>> m_units;
   std::map<std::string, std::string> m_known;   // port -> identity when last plugged in
   std::map<std::string, std::size_t> m_latest;  // port -> its latest unit
@@ -185,11 +189,11 @@ int CStation::Run() {
   const std::vector<std::string> names = m_options.ports.empty()
                                              ? ComPortNames(kFirstCandidatePort, kLastCandidatePort)
                                              : m_options.ports;
-  WatchStopRequests([this](int signal) {
+  WatchStopRequests([](int signal) {
     Message stop;
     stop.kind = Message::Kind::Stop;
     stop.code = signal;
-    m_mailbox.Post(std::move(stop));
+    CMailbox::OfProcess().Post(std::move(stop));
   });
   CPortWatcher watcher(names);
   std::atomic<bool> watching{true};

@@ -11,8 +11,12 @@ mount -t devtmpfs dev /dev
 
 echo 1 >/proc/sys/kernel/printk
 # The gadget (g_serial) is loaded later, when the cdc_acm and the bulk-mode scenarios plug it in.
+# No USB autosuspend: the emulated hub, suspended once its last device is unplugged, does not
+# always wake its driver for the next device plugged in, and that device would never appear.
 for m in $(cat /lib/modules/order); do
-  insmod "/lib/modules/$m.ko" || echo "@@FAIL insmod $m"
+  args=""
+  [ "$m" != usbcore ] || args="autosuspend=-1"
+  insmod "/lib/modules/$m.ko" $args || echo "@@FAIL insmod $m"
 done
 mount -t configfs configfs /sys/kernel/config
 stty -echo
@@ -28,6 +32,8 @@ waitfor() {
   done
 }
 absent() { ! [ -e "$1" ]; }
+# at_least N PATTERN FILE: FILE has N lines or more with PATTERN.
+at_least() { [ "$(grep -c -- "$2" "$3")" -ge "$1" ]; }
 # stop PROGRAM: ends every process of that program and waits until they are gone.
 stop() {
   killall -q "$1"
