@@ -59,14 +59,19 @@ app_configure() {
     -DCORVANEL_BUILD_TESTS=OFF -DCORVANEL_BUILD_BENCH=ON >/dev/null
 }
 # app_build [TARGET...]: configures build/app when it is not yet, and builds the targets (all
-# when none is given).
+# when none is given). Each tree is built under a lock of its own: stages that run side by side
+# (scripts/test) each make sure of the programs they use.
 app_build() {
-  [ -f "$app_build_dir/build.ninja" ] || app_configure
-  if [ $# -eq 0 ]; then
-    cmake --build "$app_build_dir"
-  else
-    cmake --build "$app_build_dir" --target "$@"
-  fi
+  mkdir -p "$app_build_dir"
+  (
+    flock 9
+    [ -f "$app_build_dir/build.ninja" ] || app_configure
+    if [ $# -eq 0 ]; then
+      cmake --build "$app_build_dir"
+    else
+      cmake --build "$app_build_dir" --target "$@"
+    fi
+  ) 9>"$app_build_dir/.build-lock"
 }
 
 # The Windows build (build/windows, mingw-w64, Release, with its tests): the programs the
@@ -79,14 +84,18 @@ windows_build() {
     CORVANEL_EXTRA_PACKAGES="$windows_packages" scripts/setup ||
       die "could not install $windows_packages"
   fi
-  cmake --no-warn-unused-cli -S . -B "$windows_build_dir" -G Ninja \
-    -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/mingw-w64-x86_64.cmake" -DCMAKE_BUILD_TYPE=Release \
-    -DCORVANEL_BUILD_UI=ON -DCORVANEL_BUILD_TESTS=ON -DCORVANEL_WERROR=ON >/dev/null
-  if [ $# -eq 0 ]; then
-    cmake --build "$windows_build_dir" -j2
-  else
-    cmake --build "$windows_build_dir" -j2 --target "$@"
-  fi
+  mkdir -p "$windows_build_dir"
+  (
+    flock 9
+    cmake --no-warn-unused-cli -S . -B "$windows_build_dir" -G Ninja \
+      -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/mingw-w64-x86_64.cmake" -DCMAKE_BUILD_TYPE=Release \
+      -DCORVANEL_BUILD_UI=ON -DCORVANEL_BUILD_TESTS=ON -DCORVANEL_WERROR=ON >/dev/null
+    if [ $# -eq 0 ]; then
+      cmake --build "$windows_build_dir" -j2
+    else
+      cmake --build "$windows_build_dir" -j2 --target "$@"
+    fi
+  ) 9>"$windows_build_dir/.build-lock"
 }
 
 # on_display COMMAND...: runs the command on a free Xvfb display of its own.
