@@ -7,7 +7,9 @@
 //     ttyS node, a UART is behind it (its sysfs type is not 0: the kernel makes 32 such nodes
 //     whether or not a UART exists). The device's identity is its node's inode and device number,
 //     so a device pulled out and put back in (a fresh node, a fresh pty behind a COMn link) is a
-//     new one even when no scan fell in between.
+//     new one even when no scan fell in between. A node the user may not open (yet: udev sets
+//     a new node's group and mode a moment after the kernel makes it) has an identity of its
+//     own, so a port that opens to the user is new again.
 //   - Windows: the port is in the serial-port device map (HKLM\HARDWARE\DEVICEMAP\SERIALCOMM,
 //     which the serial drivers keep as devices come and go); its identity is the device object
 //     the map names. Without a readable map, a port is there when its DOS device name resolves.

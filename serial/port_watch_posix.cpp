@@ -43,7 +43,12 @@ PortSnapshot PresentPorts(const std::vector<std::string>& names) {
         !HasUart(path)) {
       continue;
     }
-    present[name] = std::to_string(node.st_rdev) + ":" + std::to_string(node.st_ino);
+    // Whether this user may open it is part of the identity: the kernel makes a plugged-in
+    // device's node for root alone, and udev gives it its group a moment later. A probe that
+    // came too early is made again once the device is open to the user.
+    const bool mayOpen = ::access(path.c_str(), R_OK | W_OK) == 0;
+    present[name] = std::to_string(node.st_rdev) + ":" + std::to_string(node.st_ino) +
+                    (mayOpen ? "" : ":closed");
   }
   return present;
 }

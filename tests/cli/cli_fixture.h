@@ -60,7 +60,8 @@ class CliTest : public SimFixture {
   // Starts corvanel-cli with `args`; its output goes to files in the test's directory.
   // With `terminal`, standard output is that terminal device instead of a file.
   pid_t Start(const std::vector<std::string>& args, const std::string& terminal = {}) {
-    std::vector<std::string> all = {CORVANEL_CLI_EXE};
+    std::vector<std::string> all = m_runAs;
+    all.push_back(CORVANEL_CLI_EXE);
     all.insert(all.end(), args.begin(), args.end());
     std::vector<char*> argv;
     for (std::string& arg : all) {
@@ -111,6 +112,9 @@ class CliTest : public SimFixture {
   }
 
   CliResult Run(const std::vector<std::string>& args) { return Wait(Start(args)); }
+
+  // A command the program is started through (setpriv, to run it as another user).
+  std::vector<std::string> m_runAs;
 
   std::string OutPath() { return TempDir() + "/out.txt"; }
   std::string ErrPath() { return TempDir() + "/err.txt"; }

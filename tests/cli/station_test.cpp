@@ -1,6 +1,8 @@
 // corvanel-cli station against a bench of simulated terminals: every unit's download as a
 // download's own, units that fail or are pulled out leave the others alone, terminals plugged in
 // are taken, and the event lines follow their schema.
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
@@ -184,6 +186,34 @@ TEST_F(StationTest, DownloadWait_TakesATerminalPluggedInLater) {
   EXPECT_EQ(result.exitCode, 0) << result.err;
   EXPECT_EQ(Stats(9).image, image);
   ExpectValidEvents();
+}
+
+// A terminal whose device this user may not open yet (the kernel makes a plugged-in device's
+// node for root, udev gives it its group a moment later) is asked again once it opens to the
+// user, not left alone as a port already asked. Needs root, to run the program as another user.
+TEST_F(StationTest, DownloadWait_AsksAgainAPortThatOpensToTheUser) {
+  if (geteuid() != 0) {
+    GTEST_SKIP() << "needs root to run as another user";
+  }
+  StartBench(9, 9);
+  const std::string device = std::filesystem::canonical(m_sim.ComDir() + "/COM9").string();
+  ASSERT_EQ(chmod(device.c_str(), 0600), 0);
+  chmod(m_sim.ComDir().c_str(), 0755);
+  chmod(TempDir().c_str(), 0755);
+  const std::vector<std::uint8_t> image = RandomBytes(3000, 6);
+  const std::string file = MakeFile(image);
+  chmod(file.c_str(), 0644);
+  m_runAs = {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"};
+  const pid_t waiting = Start({"download", "--wait", "600", file, "--no-record"});
+  const auto deadline = std::chrono::steady_clock::now() + kEventDeadline;
+  while (ReadFile(OutPath()).find("Waiting for a terminal") == std::string::npos &&
+         std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(10ms);
+  }
+  ASSERT_EQ(chmod(device.c_str(), 0666), 0);  // what udev's rule does
+  const CliResult result = Wait(waiting);
+  EXPECT_EQ(result.exitCode, 0) << result.err;
+  EXPECT_EQ(Stats(9).image, image);
 }
 
 #endif  // !CORVANEL_STATION_SLOW
