@@ -30,12 +30,17 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 constexpr std::chrono::milliseconds kRescan{1000};  // the watcher looks again at least this often
+// A terminal switched on with its cable in shows its port while it still boots, and answers no
+// AT command yet: a port plugged in during the run that gave no answer is asked again after a
+// pause, for this long after it came.
+constexpr std::chrono::seconds kBootAllowance{30};
+constexpr std::chrono::seconds kAskAgainPause{2};
 constexpr std::chrono::milliseconds kDrawInterval{1000 / kProgressEventsPerSecond};
 constexpr int kExitOk = 0;
 constexpr int kExitNoTerminal = 4;
 constexpr int kExitFailed = 7;
-constexpr int kQuarter = 25;
-constexpr long long kFull = 100;  // percent              // line mode: progress shown each quarter
+constexpr int kQuarter = 25;              // line mode: progress shown each quarter
+constexpr long long kFull = 100;          // percent
 constexpr std::size_t kDeviceWidth = 10;  // table: the device's name, cut to this
 constexpr std::size_t kNarrowest = 40;    // columns a table row is cut to at the least
 
@@ -164,6 +169,8 @@ class CStation {
   void OnLine(Unit& unit, const std::string& line);
   void OnEnded(std::size_t index, int code);
   void StopAll();
+  void AskAgainWhenDue();
+  Clock::time_point NextWake(Clock::time_point nextDraw) const;
   bool Finished() const;
   int ExitCode() const;
   void Say(const std::string& text);  // line mode
@@ -176,9 +183,11 @@ class CStation {
   std::FILE* const m_lines;
   CMailbox& m_mailbox = CMailbox::OfProcess();
   std::vector<std::unique_ptr<Unit>> m_units;
-  std::map<std::string, std::string> m_known;   // port -> identity when last plugged in
-  std::map<std::string, std::size_t> m_latest;  // port -> its latest unit
-  std::map<std::string, bool> m_restart;        // port replugged while its unit still ran
+  std::map<std::string, std::string> m_known;           // port -> identity when last plugged in
+  std::map<std::string, std::size_t> m_latest;          // port -> its latest unit
+  std::map<std::string, bool> m_restart;                // port replugged while its unit still ran
+  std::map<std::string, Clock::time_point> m_cameAt;    // port -> when plugged in during the run
+  std::map<std::string, Clock::time_point> m_askAgain;  // port -> when to ask it again
   bool m_firstPorts = false;
   int m_signal = 0;
   bool m_dirty = false;
@@ -216,7 +225,7 @@ int CStation::Run() {
   Clock::time_point nextDraw = Clock::now();
   while (!Finished()) {
     Message message;
-    if (m_mailbox.Take(message, m_table ? nextDraw : Clock::now() + kRescan)) {
+    if (m_mailbox.Take(message, NextWake(nextDraw))) {
       switch (message.kind) {
         case Message::Kind::Ports:
           OnPorts(message.ports);
@@ -230,11 +239,13 @@ int CStation::Run() {
         case Message::Kind::Stop:
           if (m_signal == 0) {
             m_signal = message.code;
+            m_askAgain.clear();
             StopAll();
           }
           break;
       }
     }
+    AskAgainWhenDue();
     if (m_table && Clock::now() >= nextDraw) {
       if (m_dirty) {
         Draw(false);
@@ -256,6 +267,10 @@ void CStation::OnPorts(const PortSnapshot& ports) {
       continue;
     }
     m_known[port] = identity;
+    m_askAgain.erase(port);
+    if (m_firstPorts) {
+      m_cameAt[port] = Clock::now();
+    }
     // With --once only the terminals there at the start count.
     if (m_signal == 0 && (!m_options.once || !m_firstPorts)) {
       Start(port);
@@ -274,6 +289,8 @@ void CStation::OnPorts(const PortSnapshot& ports) {
       Say(ShortPortName(it->first) + ": pulled out");
     }
     m_restart.erase(it->first);
+    m_askAgain.erase(it->first);
+    m_cameAt.erase(it->first);
     it = m_known.erase(it);
   }
   m_firstPorts = true;
@@ -395,6 +412,12 @@ void CStation::OnEnded(std::size_t index, int code) {
   } else if (!unit.found && code != kExitNoTerminal && m_signal == 0) {
     PrintText(stderr, "corvanel-cli: %s: the probe ended with code %d\n",
               ShortPortName(unit.port).c_str(), code);
+  } else if (!unit.found && m_signal == 0 && m_known.count(unit.port) != 0 &&
+             m_restart.count(unit.port) == 0) {
+    const auto came = m_cameAt.find(unit.port);
+    if (came != m_cameAt.end() && Clock::now() - came->second < kBootAllowance) {
+      m_askAgain[unit.port] = Clock::now() + kAskAgainPause;
+    }
   }
   const auto restart = m_restart.find(unit.port);
   if (restart != m_restart.end()) {
@@ -413,10 +436,31 @@ void CStation::StopAll() {
   }
 }
 
+void CStation::AskAgainWhenDue() {
+  const Clock::time_point now = Clock::now();
+  for (auto it = m_askAgain.begin(); it != m_askAgain.end();) {
+    if (it->second > now) {
+      ++it;
+      continue;
+    }
+    const std::string port = it->first;
+    it = m_askAgain.erase(it);
+    Start(port);
+  }
+}
+
+Clock::time_point CStation::NextWake(Clock::time_point nextDraw) const {
+  Clock::time_point wake = m_table ? nextDraw : Clock::now() + kRescan;
+  for (const auto& entry : m_askAgain) {
+    wake = std::min(wake, entry.second);
+  }
+  return wake;
+}
+
 bool CStation::Finished() const {
   const bool running =
       std::any_of(m_units.begin(), m_units.end(), [](const auto& unit) { return unit->running; });
-  if (running || !m_restart.empty()) {
+  if (running || !m_restart.empty() || !m_askAgain.empty()) {
     return false;
   }
   return m_signal != 0 || (m_options.once && m_firstPorts);

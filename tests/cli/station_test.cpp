@@ -188,6 +188,23 @@ TEST_F(StationTest, DownloadWait_TakesATerminalPluggedInLater) {
   ExpectValidEvents();
 }
 
+// A terminal plugged in while it still boots answers its first identification requests with
+// no terminal's words: it is asked again after a pause, and downloads.
+TEST_F(StationTest, ATerminalStillBootingWhenPluggedIn_IsAskedAgain) {
+  StartBench(8, 9, {9}, {{9, {"model#1=text:ERROR\\r\\n", "maker#1=text:ERROR\\r\\n"}}});
+  const std::vector<std::uint8_t> image = RandomBytes(3000, 7);
+  const std::string file = MakeFile(image);
+  const pid_t station = Start({"station", file, "--json"});
+  ASSERT_TRUE(WaitForEvents("found", 1, 8));  // the station has taken its first look
+  Terminal(9).Plug();
+  ASSERT_TRUE(WaitForEvents("end", 1, 9));
+  kill(station, SIGINT);
+  EXPECT_EQ(Wait(station).exitCode, 130);
+  EXPECT_EQ(EventsOf("end", 9)[0]["outcome"].text, "completed");
+  EXPECT_EQ(Stats(9).image, image);
+  EXPECT_EQ(Stats(8).image, image);
+}
+
 // A terminal whose device this user may not open yet (the kernel makes a plugged-in device's
 // node for root, udev gives it its group a moment later) is asked again once it opens to the
 // user, not left alone as a port already asked. Needs root, to run the program as another user.
