@@ -8,6 +8,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <fstream>
 #include <sstream>
@@ -42,6 +43,11 @@ class CliTest : public SimFixture {
   // Records go to a state folder of this test's own.
   void SetUp() override { setenv("XDG_STATE_HOME", StateHome().c_str(), 1); }
   void TearDown() override {
+    // A test that failed before waiting for its program leaves it running: it is ended here.
+    for (const pid_t pid : m_started) {
+      kill(pid, SIGKILL);
+      waitpid(pid, nullptr, 0);
+    }
     unsetenv("XDG_STATE_HOME");
     SimFixture::TearDown();
   }
@@ -83,7 +89,11 @@ class CliTest : public SimFixture {
     const int rc = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
     EXPECT_EQ(rc, 0) << argv[0];
-    return rc == 0 ? pid : -1;
+    if (rc != 0) {
+      return -1;
+    }
+    m_started.push_back(pid);
+    return pid;
   }
 
   // Waits for the process to end (killing it past the deadline) and gathers its output.
@@ -92,6 +102,7 @@ class CliTest : public SimFixture {
     if (pid <= 0) {
       return result;
     }
+    m_started.erase(std::remove(m_started.begin(), m_started.end(), pid), m_started.end());
     const auto deadline = std::chrono::steady_clock::now() + kRunDeadline;
     int status = 0;
     while (waitpid(pid, &status, WNOHANG) == 0) {
@@ -115,6 +126,7 @@ class CliTest : public SimFixture {
 
   // A command the program is started through (setpriv, to run it as another user).
   std::vector<std::string> m_runAs;
+  std::vector<pid_t> m_started;  // started and not yet waited for
 
   std::string OutPath() { return TempDir() + "/out.txt"; }
   std::string ErrPath() { return TempDir() + "/err.txt"; }
