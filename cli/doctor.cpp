@@ -7,7 +7,6 @@
 #include "cli/console.h"
 #include "serial/port_doctor.h"
 #include "serial/port_watch.h"
-#include "serial/terminal_detection.h"
 #include "text/json_text.h"
 
 namespace {
@@ -19,9 +18,7 @@ std::string JsonOrNull(const std::string& text) {
 }  // namespace
 
 int RunDoctor(const CliOptions& options) {
-  const std::vector<std::string> names =
-      options.ports.empty() ? ComPortNames(kFirstCandidatePort, kLastCandidatePort) : options.ports;
-  DoctorReport report = ExaminePorts(names);
+  DoctorReport report = ExaminePorts(NamedOrCandidatePorts(options.ports));
   std::stable_sort(
       report.ports.begin(), report.ports.end(),
       [](const PortFacts& a, const PortFacts& b) { return PortBefore(a.port, b.port); });

@@ -213,9 +213,7 @@ bool ProbePort(const std::string& port, std::string& answer) {
 // appear (or come back) are asked until one answers or the time is up. On return the download's
 // own scan asks the terminal's port alone, or every port again when none answered.
 void WaitForTerminal(const CliOptions& options, std::FILE* out) {
-  const std::vector<std::string> names = options.port.empty()
-                                             ? ComPortNames(kFirstCandidatePort, kLastCandidatePort)
-                                             : std::vector<std::string>{options.port};
+  const std::vector<std::string> names = NamedOrCandidatePorts(options.ports);
   CPortWatcher watcher(names);  // before the scan: a port that comes during it is not missed
   PortSnapshot known = PresentPorts(names);
   if (DetectTerminal() == DETECT_FOUND) {

@@ -22,7 +22,6 @@
 #include "download/messages.h"
 #include "download/process_exit.h"
 #include "serial/port_watch.h"
-#include "serial/terminal_detection.h"
 #include "text/json_text.h"
 
 namespace {
@@ -195,9 +194,7 @@ class CStation {
 };
 
 int CStation::Run() {
-  const std::vector<std::string> names = m_options.ports.empty()
-                                             ? ComPortNames(kFirstCandidatePort, kLastCandidatePort)
-                                             : m_options.ports;
+  const std::vector<std::string> names = NamedOrCandidatePorts(m_options.ports);
   WatchStopRequests([](int signal) {
     Message stop;
     stop.kind = Message::Kind::Stop;

@@ -25,6 +25,8 @@
 #include <string>
 #include <vector>
 
+#include "serial/terminal_detection.h"
+
 // Port name -> the identity of the device behind it now.
 using PortSnapshot = std::map<std::string, std::string>;
 
@@ -37,6 +39,11 @@ inline std::vector<std::string> ComPortNames(int first, int last) {
     names.push_back("\\\\.\\COM" + std::to_string(n));
   }
   return names;
+}
+
+// The ports named, or the scan's candidates (COM2 to COM100) when none is.
+inline std::vector<std::string> NamedOrCandidatePorts(const std::vector<std::string>& named) {
+  return named.empty() ? ComPortNames(kFirstCandidatePort, kLastCandidatePort) : named;
 }
 
 // The number n of "\\.\COMn" (decimal digits only); 0 for any other name.

@@ -34,8 +34,10 @@ bool CHelpDlg::OnInitDialog() {
   return true;  // the focus goes to the first tab stop, the OK button
 }
 
+CWnd* CHelpDlg::Owner() const { return m_owner != nullptr ? m_owner : GetMainWindow(); }
+
 void CHelpDlg::PlaceBesideOwner() {
-  CWnd* owner = m_owner != nullptr ? m_owner : GetMainWindow();
+  CWnd* owner = Owner();
   if (owner == nullptr || owner == this || !owner->IsWindowVisible()) return;
   const CRect ownerRect = owner->GetWindowRect();
   const CRect mine = GetWindowRect();
@@ -44,8 +46,7 @@ void CHelpDlg::PlaceBesideOwner() {
   const CSize size{mine.Width(), mine.Height()};
   std::vector<CRect> taken;
   for (const CHelpDlg* other : HelpWindows()) {
-    const CWnd* otherOwner = other->m_owner != nullptr ? other->m_owner : GetMainWindow();
-    if (other != this && otherOwner == owner && other->IsWindowVisible()) {
+    if (other != this && other->Owner() == owner && other->IsWindowVisible()) {
       taken.push_back(other->GetWindowRect());
     }
   }

@@ -20,6 +20,7 @@ class CHelpDlg : public CDialog {
 
  private:
   void PlaceBesideOwner();
+  CWnd* Owner() const;  // the window it opens beside
 
   CWnd* m_owner;  // the constructor's parent; null: the application's main window
 };
