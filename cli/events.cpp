@@ -30,12 +30,13 @@ void CEventLink::OnStage(DownloadStage stage) {
   m_inner.OnStage(stage);
   // The scan comes before the port is known. The AT check comes after it either way; the scan
   // found the terminal when it left the port open on it, and its answer is the last reply.
+  // After a scan that found none the download is on no port: its end alone tells.
   if (stage == DownloadStage::TerminalCheck && !m_found && g_terminalPort.IsOpen()) {
     m_found = true;
     EmitEvent(EventStart("found", LastOpenedPort()) + ",\"answer\":" + JsonString(LastReply()) +
               "}");
   }
-  if (stage != DownloadStage::Scan) {
+  if (stage != DownloadStage::Scan && m_found) {
     EmitEvent(EventStart("stage", LastOpenedPort()) + ",\"stage\":\"" + StageName(stage) + "\"}");
   }
 }

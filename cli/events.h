@@ -4,7 +4,8 @@
 // that a reader would notice raises the version.
 //
 //   found     a terminal answered on the port (the download's scan found it): "answer"
-//   stage     the download entered a stage: "stage" (protocol/download_stage.h's names)
+//   stage     the download entered a stage on the terminal found: "stage"
+//             (protocol/download_stage.h's names); none when no terminal was found
 //   progress  "block" of "blocks" acknowledged, "percent", "retries", "bytes_per_second"; at most
 //             kProgressEventsPerSecond a second and the last one always
 //   end       the object `download --json` prints, with "status" (the window's last status text)

@@ -178,7 +178,7 @@ void OnDownloadReport(const DownloadReport& report) {
   // Notified under the lock: the waiting thread may end the run (and destroy the condition)
   // as soon as it can see `finished`, so nothing may touch the condition after the unlock.
   std::lock_guard<std::mutex> lock(run.mutex);
-  run.exitCode = outcome.exitCode;
+  run.exitCode = quiet && !RefusedPorts().empty() ? kExitUnitPortRefused : outcome.exitCode;
   run.finished = true;
   run.done.notify_all();
 }

@@ -406,11 +406,12 @@ void CStation::OnEnded(std::size_t index, int code) {
     }
     Say(ShortPortName(unit.port) + ": " + unit.status + " (exit code " + std::to_string(code) +
         ")");
-  } else if (!unit.found && code != kExitNoTerminal && m_signal == 0) {
+  } else if (!unit.found && code != kExitNoTerminal && code != kExitUnitPortRefused &&
+             m_signal == 0) {
     PrintText(stderr, "corvanel-cli: %s: the probe ended with code %d\n",
               ShortPortName(unit.port).c_str(), code);
-  } else if (!unit.found && m_signal == 0 && m_known.count(unit.port) != 0 &&
-             m_restart.count(unit.port) == 0) {
+  } else if (!unit.found && code == kExitNoTerminal && m_signal == 0 &&
+             m_known.count(unit.port) != 0 && m_restart.count(unit.port) == 0) {
     const auto came = m_cameAt.find(unit.port);
     if (came != m_cameAt.end() && Clock::now() - came->second < kBootAllowance) {
       m_askAgain[unit.port] = Clock::now() + kAskAgainPause;

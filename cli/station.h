@@ -7,6 +7,11 @@
 
 #include "cli/cli_options.h"
 
+// A unit's exit code (its own, never a station's) when it found no terminal because its port
+// would not open for it: held by another program, or its line settings refused. Such a port is
+// not asked again while it stays plugged in: another program may be upgrading that terminal.
+inline constexpr int kExitUnitPortRefused = 9;
+
 // Runs the station to its end; the exit code: 0 when every unit succeeded, 7 when any failed, 4
 // when none was found (--once), 3 for a refused file, 128+N after signal N.
 int RunStation(const CliOptions& options);

@@ -1,6 +1,9 @@
 // corvanel-cli station against a bench of simulated terminals: every unit's download as a
 // download's own, units that fail or are pulled out leave the others alone, terminals plugged in
 // are taken, and the event lines follow their schema.
+#include "cli/station.h"
+
+#include <sys/file.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -129,7 +132,8 @@ TEST_F(StationTest, OnceWithNoTerminal_Exits4AndLeavesNoRecordAndARefusedFileExi
   const CliResult none = Run({"station", file, "--once"});
   EXPECT_EQ(none.exitCode, 4) << none.out << none.err;
   EXPECT_NE(none.out.find("No terminal connected."), std::string::npos) << none.out;
-  EXPECT_GE(Stats(2).atCommands.size(), 1U);  // it was asked
+  EXPECT_EQ(none.out.find("Checking the terminal"), std::string::npos) << none.out;  // no unit
+  EXPECT_GE(Stats(2).atCommands.size(), 1U);                                         // it was asked
   EXPECT_TRUE(RecordLines().empty());
   std::error_code ec;
   EXPECT_TRUE(std::filesystem::is_empty(RecordFolder(), ec) || ec) << RecordFolder();
@@ -203,6 +207,22 @@ TEST_F(StationTest, ATerminalStillBootingWhenPluggedIn_IsAskedAgain) {
   EXPECT_EQ(EventsOf("end", 9)[0]["outcome"].text, "completed");
   EXPECT_EQ(Stats(9).image, image);
   EXPECT_EQ(Stats(8).image, image);
+}
+
+// A unit whose port another program holds ends with a code of its own, so that its station does
+// not ask that port again (the other program may be upgrading the terminal); a unit on a free
+// port with no terminal ends with 4.
+TEST_F(StationTest, UnitOnAHeldPort_EndsWithItsOwnCode) {
+  StartBench(9, 9);
+  const std::string file = MakeFile(RandomBytes(100, 8));
+  const int held = open((m_sim.ComDir() + "/COM9").c_str(), O_RDWR | O_NOCTTY);
+  ASSERT_GE(held, 0);
+  ASSERT_EQ(flock(held, LOCK_EX), 0);  // as this program's own open holds a port
+  const CliResult result = Run({"download", file, "--port", "9", "--unit"});
+  close(held);
+  EXPECT_EQ(result.exitCode, kExitUnitPortRefused) << result.out << result.err;
+  EXPECT_TRUE(Stats(9).atCommands.empty());
+  EXPECT_EQ(result.out.find("\"event\":\"end\""), std::string::npos) << result.out;  // no unit
 }
 
 // A terminal whose device this user may not open yet (the kernel makes a plugged-in device's
